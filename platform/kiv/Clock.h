@@ -1,0 +1,69 @@
+#pragma once
+
+#include "platform/kiv/EventLoop.h"
+#include "platform/kiv/Notifiee.h"
+#include "platform/kiv/Type.h"
+
+namespace Kiv {
+
+// A clock: the event loop's time as an entity that notifiees bind to.
+class Clock : public Orba::Node {
+ public:
+  static Orba::Ptr<Clock> ClockIs();
+  Seconds now() const;
+  TypeDesc const* typeData() const override;
+  static TypeDesc const& typeDesc();
+
+  // A clock notifiee asks for one wake-up at a time (timeMinIs); at that time
+  // it receives onAttribute(wakeup id) through the event loop. A new request
+  // replaces the pending one.
+  class NotifieeConst : public Kiv::NotifieeConst {
+   public:
+    // The wake-up attribute.
+    static AttributeId wakeupAttrId();
+
+    Orba::Ptr<Clock const> notifier() const { return clock_; }
+    // Takes the node as a Clock (another type counts as none) and watches it.
+    void notifierIs(Orba::Ptr<Orba::Node const> const& n) override;
+
+    Seconds timeMin() const noexcept { return timer_.due(); }
+    bool armed() const noexcept { return timer_.armed(); }
+    // Asks for a wake-up at t (at once when t is not in the future).
+    void timeMinIs(Seconds t);
+    bool isRegisteredNotifiee() const noexcept { return registered_; }
+    virtual void isRegisteredNotifieeIs(bool on);
+    virtual void onZeroReferences() {}
+
+    TypeDesc const* typeData() const override;
+    static TypeDesc const& typeDesc();
+
+   protected:
+    NotifieeConst() : timer_(*this) {}
+    ~NotifieeConst() override;
+
+   private:
+    struct WakeTimer : Timer {
+      explicit WakeTimer(NotifieeConst& n) : owner(n) {}
+      void onTimer() override;
+      NotifieeConst& owner;
+    };
+    Orba::Ptr<Clock const> clock_;
+    WakeTimer timer_;
+    bool registered_ = false;
+  };
+
+ private:
+  Clock() = default;
+};
+
+// The agent's activity clock, one per process.
+struct ActivityFacility {
+  static Orba::Ptr<Clock const> clock();
+};
+
+struct System {
+  // Now, in seconds, from the event loop.
+  static Seconds currentTime();
+};
+
+}  // namespace Kiv

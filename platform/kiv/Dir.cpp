@@ -1,0 +1,86 @@
+#include "platform/kiv/Dir.h"
+
+#include <ostream>
+
+#include "platform/kiv/Generic.h"
+#include "platform/kiv/Type.h"
+
+namespace Kiv {
+
+Orba::Ptr<Dir> Dir::DirIs(Orba::String const& name) { return Orba::Ptr<Dir>::adopt(new Dir(name)); }
+
+Orba::Ptr<Orba::Node> Dir::entityPtr(std::string_view name) const {
+  auto it = entries_.find(name);
+  return it == entries_.end() ? Orba::Ptr<Orba::Node>() : it->second;
+}
+
+bool Dir::entityPtrHas(std::string_view name) const { return entries_.find(name) != entries_.end(); }
+
+void Dir::entityIs(Orba::String const& name, Orba::Ptr<Orba::Node> const& entity) {
+  auto& slot = entries_[name];
+  if (slot == entity) return;
+  slot = entity;
+  publisher_.notify(entityAttrId(), &name);
+}
+
+Orba::Ptr<Orba::Node> Dir::entityDel(std::string_view name) {
+  auto it = entries_.find(name);
+  if (it == entries_.end()) return {};
+  Orba::String key = it->first;
+  auto old = std::move(it->second);
+  entries_.erase(it);
+  publisher_.notify(entityAttrId(), &key);
+  return old;
+}
+
+AttributeId Dir::entityAttrId() { return typeDesc().attrId("entity"); }
+
+TypeDesc const& Dir::typeDesc() {
+  static TypeDesc const d = [] {
+    TypeDesc t = entityType("Kiv::Dir");
+    AttrDesc name;
+    name.id = 265;
+    name.name = "name";
+    name.type = &TypeOf<std::string>::desc();
+    name.get = [](Orba::Node const& n) { return Value::of(self<Dir>(n).name()); };
+    AttrDesc entity;
+    entity.id = 266;
+    entity.name = "entity";
+    entity.kind = AttrKind::collection;
+    entity.keyType = &TypeOf<std::string>::desc();
+    entity.lookup = [](Orba::Node const& n, Value const& key) {
+      auto e = self<Dir>(n).entityPtr(key.as<std::string>());
+      return e && e->typeData() ? Value(e->typeData(), std::any(e)) : Value();
+    };
+    entity.count = [](Orba::Node const& n) { return self<Dir>(n).entityCount(); };
+    entity.members = [](Orba::Node const& n) {
+      std::vector<std::pair<Value, Value>> r;
+      for (auto const& [k, e] : self<Dir>(n).entityPtrIteratorConst()) {
+        r.emplace_back(Value::of(k), e && e->typeData() ? Value(e->typeData(), std::any(e)) : Value());
+      }
+      return r;
+    };
+    t.attrs = {name, entity};
+    return t;
+  }();
+  return d;
+}
+TypeDesc const* Dir::typeData() const { return &typeDesc(); }
+
+Orba::String fetchName(Orba::Node const& entity) {
+  auto const* t = entity.typeData();
+  auto const* a = t ? t->attr("name") : nullptr;
+  if (!a || !a->get) return {};
+  auto v = a->get(entity);
+  if (auto const* s = std::any_cast<std::string>(&v.raw())) return *s;
+  return v.text();
+}
+
+std::ostream& operator<<(std::ostream& os, Orba::Node const& entity) {
+  auto name = fetchName(entity);
+  if (!name.empty()) return os << name;
+  auto const* t = entity.typeData();
+  return os << (t ? t->name : std::string("Orba::Node")) << '@' << static_cast<void const*>(&entity);
+}
+
+}  // namespace Kiv

@@ -1,0 +1,50 @@
+#pragma once
+
+#include <map>
+
+#include "platform/kiv/Type.h"
+#include "platform/orba/Node.h"
+#include "platform/orba/Publisher.h"
+
+namespace Kiv {
+
+// A directory entity: named entries, in name order. Adding, replacing or
+// removing an entry notifies the entry attribute with the entry's name
+// (an Orba::String) as key.
+class Dir : public Orba::Node {
+ public:
+  using Entries = std::map<Orba::String, Orba::Ptr<Orba::Node>, std::less<>>;
+
+  static Orba::Ptr<Dir> DirIs(Orba::String const& name);
+
+  Orba::String const& name() const noexcept { return name_; }
+  Orba::Publisher* publisher() const override { return &publisher_; }
+
+  Orba::Ptr<Orba::Node> entityPtr(std::string_view name) const;
+  bool entityPtrHas(std::string_view name) const;
+  Entries const& entityPtrIteratorConst() const noexcept { return entries_; }
+  std::size_t entityCount() const noexcept { return entries_.size(); }
+
+  void entityIs(Orba::String const& name, Orba::Ptr<Orba::Node> const& entity);
+  Orba::Ptr<Orba::Node> entityDel(std::string_view name);
+
+  static AttributeId entityAttrId();
+  TypeDesc const* typeData() const override;
+  static TypeDesc const& typeDesc();
+
+ protected:
+  explicit Dir(Orba::String name) : name_(std::move(name)) {}
+
+ private:
+  Orba::String name_;
+  Entries entries_;
+  mutable Orba::Publisher publisher_;
+};
+
+// The name of an entity: its "name" attribute through the generic
+// interface, or the empty string when it has none.
+Orba::String fetchName(Orba::Node const& entity);
+// Streams an entity: its name, or its type name and address when unnamed.
+std::ostream& operator<<(std::ostream& os, Orba::Node const& entity);
+
+}  // namespace Kiv

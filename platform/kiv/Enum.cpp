@@ -1,0 +1,34 @@
+#include "platform/kiv/Enum.h"
+
+#include <charconv>
+
+namespace Kiv {
+
+char const* EnumNames::name(std::uint8_t v) const {
+  for (auto const& [value, n] : names) {
+    if (value == v) return n;
+  }
+  return nullptr;
+}
+
+std::optional<std::uint8_t> EnumNames::value(std::string_view text) const {
+  for (auto const& [value, n] : names) {
+    if (text == n) return value;
+  }
+  unsigned v = 0;
+  auto [p, ec] = std::from_chars(text.data(), text.data() + text.size(), v);
+  if (!text.empty() && ec == std::errc() && p == text.data() + text.size() && v <= 255) {
+    return static_cast<std::uint8_t>(v);
+  }
+  return std::nullopt;
+}
+
+std::uint8_t EnumNames::parse(std::string_view text) const {
+  if (auto v = value(text)) return *v;
+  std::string accepted;
+  for (auto const& [value, n] : names) accepted += (accepted.empty() ? "" : ", ") + std::string(n);
+  throw AttributeError("'" + std::string(text) + "' is not a " + typeName + " (one of " +
+                       accepted + ")");
+}
+
+}  // namespace Kiv

@@ -1,0 +1,204 @@
+#include "platform/kiv/EventLoop.h"
+
+#include <poll.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cmath>
+#include <memory>
+
+namespace Kiv {
+
+namespace {
+
+double monotonicSeconds() {
+  using namespace std::chrono;
+  return duration<double>(steady_clock::now().time_since_epoch()).count();
+}
+
+// A posted function: a timer that runs once and frees itself.
+class PostedCall : public Timer {
+ public:
+  explicit PostedCall(std::function<void()> fn) : fn_(std::move(fn)) {}
+
+ protected:
+  void onTimer() override {
+    std::unique_ptr<PostedCall> self(this);
+    auto fn = std::move(fn_);
+    fn();
+  }
+
+ private:
+  std::function<void()> fn_;
+};
+
+}  // namespace
+
+Timer::~Timer() { disarm(); }
+
+void Timer::arm(Seconds at) {
+  auto& loop = EventLoop::instance();
+  if (armed()) loop.remove(this);
+  due_ = at;
+  seq_ = loop.nextSeq_++;
+  loop.insert(this);
+}
+
+void Timer::disarm() {
+  if (armed()) EventLoop::instance().remove(this);
+}
+
+EventLoop& EventLoop::instance() {
+  static EventLoop loop;
+  return loop;
+}
+
+void EventLoop::modeIs(Mode m) {
+  if (m == mode_) return;
+  if (m == Mode::realTime) {
+    realBase_ = virtualNow_;
+    monotonicBase_ = monotonicSeconds();
+  } else {
+    virtualNow_ = now();
+  }
+  mode_ = m;
+}
+
+Seconds EventLoop::now() const {
+  if (mode_ == Mode::virtualTime) return virtualNow_;
+  return realBase_ + (monotonicSeconds() - monotonicBase_);
+}
+
+void EventLoop::post(std::function<void()> fn) { (new PostedCall(std::move(fn)))->arm(now()); }
+
+bool EventLoop::before(Timer const* a, Timer const* b) const noexcept {
+  return a->due_ < b->due_ || (a->due_ == b->due_ && a->seq_ < b->seq_);
+}
+
+void EventLoop::swapAt(std::size_t i, std::size_t j) {
+  std::swap(heap_[i], heap_[j]);
+  heap_[i]->heapIndex_ = i;
+  heap_[j]->heapIndex_ = j;
+}
+
+void EventLoop::siftUp(std::size_t i) {
+  while (i > 0) {
+    std::size_t parent = (i - 1) / 2;
+    if (!before(heap_[i], heap_[parent])) break;
+    swapAt(i, parent);
+    i = parent;
+  }
+}
+
+void EventLoop::siftDown(std::size_t i) {
+  for (;;) {
+    std::size_t l = 2 * i + 1, r = l + 1, m = i;
+    if (l < heap_.size() && before(heap_[l], heap_[m])) m = l;
+    if (r < heap_.size() && before(heap_[r], heap_[m])) m = r;
+    if (m == i) break;
+    swapAt(i, m);
+    i = m;
+  }
+}
+
+void EventLoop::insert(Timer* t) {
+  t->heapIndex_ = heap_.size();
+  heap_.push_back(t);
+  siftUp(t->heapIndex_);
+}
+
+void EventLoop::remove(Timer* t) {
+  std::size_t i = t->heapIndex_;
+  std::size_t last = heap_.size() - 1;
+  if (i != last) swapAt(i, last);
+  heap_.pop_back();
+  t->heapIndex_ = Timer::kNotArmed;
+  if (i < heap_.size()) {
+    siftDown(i);
+    siftUp(i);
+  }
+}
+
+Seconds EventLoop::nextDue() const noexcept {
+  return heap_.empty() ? INFINITY : heap_.front()->due_;
+}
+
+bool EventLoop::runOneDue(Seconds upTo) {
+  if (heap_.empty() || heap_.front()->due_ > upTo) return false;
+  Timer* t = heap_.front();
+  if (mode_ == Mode::virtualTime && t->due_ > virtualNow_) virtualNow_ = t->due_;
+  remove(t);
+  t->onTimer();
+  return true;
+}
+
+std::size_t EventLoop::runUntilIdle() {
+  std::size_t n = 0;
+  while (runOneDue(now())) ++n;
+  return n;
+}
+
+std::size_t EventLoop::advance(Seconds dt) {
+  Seconds end = now() + dt;
+  std::size_t n = 0;
+  while (runOneDue(end)) ++n;
+  if (mode_ == Mode::virtualTime && virtualNow_ < end) virtualNow_ = end;
+  return n;
+}
+
+bool EventLoop::runUntil(std::function<bool()> const& pred, Seconds limit) {
+  if (pred()) return true;
+  while (runOneDue(limit)) {
+    if (pred()) return true;
+  }
+  if (mode_ == Mode::virtualTime && virtualNow_ < limit) virtualNow_ = limit;
+  return pred();
+}
+
+void EventLoop::fdWatchIs(int fd, std::function<void()> onReadable) {
+  fdWatchDel(fd);
+  watches_.push_back({fd, std::move(onReadable)});
+}
+
+void EventLoop::fdWatchDel(int fd) {
+  std::erase_if(watches_, [fd](Watch const& w) { return w.fd == fd; });
+}
+
+void EventLoop::run() {
+  stopping_ = false;
+  std::vector<pollfd> fds;
+  while (!stopping_) {
+    runUntilIdle();
+    if (stopping_) break;
+    Seconds wait = nextDue() - now();
+    int timeoutMs = std::isinf(wait) ? 1000 : static_cast<int>(std::ceil(std::max(0.0, wait) * 1e3));
+    if (timeoutMs > 1000) timeoutMs = 1000;  // wake now and then to notice stop()
+    fds.clear();
+    for (auto const& w : watches_) fds.push_back({w.fd, POLLIN, 0});
+    int n = ::poll(fds.data(), fds.size(), timeoutMs);
+    if (n > 0) {
+      for (auto const& p : fds) {
+        if (!(p.revents & (POLLIN | POLLHUP | POLLERR))) continue;
+        for (auto const& w : watches_) {
+          if (w.fd == p.fd) {
+            auto cb = w.onReadable;  // the callback may remove its own watch
+            cb();
+            break;
+          }
+        }
+      }
+    }
+  }
+}
+
+void EventLoop::resetForTest(Seconds now) {
+  while (!heap_.empty()) {
+    Timer* t = heap_.back();
+    remove(t);
+    delete dynamic_cast<PostedCall*>(t);  // posted calls own themselves
+  }
+  mode_ = Mode::virtualTime;
+  virtualNow_ = now;
+}
+
+}  // namespace Kiv

@@ -1,0 +1,22 @@
+#pragma once
+
+#include "platform/kiv/Type.h"
+#include "platform/orba/Node.h"
+
+namespace Kiv {
+
+// Base of a reactor that is bound to one notifier and receives its attribute
+// notifications through onAttribute. Notifications are delivered only while
+// the notifiee's notification-active flag is set and its zombie flag clear.
+class NotifieeConst : public Orba::Node {
+ public:
+  virtual void notifierIs(Orba::Ptr<Orba::Node const> const& notifier) = 0;
+  virtual void onAttribute(AttributeId id, void const* key) {}
+  // Idempotent.
+  virtual void hasNotificationActiveIs(bool on) { notificationActiveFlagIs(on); }
+  virtual void kivDoZombieReactors(bool on) { zombieFlagIs(on); }
+  TypeDesc const* typeData() const override;
+  static TypeDesc const& typeDesc();
+};
+
+}  // namespace Kiv
