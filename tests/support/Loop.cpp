@@ -5,20 +5,25 @@
 namespace TestSupport {
 
 TraceCapture::TraceCapture(char const* spec) : previous_(Kiv::traceSinkIs(&sink)) {
-  for (auto* h : Kiv::TraceHandle::handles()) masks_.emplace_back(h, h->mask());
-  if (spec) Kiv::TraceHandle::maskSpecIs(spec);
+  for (auto* h : Kiv::TraceHandle::handles())
+    masks_.emplace_back(h, h->mask());
+  if (spec)
+    Kiv::TraceHandle::maskSpecIs(spec);
 }
 
 TraceCapture::~TraceCapture() {
   Kiv::traceSinkIs(previous_);
-  for (auto* h : Kiv::TraceHandle::handles()) h->maskIs(0);
-  for (auto [h, m] : masks_) h->maskIs(m);
+  for (auto* h : Kiv::TraceHandle::handles())
+    h->maskIs(0);
+  for (auto [h, m] : masks_)
+    h->maskIs(m);
 }
 
 std::vector<std::string> TraceCapture::matching(std::string const& text) const {
   std::vector<std::string> r;
   for (auto& m : sink.messages()) {
-    if (m.find(text) != std::string::npos) r.push_back(m);
+    if (m.find(text) != std::string::npos)
+      r.push_back(m);
   }
   return r;
 }

@@ -10,11 +10,21 @@ namespace TestSupport {
 
 // Drives the process event loop in virtual time. Each test starts from a
 // clean loop at time 0 with no armed wake-ups.
-inline Kiv::EventLoop& loop() { return Kiv::EventLoop::instance(); }
-inline Kiv::Seconds now() { return loop().now(); }
-inline void resetLoop() { loop().resetForTest(0); }
-inline std::size_t runUntilIdle() { return loop().runUntilIdle(); }
-inline std::size_t advance(Kiv::Seconds dt) { return loop().advance(dt); }
+inline Kiv::EventLoop& loop() {
+  return Kiv::EventLoop::instance();
+}
+inline Kiv::Seconds now() {
+  return loop().now();
+}
+inline void resetLoop() {
+  loop().resetForTest(0);
+}
+inline std::size_t runUntilIdle() {
+  return loop().runUntilIdle();
+}
+inline std::size_t advance(Kiv::Seconds dt) {
+  return loop().advance(dt);
+}
 inline bool runUntil(std::function<bool()> const& pred, Kiv::Seconds within) {
   return loop().runUntil(pred, now() + within);
 }

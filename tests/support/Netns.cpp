@@ -15,13 +15,16 @@ namespace TestSupport {
 int runCommand(std::string const& cmd, std::string* output) {
   std::string full = cmd + " 2>&1";
   FILE* p = ::popen(full.c_str(), "r");
-  if (!p) return -1;
+  if (!p)
+    return -1;
   std::array<char, 4096> buf;
   std::string out;
   std::size_t n;
-  while ((n = std::fread(buf.data(), 1, buf.size(), p)) > 0) out.append(buf.data(), n);
+  while ((n = std::fread(buf.data(), 1, buf.size(), p)) > 0)
+    out.append(buf.data(), n);
   int status = ::pclose(p);
-  if (output) *output = out;
+  if (output)
+    *output = out;
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
@@ -54,7 +57,8 @@ NetNamespace::NetNamespace() {
   ownNs_ = ::open("/proc/self/ns/net", O_RDONLY | O_CLOEXEC);
   int fd = ::open(("/run/netns/" + name_).c_str(), O_RDONLY | O_CLOEXEC);
   if (ownNs_ < 0 || fd < 0 || ::setns(fd, CLONE_NEWNET) != 0) {
-    if (fd >= 0) ::close(fd);
+    if (fd >= 0)
+      ::close(fd);
     runCommand("ip netns del " + name_, nullptr);
     throw std::runtime_error("cannot enter network namespace " + name_);
   }
@@ -73,7 +77,8 @@ NetNamespace::~NetNamespace() {
 std::string NetNamespace::ip(std::string const& args) const {
   std::string out;
   std::string cmd = "ip -n " + name_ + " " + args;
-  if (runCommand(cmd, &out) != 0) throw std::runtime_error(cmd + " failed: " + out);
+  if (runCommand(cmd, &out) != 0)
+    throw std::runtime_error(cmd + " failed: " + out);
   return out;
 }
 

@@ -37,14 +37,14 @@ int runCommand(std::string const& cmd, std::string* output);
 
 // Skips a test that needs a network namespace when none can be made here, or
 // fails it when REQUIRE_NETNS_TESTS=1 says that such tests must run.
-#define REQUIRE_NETNS()                                                              \
-  do {                                                                               \
-    std::string whyNot_;                                                             \
-    if (!::TestSupport::NetNamespace::available(&whyNot_)) {                         \
-      char const* req_ = std::getenv("REQUIRE_NETNS_TESTS");                         \
-      if (req_ && std::string(req_) == "1") {                                        \
-        FAIL() << "REQUIRE_NETNS_TESTS=1 but no network namespace: " << whyNot_;     \
-      }                                                                              \
-      GTEST_SKIP() << "no network namespace: " << whyNot_;                           \
-    }                                                                                \
+#define REQUIRE_NETNS()                                                          \
+  do {                                                                           \
+    std::string whyNot_;                                                         \
+    if (!::TestSupport::NetNamespace::available(&whyNot_)) {                     \
+      char const* req_ = std::getenv("REQUIRE_NETNS_TESTS");                     \
+      if (req_ && std::string(req_) == "1") {                                    \
+        FAIL() << "REQUIRE_NETNS_TESTS=1 but no network namespace: " << whyNot_; \
+      }                                                                          \
+      GTEST_SKIP() << "no network namespace: " << whyNot_;                       \
+    }                                                                            \
   } while (0)

@@ -1,0 +1,58 @@
+# The front door. `make test` sets everything up on a fresh Debian machine,
+# builds and runs every test; `make run` starts the agent on the simulated
+# appliance.
+
+BUILD ?= build
+ASAN_BUILD ?= build-asan
+JOBS ?= $(shell nproc)
+CTEST_ARGS ?= --output-on-failure
+APPLIANCE ?= examples/appliance.yaml
+
+# Debian packages the build, the tests and the host need.
+PACKAGES := cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev \
+            libnl-3-dev libnl-route-3-dev libyaml-cpp-dev iproute2 clang-format
+
+.PHONY: all deps build test sanitize format format-check run clean
+
+all: build
+
+deps:
+	@missing=$$(for p in $(PACKAGES); do dpkg-query -W -f='$${Status}\n' $$p 2>/dev/null | \
+	    grep -q 'install ok installed' || echo $$p; done); \
+	if [ -n "$$missing" ]; then \
+	  if [ "$$(id -u)" = 0 ]; then \
+	    echo "installing: $$missing"; \
+	    apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq $$missing; \
+	  else \
+	    echo "missing packages; run:"; \
+	    echo "  sudo apt-get install -y $$missing"; \
+	    exit 1; \
+	  fi; \
+	fi
+
+$(BUILD)/build.ninja: | deps
+	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+
+build: deps $(BUILD)/build.ninja
+	ninja -C $(BUILD) -j $(JOBS)
+
+test: build
+	cd $(BUILD) && ctest -j $(JOBS) $(CTEST_ARGS)
+
+$(ASAN_BUILD)/build.ninja: | deps
+	cmake -S . -B $(ASAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DSANITIZE=ON
+
+sanitize: deps $(ASAN_BUILD)/build.ninja
+	ninja -C $(ASAN_BUILD) -j $(JOBS)
+	cd $(ASAN_BUILD) && ASAN_OPTIONS=detect_leaks=1 ctest -j $(JOBS) $(CTEST_ARGS)
+
+FORMAT_FILES = $(shell git ls-files '*.cpp' '*.h')
+
+format:
+	clang-format -i $(FORMAT_FILES)
+
+format-check: deps
+	clang-format --dry-run --Werror $(FORMAT_FILES)
+
+clean:
+	rm -rf $(BUILD) $(ASAN_BUILD)
