@@ -36,4 +36,10 @@ class CAgent : public Stratum::Mounter {
   Orba::Ptr<Stratum::EntityManager> entityManager_;
 };
 
+// Every agent library exports one C entry point under this name, so that a
+// host can create the agent's root knowing only the library's name. It
+// returns the new root with its birth reference, which the caller adopts.
+using AgentRootFactory = CAgent* (*)(char const* name);
+inline constexpr char const* kAgentRootFactorySymbol = "agentRootFactory";
+
 }  // namespace AgentBase
