@@ -26,29 +26,30 @@ class AttributeError : public std::runtime_error {
 };
 
 struct ParamDesc {
-  std::string name;
-  TypeDesc const* type;
+  std::string name{};
+  TypeDesc const* type = nullptr;
 };
 
 // One attribute of a type: its identity, kind, access and the small accessor
 // functions over the generic value type. An accessor that is not set means
-// the access is not offered.
+// the access is not offered. Every field has a default, so a table may name
+// only the fields it uses (designated initializers).
 struct AttrDesc {
   AttributeId id = 0;
-  std::string name;
+  std::string name{};
   AttrKind kind = AttrKind::value;
   TypeDesc const* type = nullptr;     // value, element or result type
   TypeDesc const* keyType = nullptr;  // collections
-  std::vector<ParamDesc> params;      // operation or instantiation arguments
+  std::vector<ParamDesc> params{};    // operation or instantiation arguments
 
-  std::function<Value(Orba::Node const&)> get;
-  std::function<void(Orba::Node&, Value const&)> set;
-  std::function<Value(Orba::Node const&, Value const& key)> lookup;
-  std::function<Value(Orba::Node&, std::vector<Value> const&)> insert;
-  std::function<Value(Orba::Node&, Value const& key)> del;
-  std::function<std::size_t(Orba::Node const&)> count;
-  std::function<std::vector<std::pair<Value, Value>>(Orba::Node const&)> members;
-  std::function<Value(Orba::Node&, std::vector<Value> const&)> call;
+  std::function<Value(Orba::Node const&)> get{};
+  std::function<void(Orba::Node&, Value const&)> set{};
+  std::function<Value(Orba::Node const&, Value const& key)> lookup{};
+  std::function<Value(Orba::Node&, std::vector<Value> const&)> insert{};
+  std::function<Value(Orba::Node&, Value const& key)> del{};
+  std::function<std::size_t(Orba::Node const&)> count{};
+  std::function<std::vector<std::pair<Value, Value>>(Orba::Node const&)> members{};
+  std::function<Value(Orba::Node&, std::vector<Value> const&)> call{};
 
   bool readable() const { return static_cast<bool>(get); }
   bool writable() const { return static_cast<bool>(set); }
@@ -58,17 +59,17 @@ struct AttrDesc {
 // order. Value types also carry their text conversions; entity types may
 // offer generic construction.
 struct TypeDesc {
-  std::string name;
+  std::string name{};
   TypeKind kind = TypeKind::primitive;
   TypeDesc const* base = nullptr;  // entity base type, whose attributes come first
-  std::vector<AttrDesc> attrs;
+  std::vector<AttrDesc> attrs{};
 
-  std::function<std::string(std::any const&)> print;
-  std::function<std::any(std::string_view)> parse;  // throws AttributeError
-  std::function<bool(std::any const&, std::any const&)> equal;
+  std::function<std::string(std::any const&)> print{};
+  std::function<std::any(std::string_view)> parse{};  // throws AttributeError
+  std::function<bool(std::any const&, std::any const&)> equal{};
 
-  std::vector<ParamDesc> ctorParams;
-  std::function<Value(std::vector<Value> const&)> construct;
+  std::vector<ParamDesc> ctorParams{};
+  std::function<Value(std::vector<Value> const&)> construct{};
 
   // Own and inherited attributes, base first.
   std::vector<AttrDesc const*> allAttrs() const;
@@ -107,8 +108,7 @@ TypeDesc primitiveType(std::string name, std::function<std::string(std::any cons
 
 template <class T>
 TypeDesc valueType(std::string name, std::function<std::string(T const&)> print,
-                   std::function<T(std::string_view)> parse,
-                   TypeKind kind = TypeKind::value) {
+                   std::function<T(std::string_view)> parse, TypeKind kind = TypeKind::value) {
   TypeDesc d;
   d.name = std::move(name);
   d.kind = kind;
@@ -138,21 +138,26 @@ Obj& self(Orba::Node& n) {
 
 template <class T>
 T Value::as() const {
-  if (!type_) throw AttributeError("expected a value of type " + TypeOf<T>::desc().name +
-                                   ", got none");
-  if (auto const* p = std::any_cast<T>(&v_)) return *p;
+  if (!type_)
+    throw AttributeError("expected a value of type " + TypeOf<T>::desc().name + ", got none");
+  if (auto const* p = std::any_cast<T>(&v_))
+    return *p;
   throw AttributeError("expected a value of type " + TypeOf<T>::desc().name + ", got " + text());
 }
 
 // Handles: the stored node checked against the wanted entity class.
 template <class E>
 Orba::Ptr<E> handleAs(Value const& v) {
-  if (v.empty()) return {};
+  if (v.empty())
+    return {};
   auto const* p = std::any_cast<Orba::Ptr<Orba::Node>>(&v.raw());
-  if (!p) throw AttributeError("expected a handle to " + E::typeDesc().name + ", got " + v.text());
-  if (!*p) return {};
+  if (!p)
+    throw AttributeError("expected a handle to " + E::typeDesc().name + ", got " + v.text());
+  if (!*p)
+    return {};
   auto r = Orba::ptrCast<E>(*p);
-  if (!r) throw AttributeError("expected a handle to " + E::typeDesc().name + ", got " + v.text());
+  if (!r)
+    throw AttributeError("expected a handle to " + E::typeDesc().name + ", got " + v.text());
   return r;
 }
 
