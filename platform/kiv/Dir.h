@@ -25,8 +25,14 @@ class Dir : public Orba::Node {
   Entries const& entityPtrIteratorConst() const noexcept { return entries_; }
   std::size_t entityCount() const noexcept { return entries_.size(); }
 
+  // Adds or replaces an entry; an empty entity raises NullArgumentException.
   void entityIs(Orba::String const& name, Orba::Ptr<Orba::Node> const& entity);
   Orba::Ptr<Orba::Node> entityDel(std::string_view name);
+  // Creates an entity of a registered type under the name through the type's
+  // directory hook and enters it; raises Kiv::AttributeError when the type is
+  // unknown or offers no hook, and the type's own exceptions otherwise.
+  Orba::Ptr<Orba::Node> entityCreate(std::string_view typeName, Orba::String const& name,
+                                     std::vector<Value> const& more = {});
 
   static AttributeId entityAttrId();
   TypeDesc const* typeData() const override;
@@ -45,6 +51,6 @@ class Dir : public Orba::Node {
 // interface, or the empty string when it has none.
 Orba::String fetchName(Orba::Node const& entity);
 // Streams an entity: its name, or its type name and address when unnamed.
-std::ostream& operator<<(std::ostream& os, Orba::Node const& entity);
+using Orba::operator<<;
 
 }  // namespace Kiv

@@ -70,6 +70,10 @@ struct TypeDesc {
 
   std::vector<ParamDesc> ctorParams{};
   std::function<Value(std::vector<Value> const&)> construct{};
+  // The hook through which a directory creates an entity of this type under
+  // a name (Kiv::Dir::entityCreate); further creation arguments follow the
+  // name.
+  std::function<Value(std::string const& name, std::vector<Value> const& more)> dirCreate{};
 
   // Own and inherited attributes, base first.
   std::vector<AttrDesc const*> allAttrs() const;
@@ -123,6 +127,24 @@ TypeDesc valueType(std::string name, std::function<std::string(T const&)> print,
 // Entity type descriptors print handles by address and name.
 TypeDesc entityType(std::string name, TypeDesc const* base = nullptr);
 
+// A type's descriptor, built in place on first use. The descriptor's address
+// exists before build() fills it, so a table may name its own type and types
+// whose tables name it back; while building, only their addresses may be
+// used. Tag is the described class:
+//   TypeDesc const& Foo::typeDesc() {
+//     return typeBuiltOnce<Foo>([](TypeDesc& t) { t = entityType("Foo"); t.attrs = {...}; });
+//   }
+template <class Tag, class Build>
+TypeDesc const& typeBuiltOnce(Build&& build) {
+  static TypeDesc d;
+  static bool started = false;
+  if (!started) {
+    started = true;
+    build(d);
+  }
+  return d;
+}
+
 // Converts text to a value of the given type (entity types cannot be parsed).
 Value parseValue(TypeDesc const* type, std::string_view text);
 
@@ -142,7 +164,8 @@ T Value::as() const {
     throw AttributeError("expected a value of type " + TypeOf<T>::desc().name + ", got none");
   if (auto const* p = std::any_cast<T>(&v_))
     return *p;
-  throw AttributeError("expected a value of type " + TypeOf<T>::desc().name + ", got " + text());
+  throw AttributeError("expected a value of type " + TypeOf<T>::desc().name + ", got " +
+                       type_->name + " " + text());
 }
 
 // Handles: the stored node checked against the wanted entity class.
