@@ -48,3 +48,117 @@ TEST_F(OneInterface, FirstCycleReadsEveryRegisterInOrderThenWritesOnlyWhatDiffer
   EXPECT_EQ(app.chip->registerAccesses(), 0u);
   EXPECT_EQ(app.chip->miiStatusReads(1), 1u);
 }
+
+TEST_F(OneInterface, FailedAndInvalidResultsPublishTheirTextAndTheNextCycleRecovers) {
+  ASSERT_TRUE(app.runUntilIdleState());
+  ASSERT_TRUE(app.runCycle());  // the read-back cycle after the first writes
+  auto const xidBefore = app.sm().xid();
+
+  // A write somewhere makes the next cycle re-read; its first read fails.
+  app.sm().repollingNeededIs(true);
+  app.chip->failNextAccesses(1, "MDIO timeout");
+  ASSERT_TRUE(app.runCycle());
+  auto const failedXid = xidBefore + 1;
+  std::string const pollError =
+      "XID " + std::to_string(failedXid) + ": Poll error in state readingRegVals: MDIO timeout";
+  EXPECT_EQ(app.status->error(), pollError);
+  EXPECT_TRUE(tc.has("ADDR::handleRegisterResult: " + pollError));
+  EXPECT_TRUE(app.sm().repollingNeeded());
+  EXPECT_EQ(app.sm().state(), State::idle);
+  // The next cycle starts a pollPeriod later, reads all four again, clears
+  // the error, and the xid keeps counting.
+  auto const failedAt = TestSupport::now();
+  ASSERT_TRUE(app.runUntil([&] { return app.sm().state() != State::idle; }));
+  EXPECT_DOUBLE_EQ(TestSupport::now() - failedAt, 2.0);
+  ASSERT_TRUE(app.runUntilIdleState());
+  EXPECT_EQ(app.status->error(), "");
+  EXPECT_EQ(app.sm().xid(), failedXid + 4);
+
+  // An implausible extended control value is refused and not stored.
+  app.sm().repollingNeededIs(true);
+  app.chip->readValueIs(1, Chip::kExtCtrl, 0x1140);
+  ASSERT_TRUE(app.runCycle());
+  EXPECT_EQ(app.status->error(), "Read value 0x1140 for register 0x11/0x20 is not valid");
+  auto record = app.sm().registerVal(RegisterId(0x11, 0x20));
+  ASSERT_TRUE(record);
+  EXPECT_FALSE(record->valid());
+  EXPECT_EQ(record->val(), 0u);
+  ASSERT_TRUE(app.runCycle());
+  EXPECT_EQ(app.status->error(), "");
+}
+
+// Two management interfaces sharing internal port 5: ports 1, 2 and 5.
+TEST(SharedPorts, GiveSixRecordsAndTheSharedRegisterIsReadOnce) {
+  TestSupport::SimAppliance app;
+  app.mgmtInterfaceIs(0, "Management1", "", 1, 5);
+  app.mgmtInterfaceIs(1, "Management2", "", 2, 5);
+  app.start();
+  ASSERT_TRUE(app.runUntilIdleState());
+  EXPECT_EQ(app.sm().registerVals().size(), 6u);
+  EXPECT_EQ(app.chip->reads(5, Chip::kExtCtrl), 1u);
+  EXPECT_EQ(app.chip->reads(5, Chip::kAuxCtrl), 1u);
+  // The interface visited last decides the port map entry of port 5.
+  EXPECT_EQ(app.sm().externalId(5), 2);
+}
+
+TEST(Hardware, AbsentHamOnlyTracesAndRetriesEveryPollPeriod) {
+  TestSupport::TraceCapture tc("Bcm53134Agent/0,8");
+  TestSupport::SimAppliance app(/*hardware=*/false);
+  app.mgmtInterfaceIs(0, "Management1", "", 1, 5);
+  app.start();
+  TestSupport::advance(6.0);
+  EXPECT_FALSE(app.sm().registerSm());
+  EXPECT_EQ(app.sm().state(), State::idle);
+  EXPECT_EQ(tc.matching(": ham not yet available").size(), 4u);  // at 0, 2, 4 and 6 s
+  EXPECT_EQ(app.chip->registerAccesses(), 0u);
+
+  // Hardware that appears late: the config notification starts at once.
+  app.config->hamIs(app.ham);
+  EXPECT_TRUE(app.sm().registerSm());
+  ASSERT_TRUE(app.runCycle());
+  EXPECT_EQ(app.extCtrl(1), 0x1000);
+}
+
+TEST(Hardware, NoConfigEntityAtAllNeverTouchesTheMissingConfig) {
+  TestSupport::TraceCapture tc("Bcm53134Agent/8");
+  TestSupport::SimAppliance app;
+  app.em->entityDel(Cell::path("hardware/bcm53134/config", 0));
+  app.start();
+  TestSupport::advance(4.0);
+  EXPECT_FALSE(app.sm().config());
+  EXPECT_EQ(tc.matching(": ham not yet available").size(), 3u);
+}
+
+TEST_F(OneInterface, ConfigurationChangeDuringAReadAbandonsTheCycleAndDropsTheLateResult) {
+  // Results take a second, so a config change lands between a request and
+  // its result.
+  app.chip->accessTimeIs(1.0);
+  TestSupport::advance(0.5);  // the first read's result has arrived; the second is out
+  ASSERT_EQ(app.sm().state(), State::readingRegVals);
+  ASSERT_EQ(app.sm().xid(), 2u);
+
+  // Any config notification of ham abandons the cycle and polls at once.
+  app.config->hamIs(nullptr);
+  app.config->hamIs(app.ham);
+  ASSERT_TRUE(app.runUntilIdleState(30));
+  // The new cycle went on from the first unknown register (xid 3 re-reads
+  // what xid 2 asked for), and the late result of xid 2 was dropped without
+  // issuing another read: no register was read more than that.
+  EXPECT_EQ(tc.matching(": reading register").size(), 5u);
+  EXPECT_TRUE(tc.has("ADDR::readRegVals: XID 3: reading register page 0x11 addr 0x30"));
+  EXPECT_EQ(app.chip->reads(1, Chip::kExtCtrl), 1u);
+  EXPECT_EQ(app.chip->reads(1, Chip::kAuxCtrl), 2u);
+  EXPECT_EQ(app.chip->reads(5, Chip::kAuxCtrl), 1u);
+  EXPECT_EQ(app.extCtrl(1), 0x1000);
+  EXPECT_EQ(app.auxCtrl(5), 0x430);
+}
+
+TEST_F(OneInterface, DestroyingTheMachineWithAPollArmedRunsNothing) {
+  ASSERT_TRUE(app.runUntilIdleState());
+  ASSERT_TRUE(app.sm().clockPoll()->armed());
+  app.chip->countersClear();
+  app.root->bcm53134SmDel();
+  TestSupport::advance(10.0);
+  EXPECT_EQ(app.chip->miiStatusReadsTotal(), 0u);
+  EXPECT_EQ(app.chip->registerAccesses(), 0u);
+}

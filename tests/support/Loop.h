@@ -39,6 +39,7 @@ class TraceCapture {
   // Messages (source prefix dropped, addresses masked) containing text.
   std::vector<std::string> matching(std::string const& text) const;
   bool has(std::string const& message) const;
+  void clear() { sink.clear(); }
 
  private:
   Kiv::TraceSink* previous_;

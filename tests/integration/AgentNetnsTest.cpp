@@ -1,0 +1,89 @@
+#include <gtest/gtest.h>
+
+#include "Bcm53X/CpuIfMgr/MacVlanCpuIfMgr.h"
+#include "tests/agent/SimAppliance.h"
+#include "tests/support/Netns.h"
+
+using Chip = Hardware::Mdio::Sim::Bcm53134Chip;
+using Hardware::Bcm53134::LinkStatus;
+
+// The whole agent on the simulated chip in virtual time, with its real
+// netlink manager acting inside a private network namespace. Two management
+// interfaces: Management1 on ports 1/5 with CPU netdevice mgmt1 (a macvlan
+// over a veth), Management2 on ports 2/6 without one.
+class AgentOnTheKernel : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    REQUIRE_NETNS();
+    ns = std::make_unique<TestSupport::NetNamespace>();
+    ns->ip("link add v0 type veth peer name v1");
+    ns->ip("link add link v0 name mgmt1 type macvlan mode bridge");
+    ns->ip("link set v0 up");
+    ns->ip("link set mgmt1 up");
+    app = std::make_unique<TestSupport::SimAppliance>();
+    app->mgmtInterfaceIs(0, "Management1", "mgmt1", 1, 5);
+    app->mgmtInterfaceIs(1, "Management2", "", 2, 6);
+  }
+  void TearDown() override {
+    app.reset();  // no netlink request at teardown
+    ns.reset();
+  }
+  std::size_t netlinkRequests() const { return tc.matching("::run: setting protodown to").size(); }
+
+  TestSupport::TraceCapture tc{"Bcm53134Agent/0,1 CpuIfMgr/0,1"};
+  std::unique_ptr<TestSupport::NetNamespace> ns;
+  std::unique_ptr<TestSupport::SimAppliance> app;
+};
+
+TEST_F(AgentOnTheKernel, ProtodownFollowsTheExternalLink) {
+  app->start();
+  ASSERT_TRUE(app->runUntilIdleState());
+  EXPECT_TRUE(Orba::ptrCast<Bcm53134::Agent::MacVlanCpuIfMgr>(app->sm().cpuIfMgr()));
+  EXPECT_FALSE(ns->protodown("mgmt1"));
+
+  app->chip->linkIs(1, false);
+  ASSERT_TRUE(app->runCycle());
+  EXPECT_EQ(app->link(1), LinkStatus::linkDown);
+  EXPECT_TRUE(ns->protodown("mgmt1"));
+  EXPECT_EQ(app->extCtrl(1), 0x1000);
+  EXPECT_EQ(app->extCtrl(5), 0x1000);
+
+  app->chip->linkIs(1, true);
+  ASSERT_TRUE(app->runCycle());
+  EXPECT_FALSE(ns->protodown("mgmt1"));
+
+  // An administratively disabled interface leaves the netdevice as it was.
+  app->chip->linkIs(1, false);
+  ASSERT_TRUE(app->runCycle());
+  ASSERT_TRUE(ns->protodown("mgmt1"));
+  app->slice->intfConfig(Lanx::IntfId("Management1"))
+      ->enabledStateIs(Interface::IntfEnabledState::disabled);
+  app->chip->linkIs(1, true);
+  ASSERT_TRUE(app->runCycle());
+  EXPECT_TRUE(ns->protodown("mgmt1"));
+  EXPECT_EQ(app->extCtrl(1), 0x3000);
+
+  // The root goes: the netdevice keeps its protodown setting.
+  auto const before = netlinkRequests();
+  app->root = nullptr;
+  EXPECT_EQ(netlinkRequests(), before);
+  EXPECT_TRUE(ns->protodown("mgmt1"));
+}
+
+TEST_F(AgentOnTheKernel, TwoMinutesOfASteadyApplianceCostExactlyWhatIsPredicted) {
+  app->start();
+  TestSupport::advance(120.0);
+  // Cycles start at 0 s and then 2 s after each one ends: 60 cycles.
+  // The first reads all 8 registers of ports 1, 2, 5 and 6 and writes all 8
+  // (extended control to 0x1000, auxiliary control to 0x430); the second
+  // re-reads the 8; the other 58 touch no register.
+  EXPECT_EQ(app->chip->registerAccesses(), 8u + 8u + 8u);
+  EXPECT_EQ(app->chip->registerWrites(), 8u);
+  // One MII status read per interface and cycle.
+  EXPECT_EQ(app->chip->miiStatusReads(1), 60u);
+  EXPECT_EQ(app->chip->miiStatusReads(2), 60u);
+  // One netlink request: the first enable of mgmt1.
+  EXPECT_EQ(netlinkRequests(), 1u);
+  EXPECT_EQ(tc.matching("::run: protodown operation succeeded").size(), 1u);
+  EXPECT_FALSE(ns->protodown("mgmt1"));
+}
