@@ -1,0 +1,31 @@
+#pragma once
+
+#include "Bcm53X/CpuIfMgr/CpuInterface.h"
+
+namespace Bcm53134::Agent {
+
+// A simulated CPU interface: enable and disable only record the outcome.
+// While simFail is set, every enable or disable that has something to do
+// fails and leaves the state unknown, so the next verdict is tried again.
+class TestCpuInterface : public CpuInterface {
+ public:
+  static Orba::Ptr<TestCpuInterface> TestCpuInterfaceIs(Orba::String const& name);
+
+  void enable();
+  void disable();
+
+  bool simFail() const noexcept { return simFail_; }
+  void simFailIs(bool on) noexcept { simFail_ = on; }
+
+  Kiv::TypeDesc const* typeData() const override;
+  static Kiv::TypeDesc const& typeDesc();
+
+ protected:
+  explicit TestCpuInterface(Orba::String const& name) : CpuInterface(name) {}
+  ~TestCpuInterface() override = default;
+
+ private:
+  bool simFail_ = false;
+};
+
+}  // namespace Bcm53134::Agent

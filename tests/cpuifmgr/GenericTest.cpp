@@ -1,0 +1,121 @@
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "Bcm53X/CpuIfMgr/MacVlanCpuIfMgr.h"
+#include "Bcm53X/CpuIfMgr/TestCpuIfMgr.h"
+#include "platform/kiv/Generic.h"
+
+using namespace Bcm53134::Agent;
+namespace Generic = Kiv::Generic;
+using State = CpuInterface::State;
+using Kiv::Value;
+
+namespace {
+
+Value text(char const* s) {
+  return Value::of(Orba::String(s));
+}
+
+TEST(CpuIfMgrTypes, RegisteredAtLoadWithConstructionForTwoTypes) {
+  auto& reg = Kiv::TypeRegistry::instance();
+  for (char const* n : {"CpuIfMgr", "CpuInterface", "CpuInterface::State", "MacVlanCpuIfMgr",
+                        "MacVlanCpuInterface", "TestCpuIfMgr", "TestCpuInterface"}) {
+    EXPECT_TRUE(reg.type(std::string("Bcm53134::Agent::") + n)) << n;
+  }
+
+  auto intf = Kiv::handleAs<MacVlanCpuInterface>(
+      Generic::construct("Bcm53134::Agent::MacVlanCpuInterface", {text("eth1")}));
+  ASSERT_TRUE(intf);
+  EXPECT_EQ(intf->name(), "eth1");
+  EXPECT_EQ(intf->state(), State::unknown);
+  EXPECT_EQ(intf->references(), 1u);
+
+  auto mgr = Kiv::handleAs<CpuIfMgr>(Generic::construct("Bcm53134::Agent::TestCpuIfMgr", {}));
+  ASSERT_TRUE(Orba::ptrCast<TestCpuIfMgr>(mgr));
+  EXPECT_EQ(mgr->references(), 1u);
+
+  for (char const* n : {"CpuIfMgr", "CpuInterface", "MacVlanCpuIfMgr", "TestCpuInterface"}) {
+    EXPECT_THROW(Generic::construct(std::string("Bcm53134::Agent::") + n, {text("eth1")}),
+                 Kiv::AttributeError)
+        << n;
+    EXPECT_THROW(Generic::construct(std::string("Bcm53134::Agent::") + n, {}), Kiv::AttributeError)
+        << n;
+  }
+}
+
+// Both managers pass where a CpuIfMgr is expected, and the manager operations
+// called generically reach the concrete manager.
+TEST(CpuIfMgrTypes, ManagersTakeTheAbstractPlace) {
+  auto const* abstract = &CpuIfMgr::typeDesc();
+  EXPECT_TRUE(MacVlanCpuIfMgr::typeDesc().isA(abstract));
+  EXPECT_TRUE(TestCpuIfMgr::typeDesc().isA(abstract));
+  EXPECT_TRUE(TestCpuInterface::typeDesc().isA(&CpuInterface::typeDesc()));
+
+  auto mgr = testCpuIfMgrFactory();
+  Value asAbstract = Value::of(Orba::Ptr<CpuIfMgr>(mgr));
+  EXPECT_EQ(Kiv::handleAs<CpuIfMgr>(asAbstract), mgr);
+  Generic::call(*mgr, "disable", {text("eth2")});
+  EXPECT_EQ(mgr->cpuInterface("eth2")->state(), State::disabled);
+  Generic::call(*mgr, "enable", {text("eth2")});
+  EXPECT_EQ(mgr->cpuInterface("eth2")->state(), State::enabled);
+  EXPECT_THROW(Generic::call(*mgr, "enable", {}), Kiv::AttributeError);
+}
+
+TEST(CpuIfMgrTypes, CollectionThroughGenericInterface) {
+  auto mgr = testCpuIfMgrFactory();
+  for (char const* n : {"eth2", "eth10", "eth1"})
+    Generic::insert(*mgr, "cpuInterface", {text(n)});
+  auto eth1 = mgr->cpuInterface("eth1");
+  EXPECT_EQ(Kiv::handleAs<TestCpuInterface>(Generic::insert(*mgr, "cpuInterface", {text("eth1")})),
+            eth1);
+  EXPECT_EQ(Generic::count(*mgr, "cpuInterface"), 3u);
+  EXPECT_TRUE(Generic::has(*mgr, "cpuInterface", text("eth10")));
+  EXPECT_FALSE(Generic::has(*mgr, "cpuInterface", text("eth3")));
+  EXPECT_EQ(Kiv::handleAs<TestCpuInterface>(Generic::lookup(*mgr, "cpuInterface", text("eth1"))),
+            eth1);
+
+  std::vector<std::string> keys;
+  for (auto const& [k, v] : Generic::members(*mgr, "cpuInterface")) {
+    keys.push_back(k.as<Orba::String>());
+    EXPECT_EQ(Kiv::handleAs<TestCpuInterface>(v)->name(), keys.back());
+  }
+  EXPECT_EQ(keys, (std::vector<std::string>{"eth1", "eth10", "eth2"}));
+
+  EXPECT_EQ(Kiv::handleAs<TestCpuInterface>(Generic::del(*mgr, "cpuInterface", text("eth1"))),
+            eth1);
+  EXPECT_FALSE(Kiv::handleAs<TestCpuInterface>(Generic::del(*mgr, "cpuInterface", text("eth1"))));
+  EXPECT_EQ(Generic::count(*mgr, "cpuInterface"), 2u);
+}
+
+TEST(CpuIfMgrTypes, InterfaceAttributes) {
+  auto mgr = testCpuIfMgrFactory();
+  auto eth1 = mgr->cpuInterfaceIs("eth1");
+  Generic::setText(*eth1, "state", "disabled");
+  EXPECT_EQ(eth1->state(), State::disabled);
+  Generic::setText(*eth1, "state", "1");
+  EXPECT_EQ(Generic::get(*eth1, "state").text(), "enabled");
+  Generic::set(*eth1, "state", Value::of(CpuInterface::StateInstance("unknown")));
+  EXPECT_EQ(eth1->state(), State::unknown);
+  EXPECT_THROW(Generic::setText(*eth1, "state", "down"), Kiv::AttributeError);
+  EXPECT_THROW(CpuInterface::sequenceToValue("Enabled"), Kiv::AttributeError);
+  EXPECT_EQ(CpuInterface::sequenceToValue("2"), State::disabled);
+  std::ostringstream os;
+  os << State::disabled << ' ' << static_cast<State>(7);
+  EXPECT_EQ(os.str(), "disabled invalidState");
+  EXPECT_THROW(Generic::setText(*eth1, "name", "eth9"), Kiv::AttributeError);
+
+  Generic::setText(*eth1, "simFail", "true");
+  Generic::call(*eth1, "disable");
+  EXPECT_EQ(eth1->state(), State::unknown);
+  Generic::set(*eth1, "simFail", Value::of(false));
+  Generic::call(*eth1, "disable");
+  EXPECT_EQ(eth1->state(), State::disabled);
+
+  std::vector<std::string> names;
+  for (auto const* a : Generic::attributes(*eth1))
+    names.push_back(a->name);
+  EXPECT_EQ(names, (std::vector<std::string>{"name", "state", "enable", "disable", "simFail"}));
+}
+
+}  // namespace
