@@ -151,6 +151,19 @@ Result RegisterSm::perform(Request const& r) {
     res.error = buf;
     return res;
   }
+  if (r.op != Request::read && r.op != Request::write) {
+    std::snprintf(buf, sizeof buf, "operation %u is neither a read nor a write",
+                  static_cast<unsigned>(r.op));
+    res.error = buf;
+    return res;
+  }
+  if (r.op == Request::write && r.value > 0xffff) {
+    // Truncating would write something other than what was asked for.
+    std::snprintf(buf, sizeof buf, "value 0x%llx does not fit register 0x%x/0x%x",
+                  static_cast<unsigned long long>(r.value), r.page, r.addr);
+    res.error = buf;
+    return res;
+  }
   auto const phy = static_cast<Hardware::Mdio::PortAddr>(r.page - kPhyPageBase);
   auto const reg = static_cast<std::uint8_t>(r.addr / 2);
   if (!accel_) {

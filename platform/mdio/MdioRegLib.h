@@ -22,7 +22,10 @@ class Fifo {
     ring_[(head_ + count_) % ring_.size()] = v;
     ++count_;
   }
+  // The oldest element; a default one when the FIFO is empty.
   T pop() {
+    if (count_ == 0)
+      return T{};
     T v = std::move(ring_[head_]);
     head_ = (head_ + 1) % ring_.size();
     --count_;
@@ -93,6 +96,7 @@ class Status : public Orba::Node {
 
   void resultEnq(Result const& r);
   bool resultHas() const noexcept { return !results_.empty(); }
+  // The oldest result; an empty result (xid 0, no error) when there is none.
   Result resultDeq() { return results_.pop(); }
   std::size_t resultCount() const noexcept { return results_.size(); }
 
@@ -126,7 +130,8 @@ class MiiOp {
 //
 // Switch registers of the port PHYs (page 0x10 + p for port p of 0 to 7) are
 // reached as MII register addr / 2 of the PHY at MDIO address p; 16-bit
-// registers only. Any other page or size is answered with an error result.
+// registers only. Any other page, size or operation, and a write value wider
+// than 16 bits, is answered with an error result without touching the bus.
 class RegisterSm : public Orba::Node {
  public:
   static Orba::Ptr<RegisterSm> RegisterSmIs(Orba::Ptr<HalMdioAccel::Accel> const& accel,
