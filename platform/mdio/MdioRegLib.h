@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -54,6 +55,12 @@ struct Request {
   std::uint8_t op = read;
   std::uint8_t size = 0;  // bytes
 };
+
+// The record's layout is fixed: other components build requests field by
+// field at these offsets.
+static_assert(offsetof(Request, value) == 0 && offsetof(Request, xid) == 8 &&
+              offsetof(Request, page) == 12 && offsetof(Request, addr) == 16 &&
+              offsetof(Request, op) == 20 && offsetof(Request, size) == 21);
 
 // The answer to one request: an error text (empty on success), the value
 // (the register's content for a read, the value written for a write) and the

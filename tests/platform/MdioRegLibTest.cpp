@@ -17,11 +17,6 @@ using Bcm53134::MdioRegLib::Result;
 using Bcm53134::MdioRegLib::Status;
 using Chip = Hardware::Mdio::Sim::Bcm53134Chip;
 
-// The request record as other components lay it out.
-static_assert(offsetof(Request, value) == 0 && offsetof(Request, xid) == 8 &&
-              offsetof(Request, page) == 12 && offsetof(Request, addr) == 16 &&
-              offsetof(Request, op) == 20 && offsetof(Request, size) == 21);
-
 Request readReq(std::uint32_t xid, std::uint32_t page, std::uint32_t addr, std::uint8_t size = 2) {
   return Request{
       .value = 0, .xid = xid, .page = page, .addr = addr, .op = Request::read, .size = size};
