@@ -26,6 +26,10 @@ Root::~Root() {
 
 void Root::doInit() {
   KIV_TRACE(trace(), 0) << name() << "::doInit";
+  if (!entityManager()) {
+    KIV_TRACE(trace(), 0) << name() << "::doInit" << ": no state database to mount from";
+    return;
+  }
   auto group = entityManager()->getMountGroup(Orba::Ptr<Stratum::Mounter>(this));
   group->doMountProfile(kMountProfile);
   group->doClose(false, "", 0);
