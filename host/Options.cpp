@@ -1,0 +1,129 @@
+#include "host/Options.h"
+
+#include <stdexcept>
+
+namespace Host {
+
+std::string usage() {
+  return R"(Usage:
+  agenthost [OPTIONS] APPLIANCE.yaml
+      Starts the agent on the appliance described in the file, on the
+      simulated BCM53134 chip, in real time, until Ctrl-C (SIGINT) or SIGTERM.
+      Prints each change of the published switch status on stdout and the
+      agent's trace lines on stderr. Lines typed on stdin are scenario steps
+      carried out at once, e.g.
+          link: {port: 1, state: down}
+          expect: {port: 1, linkStatus: 0}
+  agenthost [OPTIONS] --scenario SCENARIO.yaml
+      Runs a scenario in virtual time and prints its timeline; exits 0 when
+      every expectation held, 1 otherwise.
+
+Options:
+  --scenario FILE   run the scenario in FILE (see README.md for the format)
+  --check           only read and check the appliance or scenario file
+  --trace SPEC      trace levels per facility, e.g. "Bcm53134Agent/0,1 CpuIfMgr/0-8"
+                    ("*" is every facility, levels as 0,1,8 or 0-8 or none);
+                    overrides the TRACE environment variable. Defaults:
+                    "Bcm53134Agent/0,1 CpuIfMgr/0,1" when running,
+                    the scenario's own "trace:" (level 0) in scenarios
+  --status FILE     keep the switch status (link status per port, error
+                    text) as JSON in FILE, replaced atomically on every change
+  --netns[=NAME]    make the appliance's CPU netdevices as macvlan devices in a
+                    private network namespace (named NAME, default
+                    agenthost-PID, when root; unnamed inside a user
+                    namespace otherwise) and run the agent's netlink
+                    operations there; fail if no namespace can be made
+  --keep-netns      keep that namespace after exit, for "ip -n NAME ..."
+  --sim-cpu         use the simulated CPU interface manager instead
+                    (default: a private namespace when one can be made,
+                    else the simulated manager; the host says which)
+  --agent NAME      agent to load, from libNAME.so (default Bcm53134Agent)
+  --lib-dir DIR     look for the agent library in DIR first
+  --help            this text
+
+Exit status: 0 success (every expectation held); 1 a scenario expectation
+failed; 2 bad command line or input file (the message names file and line);
+3 the agent or the namespace could not be set up.
+)";
+}
+
+Options parseOptions(std::vector<std::string> const& args) {
+  Options o;
+  auto needValue = [&](std::size_t& i, std::string const& opt) -> std::string {
+    if (i + 1 >= args.size())
+      throw std::invalid_argument(opt + " needs a value");
+    return args[++i];
+  };
+  std::vector<std::string> positional;
+  bool netns = false, sim = false;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    std::string const& a = args[i];
+    std::string opt = a, inlineValue;
+    bool hasInline = false;
+    if (a.rfind("--", 0) == 0) {
+      if (auto eq = a.find('='); eq != std::string::npos) {
+        opt = a.substr(0, eq);
+        inlineValue = a.substr(eq + 1);
+        hasInline = true;
+      }
+    }
+    auto value = [&]() { return hasInline ? inlineValue : needValue(i, opt); };
+    auto noValue = [&]() {
+      if (hasInline)
+        throw std::invalid_argument(opt + " takes no value");
+    };
+    if (opt == "--help" || opt == "-h") {
+      o.help = true;
+    } else if (opt == "--check") {
+      noValue();
+      o.check = true;
+    } else if (opt == "--scenario") {
+      o.scenario = value();
+    } else if (opt == "--trace") {
+      o.trace = value();
+    } else if (opt == "--status") {
+      o.session.statusFile = value();
+    } else if (opt == "--netns") {
+      netns = true;
+      if (hasInline) {
+        if (inlineValue.empty())
+          throw std::invalid_argument("--netns= needs a name");
+        o.session.netnsName = inlineValue;
+      }
+    } else if (opt == "--keep-netns") {
+      noValue();
+      o.session.keepNetns = true;
+    } else if (opt == "--sim-cpu") {
+      noValue();
+      sim = true;
+    } else if (opt == "--agent") {
+      o.session.agentName = value();
+    } else if (opt == "--lib-dir") {
+      o.session.libDir = value();
+    } else if (a.size() > 1 && a[0] == '-') {
+      throw std::invalid_argument("unknown option " + a);
+    } else {
+      positional.push_back(a);
+    }
+  }
+  if (o.help)
+    return o;
+  if (netns && sim)
+    throw std::invalid_argument("--netns and --sim-cpu exclude each other");
+  o.session.cpu = netns ? CpuRequest::netns : sim ? CpuRequest::simulated : CpuRequest::automatic;
+  if (!o.scenario.empty()) {
+    if (!positional.empty())
+      throw std::invalid_argument("a scenario names its own appliance; drop " + positional[0]);
+    o.session.allowHostNetdevs = false;
+  } else if (positional.size() == 1) {
+    o.appliance = positional[0];
+  } else if (positional.empty()) {
+    throw std::invalid_argument("no appliance file given");
+  } else {
+    throw std::invalid_argument("one appliance file only, got " + positional[0] + " and " +
+                                positional[1]);
+  }
+  return o;
+}
+
+}  // namespace Host

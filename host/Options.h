@@ -1,0 +1,26 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "host/Session.h"
+
+namespace Host {
+
+struct Options {
+  bool help = false;
+  bool check = false;                // check the input file and stop
+  std::string appliance;             // run mode
+  std::string scenario;              // scenario mode
+  std::optional<std::string> trace;  // --trace, else TRACE, else the mode's default
+  SessionOptions session;
+};
+
+// Parses the command line. Throws std::invalid_argument with a message for
+// the user on anything it does not understand.
+Options parseOptions(std::vector<std::string> const& args);
+
+std::string usage();
+
+}  // namespace Host

@@ -1,0 +1,63 @@
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "host/Appliance.h"
+#include "host/TraceOutput.h"
+#include "host/Yaml.h"
+
+namespace Host {
+
+class Session;
+
+// What events and expectations act on.
+struct World {
+  Session& session;
+  TraceLog const* traces = nullptr;  // null outside scenarios
+};
+
+// One timed step of a scenario (or one command typed to a running host):
+// an event that changes the appliance or the agent, an expectation that
+// checks what the agent did, or a note for the reader.
+struct Step {
+  enum class Kind { event, expect, note };
+  Kind kind = Kind::note;
+  double at = 0;
+  Where where;
+  std::string text;  // as the timeline shows it
+  // Events: carry it out; throws std::exception when it cannot be done.
+  std::function<void(World&)> apply;
+  // Expectations: empty when it holds, else what was found instead.
+  std::function<std::optional<std::string>(World&)> check;
+};
+
+// Reads one step from a mapping: `at` (when withTime) and one event, or
+// `expect`, or `note`. Refuses with InputError.
+Step parseStep(YAML::Node const& node, std::string const& file, std::string const& what,
+               bool withTime);
+
+struct Scenario {
+  std::string file;
+  std::string name;
+  std::string description;
+  ApplianceDesc appliance;
+  std::string trace;  // what the timeline shows, as a trace spec
+  double end = 0;     // virtual time the run ends at
+  std::vector<Step> steps;
+};
+
+Scenario loadScenario(std::string const& path);
+Scenario parseScenario(YAML::Node const& doc, std::string const& file);
+
+// Outcome of running a step: applied or held (ok), or the reason not.
+struct StepOutcome {
+  bool ok = true;
+  std::string detail;
+};
+// Carries out one step and prints it on the session's timeline.
+StepOutcome runStep(Step const& step, World& world);
+
+}  // namespace Host

@@ -1,0 +1,133 @@
+#include "host/Session.h"
+
+#include <unistd.h>
+
+#include <stdexcept>
+
+#include "platform/kiv/Clock.h"
+#include "platform/kiv/EventLoop.h"
+#include "platform/kiv/Generic.h"
+
+namespace Host {
+
+void Timeline::line(std::string const& kind, std::string const& text) const {
+  std::fprintf(out_, "%10.3f  %-7s %s\n", Kiv::System::currentTime(), kind.c_str(), text.c_str());
+  std::fflush(out_);
+}
+
+void Timeline::note(std::string const& text) const {
+  std::fprintf(out_, "%s\n", text.c_str());
+  std::fflush(out_);
+}
+
+Session::Session(ApplianceDesc appliance, SessionOptions const& options, Timeline const& timeline)
+    : appliance_(std::move(appliance)),
+      timeline_(timeline),
+      agentName_(options.agentName),
+      libDir_(options.libDir) {
+  chooseCpuMode(options);
+  db_ = std::make_unique<StateDb>(appliance_);
+  status_ = std::make_unique<StatusWatcher>(db_->status(), options.statusFile,
+                                            [this](std::vector<std::string> const& changes) {
+                                              for (auto const& c : changes)
+                                                timeline_.line("status", c);
+                                            });
+  status_->write();
+}
+
+Session::~Session() {
+  stop();
+  status_.reset();
+  db_.reset();
+  netns_.reset();
+}
+
+void Session::chooseCpuMode(SessionOptions const& o) {
+  if (appliance_.netdevices == NetdevMode::hostNamespace && o.cpu == CpuRequest::automatic) {
+    if (!o.allowHostNetdevs) {
+      throw std::runtime_error(appliance_.file +
+                               ": netdevices: host acts on this machine's own netdevices; "
+                               "scenarios never do (use netdevices: private)");
+    }
+    cpuMode_ = CpuMode::hostNetns;
+    cpuModeText_ =
+        "the agent acts on the netdevices of this machine's own network namespace "
+        "(netdevices: host)";
+    return;
+  }
+  if (o.cpu != CpuRequest::simulated) {
+    std::string name =
+        o.netnsName.empty() ? "agenthost-" + std::to_string(::getpid()) : o.netnsName;
+    try {
+      netns_ = PrivateNetns::make(name, appliance_.cpuInterfaceNames(), o.keepNetns);
+      cpuMode_ = CpuMode::privateNetns;
+      cpuModeText_ = netns_->describe() + "; inspect with: " + netns_->inspectCommand();
+      if (o.keepNetns && !netns_->named())
+        cpuModeText_ += "; an unnamed namespace cannot be kept after exit";
+      return;
+    } catch (std::runtime_error const& e) {
+      if (o.cpu == CpuRequest::netns)
+        throw std::runtime_error(std::string("no private network namespace: ") + e.what());
+      cpuModeText_ = std::string("simulated (no private network namespace: ") + e.what() + ")";
+    }
+  } else {
+    cpuModeText_ = "simulated (as asked)";
+  }
+  cpuMode_ = CpuMode::simulated;
+  cpuModeText_ += "; the agent's CPU interface manager is replaced by " +
+                  std::string(kTestCpuIfMgrType) + " before the first link pass";
+}
+
+void Session::start() {
+  library_ = loadAgentLibrary(agentName_, libDir_);
+  root_ = library_.rootIs(agentName_);
+  root_->doInit();
+  // The mount completion was posted by doInit; this runs right after it,
+  // before the state machine's first register read comes back.
+  Kiv::EventLoop::instance().post([this] { afterHostChange(); });
+}
+
+void Session::stop() {
+  if (!root_)
+    return;
+  status_->flush();
+  root_ = {};
+  status_->flush();
+}
+
+Orba::Ptr<Orba::Node> Session::stateMachine() const {
+  if (!root_)
+    return {};
+  auto v = Kiv::Generic::get(*root_, "bcm53134Sm");
+  auto const* h = std::any_cast<Orba::Ptr<Orba::Node>>(&v.raw());
+  return h ? *h : Orba::Ptr<Orba::Node>();
+}
+
+void Session::afterHostChange() {
+  if (cpuMode_ == CpuMode::privateNetns) {
+    for (auto const& m : db_->mgmtInterfaces()) {
+      if (!m.cpuInterface.empty())
+        netns_->netdevAdd(m.cpuInterface);
+    }
+  }
+  if (cpuMode_ == CpuMode::simulated)
+    ensureSimulatedCpuIfMgr();
+}
+
+void Session::ensureSimulatedCpuIfMgr() {
+  auto sm = stateMachine();
+  if (!sm)
+    return;
+  auto current = Kiv::Generic::get(*sm, "cpuIfMgr");
+  auto const* h = std::any_cast<Orba::Ptr<Orba::Node>>(&current.raw());
+  if (h && *h && (*h)->typeData() && (*h)->typeData()->name == kTestCpuIfMgrType)
+    return;
+  if (!h || !*h)
+    return;  // nothing installed yet: the agent has not initialised
+  auto mgr = Kiv::Generic::construct(kTestCpuIfMgrType, {});
+  Kiv::Generic::set(*sm, "cpuIfMgr", mgr);
+  timeline_.line("host", std::string("installed ") + kTestCpuIfMgrType +
+                             " in place of the agent's " + (*h)->typeData()->name);
+}
+
+}  // namespace Host

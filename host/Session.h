@@ -1,0 +1,103 @@
+#pragma once
+
+#include <cstdio>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "host/AgentLibrary.h"
+#include "host/Appliance.h"
+#include "host/PrivateNetns.h"
+#include "host/StateDb.h"
+#include "host/StatusExport.h"
+
+namespace Host {
+
+// How the agent's CPU netdevices are handled.
+enum class CpuMode {
+  privateNetns,  // real macvlans in a private network namespace
+  simulated,     // the agent's manager replaced by the simulated one
+  hostNetns,     // production: the netdevices of the host's own namespace
+};
+
+// What the user asked for on the command line.
+enum class CpuRequest {
+  automatic,  // a private namespace when one can be made, else simulated
+  netns,      // a private namespace or nothing
+  simulated,  // the simulated manager
+};
+
+struct SessionOptions {
+  std::string agentName = "Bcm53134Agent";
+  std::string libDir;
+  CpuRequest cpu = CpuRequest::automatic;
+  std::string netnsName;  // empty: agenthost-PID
+  bool keepNetns = false;
+  bool allowHostNetdevs = true;  // scenarios and tests set false
+  std::string statusFile;
+};
+
+// Times and texts for the user, one line each: "   4.000  event   link 1 down".
+class Timeline {
+ public:
+  explicit Timeline(std::FILE* out) : out_(out) {}
+  void line(std::string const& kind, std::string const& text) const;
+  // A line without a time, for what happens outside the loop.
+  void note(std::string const& text) const;
+
+ private:
+  std::FILE* out_;
+};
+
+// One run of the agent on one appliance: the state database over the
+// simulated chip, the CPU netdevice handling, the loaded agent and its root,
+// the status export. Building it does not start the agent; start() does.
+class Session {
+ public:
+  Session(ApplianceDesc appliance, SessionOptions const& options, Timeline const& timeline);
+  ~Session();
+  Session(Session const&) = delete;
+  Session& operator=(Session const&) = delete;
+
+  // Loads the agent library, creates the root and calls doInit. The mounts
+  // complete through the event loop.
+  void start();
+  // Destroys the root: the agent runs its teardown. Idempotent.
+  void stop();
+
+  // Called after everything the host changes (scenario events, commands):
+  // with the simulated manager, the agent's own manager is replaced before
+  // the next link pass could use it; new CPU netdevices get their macvlan.
+  void afterHostChange();
+
+  ApplianceDesc const& appliance() const noexcept { return appliance_; }
+  StateDb& db() noexcept { return *db_; }
+  Timeline const& timeline() const noexcept { return timeline_; }
+  CpuMode cpuMode() const noexcept { return cpuMode_; }
+  PrivateNetns* netns() const noexcept { return netns_.get(); }
+  std::string const& cpuModeText() const noexcept { return cpuModeText_; }
+  AgentLibrary const& library() const noexcept { return library_; }
+  Orba::Ptr<AgentBase::CAgent> const& root() const noexcept { return root_; }
+  // The root's state machine, or empty before the mounts complete.
+  Orba::Ptr<Orba::Node> stateMachine() const;
+  StatusWatcher* statusWatcher() const noexcept { return status_.get(); }
+
+  static constexpr char const* kTestCpuIfMgrType = "Bcm53134::Agent::TestCpuIfMgr";
+
+ private:
+  void chooseCpuMode(SessionOptions const& options);
+  void ensureSimulatedCpuIfMgr();
+
+  ApplianceDesc appliance_;
+  Timeline const& timeline_;
+  std::string agentName_, libDir_;
+  CpuMode cpuMode_ = CpuMode::simulated;
+  std::string cpuModeText_;
+  std::unique_ptr<PrivateNetns> netns_;
+  std::unique_ptr<StateDb> db_;
+  std::unique_ptr<StatusWatcher> status_;
+  AgentLibrary library_;
+  Orba::Ptr<AgentBase::CAgent> root_;
+};
+
+}  // namespace Host

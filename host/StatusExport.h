@@ -1,0 +1,66 @@
+#pragma once
+
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "platform/hardware/Bcm53134.h"
+#include "platform/kiv/EventLoop.h"
+#include "platform/orba/Publisher.h"
+
+namespace Host {
+
+// What the hardware status entity publishes, as plain values.
+struct StatusSnapshot {
+  std::string error;
+  std::map<unsigned, unsigned> linkStatus;  // per port present in the entity
+  bool operator==(StatusSnapshot const&) const = default;
+};
+
+StatusSnapshot snapshotOf(Hardware::Bcm53134::Status const& status);
+// {"time": 4.1, "error": "", "ports": {"1": {"linkStatus": 1, "link": "linkUp"}}}
+std::string statusJson(StatusSnapshot const& s, double time);
+// One readable line per difference: "port 1 link status 0 (linkDown)",
+// "port 1 removed", "error: TEXT", "error cleared".
+std::vector<std::string> statusChanges(StatusSnapshot const& before, StatusSnapshot const& after);
+
+// Replaces the file's content atomically (a temporary file beside it,
+// renamed over it). Throws std::runtime_error when it cannot.
+void writeFileAtomically(std::string const& path, std::string const& content);
+
+// Follows the status entity: on every change it rewrites the JSON file (when
+// one is given) and reports the differences to the callback. Changes made in
+// one event of the loop (a port created and its link set) are reported
+// together, right after that event.
+class StatusWatcher {
+ public:
+  using OnChange = std::function<void(std::vector<std::string> const& changes)>;
+  StatusWatcher(Hardware::Bcm53134::Status& status, std::string jsonPath, OnChange onChange);
+  ~StatusWatcher();
+  StatusWatcher(StatusWatcher const&) = delete;
+  StatusWatcher& operator=(StatusWatcher const&) = delete;
+
+  StatusSnapshot const& last() const noexcept { return last_; }
+  // Writes the file now (the host does once at start).
+  void write();
+  // Takes in a pending change at once.
+  void flush() { changed(); }
+
+ private:
+  void changed();
+  struct FlushTimer : Kiv::Timer {
+    explicit FlushTimer(StatusWatcher& w) : owner(w) {}
+    void onTimer() override { owner.changed(); }
+    StatusWatcher& owner;
+  };
+
+  Hardware::Bcm53134::Status& status_;
+  std::string path_;
+  OnChange onChange_;
+  StatusSnapshot last_;
+  Orba::SubscriberSlot slot_;
+  FlushTimer flush_{*this};
+};
+
+}  // namespace Host

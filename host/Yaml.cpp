@@ -1,0 +1,177 @@
+#include "host/Yaml.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <set>
+#include <sstream>
+
+namespace Host {
+
+namespace {
+
+InputError parserError(std::string const& name, YAML::Exception const& e) {
+  std::string msg = name;
+  if (!e.mark.is_null())
+    msg += ":" + std::to_string(e.mark.line + 1);
+  msg += ": YAML syntax error: " + e.msg;
+  return InputError(msg);
+}
+
+std::string kindOf(YAML::Node const& n) {
+  switch (n.Type()) {
+    case YAML::NodeType::Map:
+      return "a mapping";
+    case YAML::NodeType::Sequence:
+      return "a list";
+    case YAML::NodeType::Null:
+      return "nothing";
+    case YAML::NodeType::Scalar:
+      return "'" + n.Scalar() + "'";
+    default:
+      return "nothing";
+  }
+}
+
+}  // namespace
+
+std::string Where::text() const {
+  return line > 0 ? file + ":" + std::to_string(line) : file;
+}
+
+Where where(std::string const& file, YAML::Node const& node) {
+  if (!node)
+    return {file, 0};
+  auto m = node.Mark();
+  return {file, m.is_null() ? 0 : m.line + 1};
+}
+
+void refuse(Where const& at, std::string const& message) {
+  throw InputError(at.text() + ": " + message);
+}
+
+YAML::Node loadYamlFile(std::string const& path) {
+  std::ifstream in(path);
+  if (!in)
+    throw InputError(path + ": cannot open: " + std::strerror(errno));
+  std::stringstream ss;
+  ss << in.rdbuf();
+  return loadYamlText(ss.str(), path);
+}
+
+YAML::Node loadYamlText(std::string const& text, std::string const& name) {
+  try {
+    return YAML::Load(text);
+  } catch (YAML::Exception const& e) {
+    throw parserError(name, e);
+  }
+}
+
+MapReader::MapReader(std::string file, YAML::Node node, std::string what,
+                     std::initializer_list<char const*> allowed)
+    : file_(std::move(file)), node_(std::move(node)), what_(std::move(what)) {
+  if (!node_.IsMap())
+    refuse(at(), what_ + " must be a mapping, not " + kindOf(node_));
+  std::set<std::string> seen;
+  for (auto it = node_.begin(); it != node_.end(); ++it) {
+    auto const& keyNode = it->first;
+    std::string key = keyNode.IsScalar() ? keyNode.Scalar() : std::string("?");
+    bool known = false;
+    for (auto const* a : allowed)
+      known = known || key == a;
+    if (!known) {
+      std::string list;
+      for (auto const* a : allowed)
+        list += std::string(list.empty() ? "" : ", ") + a;
+      refuse(where(file_, keyNode),
+             "unknown key '" + key + "' in " + what_ + " (known keys: " + list + ")");
+    }
+    if (!seen.insert(key).second)
+      refuse(where(file_, keyNode), "key '" + key + "' given twice in " + what_);
+  }
+}
+
+Where MapReader::at(char const* key) const {
+  for (auto it = node_.begin(); it != node_.end(); ++it) {
+    if (it->first.IsScalar() && it->first.Scalar() == key)
+      return where(file_, it->first);
+  }
+  return at();
+}
+
+YAML::Node MapReader::required(char const* key) const {
+  auto n = node_[key];
+  if (!n)
+    refuse(at(), what_ + " lacks the required key '" + key + "'");
+  return n;
+}
+
+std::string MapReader::text(char const* key) const {
+  return scalarText(file_, required(key), what_ + "." + key);
+}
+
+std::string MapReader::text(char const* key, std::string const& fallback) const {
+  return has(key) ? text(key) : fallback;
+}
+
+std::uint64_t MapReader::number(char const* key, std::uint64_t min, std::uint64_t max) const {
+  return scalarNumber(file_, required(key), what_ + "." + key, min, max);
+}
+
+std::uint64_t MapReader::number(char const* key, std::uint64_t min, std::uint64_t max,
+                                std::uint64_t fallback) const {
+  return has(key) ? number(key, min, max) : fallback;
+}
+
+double MapReader::seconds(char const* key) const {
+  return scalarSeconds(file_, required(key), what_ + "." + key);
+}
+
+bool MapReader::flag(char const* key, bool fallback) const {
+  return has(key) ? scalarFlag(file_, node_[key], what_ + "." + key) : fallback;
+}
+
+std::string scalarText(std::string const& file, YAML::Node const& n, std::string const& what) {
+  if (!n.IsScalar())
+    refuse(where(file, n), what + " must be a single value, not " + kindOf(n));
+  return n.Scalar();
+}
+
+std::uint64_t scalarNumber(std::string const& file, YAML::Node const& n, std::string const& what,
+                           std::uint64_t min, std::uint64_t max) {
+  std::string s = scalarText(file, n, what);
+  errno = 0;
+  char* end = nullptr;
+  bool ok = !s.empty() && s[0] != '-' && s[0] != '+' && s[0] != ' ';
+  unsigned long long v = ok ? std::strtoull(s.c_str(), &end, 0) : 0;
+  ok = ok && errno == 0 && end == s.c_str() + s.size();
+  if (!ok)
+    refuse(where(file, n), what + " must be a number, not '" + s + "'");
+  if (v < min || v > max) {
+    refuse(where(file, n), what + " " + s + " is out of range (" + std::to_string(min) + " to " +
+                               std::to_string(max) + ")");
+  }
+  return v;
+}
+
+double scalarSeconds(std::string const& file, YAML::Node const& n, std::string const& what) {
+  std::string s = scalarText(file, n, what);
+  char* end = nullptr;
+  double v = std::strtod(s.c_str(), &end);
+  if (s.empty() || end != s.c_str() + s.size() || !std::isfinite(v) || v < 0)
+    refuse(where(file, n), what + " must be a number of seconds, not '" + s + "'");
+  return v;
+}
+
+bool scalarFlag(std::string const& file, YAML::Node const& n, std::string const& what) {
+  std::string s = scalarText(file, n, what);
+  if (s == "true" || s == "yes" || s == "on")
+    return true;
+  if (s == "false" || s == "no" || s == "off")
+    return false;
+  refuse(where(file, n), what + " must be true or false, not '" + s + "'");
+}
+
+}  // namespace Host

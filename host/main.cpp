@@ -1,0 +1,27 @@
+// agenthost: loads an agent library by name and runs it on an appliance
+// described in a file, over the simulated switch chip, in real time or
+// through a scenario in virtual time.
+
+#include <cstdio>
+#include <stdexcept>
+
+#include "host/Runner.h"
+
+int main(int argc, char** argv) {
+  Host::Options o;
+  try {
+    o = Host::parseOptions(std::vector<std::string>(argv + 1, argv + argc));
+  } catch (std::invalid_argument const& e) {
+    std::fprintf(stderr, "agenthost: %s\nTry agenthost --help.\n", e.what());
+    return Host::kExitUsage;
+  }
+  if (o.help) {
+    std::fputs(Host::usage().c_str(), stdout);
+    return Host::kExitOk;
+  }
+  if (o.check)
+    return Host::checkInput(o);
+  if (!o.scenario.empty())
+    return Host::runScenario(o);
+  return Host::runAppliance(o);
+}
