@@ -119,8 +119,13 @@ ApplianceDesc parseAppliance(YAML::Node const& node, std::string const& file) {
   }
 
   if (auto chipNode = top.optional("chip")) {
-    MapReader chip(file, chipNode, "chip", {"links", "txDisableCoupling"});
+    MapReader chip(file, chipNode, "chip", {"links", "txDisableCoupling", "accessTime"});
     a.txDisableCoupling = chip.flag("txDisableCoupling", true);
+    if (chip.has("accessTime")) {
+      a.accessTime = chip.seconds("accessTime");
+      if (a.accessTime <= 0 || a.accessTime > 10)
+        refuse(chip.at("accessTime"), "chip.accessTime must be above 0 and at most 10 seconds");
+    }
     if (auto links = chip.optional("links")) {
       if (!links.IsMap())
         refuse(where(file, links), "chip.links must map port numbers to up or down");

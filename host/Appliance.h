@@ -44,6 +44,7 @@ struct ApplianceDesc {
   std::vector<SliceDesc> slices;
   std::map<unsigned, bool> links;  // the simulated chip's initial link per port
   bool txDisableCoupling = true;
+  double accessTime = 0;  // seconds per chip access; 0 keeps the chip's own
   NetdevMode netdevices = NetdevMode::privateNamespace;
 
   // The CPU netdevice names, each once, in order of appearance.

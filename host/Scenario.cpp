@@ -216,13 +216,18 @@ void sliceDelEvent(Step& s, std::string const& name) {
 
 void hamEvent(Step& s, std::string const& file, YAML::Node const& n, std::string const& what) {
   std::string v = scalarText(file, n, what);
+  if (v == "replaced") {
+    s.text = "hardware access handle (ham) replaced by a new one over the same bus";
+    s.apply = [](World& w) { w.session.db().hamReplace(); };
+    return;
+  }
   bool present;
   if (v == "present" || v == "true") {
     present = true;
   } else if (v == "absent" || v == "false") {
     present = false;
   } else {
-    refuse(where(file, n), what + " must be present or absent, not '" + v + "'");
+    refuse(where(file, n), what + " must be present, absent or replaced, not '" + v + "'");
   }
   s.text = present ? "hardware access handle (ham) appears" : "hardware access handle (ham) goes";
   s.apply = [present](World& w) { w.session.db().hamPresentIs(present); };
@@ -340,8 +345,8 @@ void parseExpectation(Step& s, MapReader const& e) {
     } else {
       bool reads = m.has("reads");
       auto n = m.number(reads ? "reads" : "writes", 0, ~0u);
-      s.text = "chip " + portText(p) + " " + r.name + " " + (reads ? "read " : "written ") +
-               std::to_string(n) + " times";
+      s.text = "chip " + portText(p) + " " + r.name + (reads ? " reads: " : " writes: ") +
+               std::to_string(n);
       s.check = [a, r, n, reads](World& wd) {
         auto& chip = wd.session.db().chip();
         return mismatch(std::to_string(reads ? chip.reads(a, r.reg) : chip.writes(a, r.reg)),
@@ -384,18 +389,18 @@ void parseExpectation(Step& s, MapReader const& e) {
     MapReader m(f, e.node(), w, {"protodown", "value"});
     std::string dev = m.text("protodown");
     bool want = m.flag("value", true);
-    s.text = "protodown " + std::string(want ? "on" : "off") + " on netdevice " + dev;
-    s.check = [dev, want](World& wd) -> std::optional<std::string> {
+    s.text = "netdevice " + dev + " protodown " + std::string(want ? "on" : "off");
+    s.check = [dev, want](World& wd) -> Verdict {
       if (auto* ns = wd.session.netns()) {
         std::string why;
         auto got = ns->protodown(dev, &why);
         if (!got)
-          return "no netdevice " + dev + ": " + why;
-        return *got == want ? std::nullopt
+          return std::optional<std::string>("no netdevice " + dev + ": " + why);
+        return *got == want ? Verdict(std::nullopt)
                             : std::optional<std::string>(*got ? "protodown on" : "protodown off");
       }
       if (wd.session.cpuMode() != CpuMode::simulated)
-        return "no private namespace to look into";
+        return std::optional<std::string>("no private namespace to look into");
       // Simulated: the manager's verdict stands for the netdevice.
       auto v = readAttr(resolvePath(rootOf(wd), "bcm53134Sm.cpuIfMgr.cpuInterface[" + dev + "]"));
       std::string state = "absent";
@@ -403,8 +408,8 @@ void parseExpectation(Step& s, MapReader const& e) {
         state = Kiv::Generic::get(**h, "state").text();
       bool got = state == "disabled";
       if (got == want)
-        return std::nullopt;
-      return "simulated interface " + dev + " is " + state;
+        return Verdict::holds("simulated: interface " + dev + " is " + state + " in the manager");
+      return std::optional<std::string>("simulated interface " + dev + " is " + state);
     };
   } else if (e.has("attr")) {
     MapReader m(f, e.node(), w, {"attr", "value", "count", "type"});
@@ -630,14 +635,16 @@ StepOutcome runStep(Step const& step, World& world) {
       break;
     case Step::Kind::expect:
       try {
-        if (auto got = step.check(world))
-          o = {false, *got};
+        auto v = step.check(world);
+        o = {v.ok, v.detail};
       } catch (std::exception const& e) {
         o = {false, e.what()};
       }
-      tl.line("expect", step.text + " ... " +
-                            (o.ok ? std::string("ok")
-                                  : "FAILED: " + o.detail + " (" + step.where.text() + ")"));
+      if (o.ok) {
+        tl.line("expect", step.text + " ... ok" + (o.detail.empty() ? "" : " (" + o.detail + ")"));
+      } else {
+        tl.line("expect", step.text + " ... FAILED: " + o.detail + " (" + step.where.text() + ")");
+      }
       break;
   }
   return o;

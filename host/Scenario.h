@@ -19,6 +19,20 @@ struct World {
   TraceLog const* traces = nullptr;  // null outside scenarios
 };
 
+// The outcome of an expectation: whether it held, and what was found
+// instead (or, when it held, a remark on how it was checked).
+struct Verdict {
+  bool ok = true;
+  std::string detail;
+  Verdict(std::nullopt_t) {}
+  Verdict(std::optional<std::string> failure) : ok(!failure), detail(failure.value_or("")) {}
+  static Verdict holds(std::string remark) {
+    Verdict v(std::nullopt);
+    v.detail = std::move(remark);
+    return v;
+  }
+};
+
 // One timed step of a scenario (or one command typed to a running host):
 // an event that changes the appliance or the agent, an expectation that
 // checks what the agent did, or a note for the reader.
@@ -30,8 +44,8 @@ struct Step {
   std::string text;  // as the timeline shows it
   // Events: carry it out; throws std::exception when it cannot be done.
   std::function<void(World&)> apply;
-  // Expectations: empty when it holds, else what was found instead.
-  std::function<std::optional<std::string>(World&)> check;
+  // Expectations.
+  std::function<Verdict(World&)> check;
 };
 
 // Reads one step from a mapping: `at` (when withTime) and one event, or

@@ -20,6 +20,8 @@ StateDb::StateDb(ApplianceDesc const& a)
       status_(Hardware::Bcm53134::Status::StatusIs()),
       sliceDir_(Kiv::Dir::DirIs("slice")) {
   chip_->txDisableCouplingIs(a.txDisableCoupling);
+  if (a.accessTime > 0)
+    chip_->accessTimeIs(a.accessTime);
   for (auto const& [port, up] : a.links)
     chip_->linkIs(static_cast<Hardware::Mdio::PortAddr>(port), up);
 
@@ -45,6 +47,11 @@ StateDb::~StateDb() {
 
 void StateDb::hamPresentIs(bool present) {
   config_->hamIs(present ? Orba::Ptr<Fru::Ham const>(ham_) : Orba::Ptr<Fru::Ham const>());
+}
+
+void StateDb::hamReplace() {
+  ham_ = Fru::Ham::HamIs(chip_);
+  config_->hamIs(ham_);
 }
 
 std::uint8_t StateDb::mgmtInterfaceAdd(MgmtIntfDesc const& d) {

@@ -37,6 +37,9 @@ class StateDb {
 
   // The hardware access handle appears or goes.
   void hamPresentIs(bool present);
+  // A new handle over the same bus takes the place of the present one, as
+  // when the bus driver is restarted: the config notifies a change of ham.
+  void hamReplace();
   bool hamPresent() const { return static_cast<bool>(config_->ham()); }
 
   // Management interfaces are keyed by position; an added one takes the
