@@ -1,0 +1,183 @@
+// One protodown change of a macvlan in a private network namespace: the
+// agent's operation, a bare libnl setlink (the floor for a socket per
+// operation) and the ip command a user would script. Each iteration flips
+// the flag, so every request is a real change; wall time, as the kernel's
+// share and the ip child's do not show in this process's CPU time.
+#include "bench/ProtodownBench.h"
+
+#include <fcntl.h>
+#include <linux/if_link.h>
+#include <linux/rtnetlink.h>
+#include <net/if.h>
+#include <netlink/msg.h>
+#include <netlink/netlink.h>
+#include <netlink/socket.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "Bcm53X/CpuIfMgr/MacVlanCpuInterface.h"
+#include "bench/Bench.h"
+#include "tests/support/Netns.h"
+
+extern char** environ;
+
+namespace Bench {
+
+namespace {
+
+constexpr char const* kDevice = "mgmt1";
+
+// The namespace with v0/v1 (a veth pair) and mgmt1, a macvlan on v0. Made on
+// first use, entered by this thread, and left and deleted by
+// protodownTeardown().
+std::unique_ptr<TestSupport::NetNamespace> ns;
+
+bool netnsReady(benchmark::State& st) {
+  if (ns)
+    return true;
+  try {
+    ns = std::make_unique<TestSupport::NetNamespace>();
+    ns->ip("link add v0 type veth peer name v1");
+    ns->ip(std::string("link add link v0 name ") + kDevice + " type macvlan mode bridge");
+    ns->ip("link set v0 up");
+    ns->ip(std::string("link set ") + kDevice + " up");
+  } catch (std::exception const& e) {
+    ns.reset();
+    st.SkipWithError(e.what());
+    return false;
+  }
+  return true;
+}
+
+// Checks after the runs that the last request took effect.
+void verify(benchmark::State& st, bool expected) {
+  if (ns->protodown(kDevice) != expected)
+    st.SkipWithError("the device's protodown flag is not what was last set");
+}
+
+void BM_ProtodownAgent(benchmark::State& st) {
+  if (!netnsReady(st))
+    return;
+  auto intf = Bcm53134::Agent::macVlanCpuInterfaceFactory(kDevice);
+  std::uint8_t op = 0;
+  for (auto _ : st) {
+    op ^= 1;
+    auto const error = intf->setProtodown(op);
+    if (!error.empty()) {
+      st.SkipWithError(error.c_str());
+      return;
+    }
+  }
+  verify(st, op == 1);
+  st.SetLabel("MacVlanCpuInterface::setProtodown");
+}
+
+// RTM_SETLINK addressed by name with IFLA_PROTO_DOWN, on a socket opened and
+// closed around it: the least a socket-per-operation setlink can do.
+std::string bareSetlink(char const* name, std::uint8_t value) {
+  struct nl_sock* sock = nl_socket_alloc();
+  if (!sock)
+    return "nl_socket_alloc failed";
+  std::string error;
+  if (int rc = nl_connect(sock, NETLINK_ROUTE); rc < 0) {
+    error = nl_geterror(rc);
+  } else if (struct nl_msg* msg = nlmsg_alloc_simple(RTM_SETLINK, 0); !msg) {
+    error = "nlmsg_alloc_simple failed";
+  } else {
+    struct ifinfomsg ifi;
+    std::memset(&ifi, 0, sizeof ifi);
+    ifi.ifi_family = AF_UNSPEC;
+    if (nlmsg_append(msg, &ifi, sizeof ifi, NLMSG_ALIGNTO) < 0 ||
+        nla_put_string(msg, IFLA_IFNAME, name) < 0 || nla_put_u8(msg, IFLA_PROTO_DOWN, value) < 0) {
+      nlmsg_free(msg);
+      error = "building the request failed";
+    } else if (int rc = nl_send_sync(sock, msg); rc < 0) {
+      error = nl_geterror(rc);
+    }
+  }
+  nl_socket_free(sock);
+  return error;
+}
+
+void BM_ProtodownBareLibnl(benchmark::State& st) {
+  if (!netnsReady(st))
+    return;
+  std::uint8_t op = 0;
+  for (auto _ : st) {
+    op ^= 1;
+    if (auto const error = bareSetlink(kDevice, op); !error.empty()) {
+      st.SkipWithError(error.c_str());
+      return;
+    }
+  }
+  verify(st, op == 1);
+  st.SetLabel("bare libnl setlink, socket per operation");
+}
+
+// "ip link set dev mgmt1 protodown on|off", spawned directly (no shell); the
+// child inherits this thread's namespace.
+void BM_ProtodownIpCommand(benchmark::State& st) {
+  if (!netnsReady(st))
+    return;
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+  bool on = false;
+  for (auto _ : st) {
+    on = !on;
+    char const* argv[] = {"ip",   "link", "set", "dev", kDevice, "protodown", on ? "on" : "off",
+                          nullptr};
+    pid_t pid;
+    int status = 0;
+    if (posix_spawnp(&pid, "ip", &actions, nullptr, const_cast<char* const*>(argv), environ) != 0 ||
+        ::waitpid(pid, &status, 0) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+      st.SkipWithError("ip link set failed");
+      break;
+    }
+  }
+  posix_spawn_file_actions_destroy(&actions);
+  verify(st, on);
+  st.SetLabel("ip link set dev mgmt1 protodown on|off");
+}
+
+// The agent resolves the device's index before it opens its socket; this is
+// that step alone.
+void BM_ProtodownNameLookup(benchmark::State& st) {
+  if (!netnsReady(st))
+    return;
+  for (auto _ : st) {
+    if (::if_nametoindex(kDevice) == 0) {
+      st.SkipWithError("if_nametoindex failed");
+      return;
+    }
+  }
+  st.SetLabel("if_nametoindex alone");
+}
+
+}  // namespace
+
+bool registerProtodownBenchmarks(std::string* whyNot) {
+  if (!TestSupport::NetNamespace::available(whyNot))
+    return false;
+  for (auto [name, fn] : {std::pair{"BM_ProtodownAgent", &BM_ProtodownAgent},
+                          std::pair{"BM_ProtodownBareLibnl", &BM_ProtodownBareLibnl},
+                          std::pair{"BM_ProtodownIpCommand", &BM_ProtodownIpCommand},
+                          std::pair{"BM_ProtodownNameLookup", &BM_ProtodownNameLookup}}) {
+    // The kernel's share varies with whatever else the machine is doing:
+    // more repetitions than elsewhere, so that their median is steady.
+    benchmark::RegisterBenchmark(name, fn)->UseRealTime()->Repetitions(9)->Unit(
+        benchmark::kMicrosecond);
+  }
+  return true;
+}
+
+void protodownTeardown() {
+  ns.reset();
+}
+
+}  // namespace Bench

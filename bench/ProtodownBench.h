@@ -1,0 +1,13 @@
+#pragma once
+
+#include <string>
+
+namespace Bench {
+
+// Registers the protodown benchmarks when a private network namespace can be
+// made here; otherwise says why not and registers nothing.
+bool registerProtodownBenchmarks(std::string* whyNot);
+// Leaves and deletes the namespace the protodown benchmarks made.
+void protodownTeardown();
+
+}  // namespace Bench
