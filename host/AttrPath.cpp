@@ -92,11 +92,11 @@ AttrTarget resolvePath(Orba::Node& root, std::string const& path) {
     if (i + 1 == steps.size())
       return t;
     auto v = readAttr(t);
+    if (isAbsent(v))
+      throw Kiv::AttributeError(path + ": " + walked + (s.key ? " is absent" : " is empty"));
     auto const* h = handleIn(v);
     if (!h)
       throw Kiv::AttributeError(path + ": " + walked + " is not an entity (" + v.text() + ")");
-    if (!*h)
-      throw Kiv::AttributeError(path + ": " + walked + " is empty");
     node = *h;
   }
   throw Kiv::AttributeError("empty attribute path");

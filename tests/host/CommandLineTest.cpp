@@ -1,0 +1,74 @@
+// Options, trace specs and trace line handling.
+
+#include <gtest/gtest.h>
+
+#include "host/Options.h"
+#include "host/TraceOutput.h"
+
+namespace {
+
+Host::Options parse(std::vector<std::string> const& args) {
+  return Host::parseOptions(args);
+}
+
+std::string refusal(std::vector<std::string> const& args) {
+  try {
+    parse(args);
+  } catch (std::invalid_argument const& e) {
+    return e.what();
+  }
+  return "accepted";
+}
+
+TEST(Options, RunAndScenarioModes) {
+  auto o = parse(
+      {"--trace", "CpuIfMgr/0-8", "--status=/tmp/s.json", "--netns=ns1", "--keep-netns", "a.yaml"});
+  EXPECT_EQ(o.appliance, "a.yaml");
+  EXPECT_EQ(*o.trace, "CpuIfMgr/0-8");
+  EXPECT_EQ(o.session.statusFile, "/tmp/s.json");
+  EXPECT_EQ(o.session.cpu, Host::CpuRequest::netns);
+  EXPECT_EQ(o.session.netnsName, "ns1");
+  EXPECT_TRUE(o.session.keepNetns);
+  EXPECT_TRUE(o.session.allowHostNetdevs);
+
+  o = parse({"--scenario", "s.yaml", "--sim-cpu", "--agent", "Other", "--lib-dir", "/x"});
+  EXPECT_EQ(o.scenario, "s.yaml");
+  EXPECT_EQ(o.session.cpu, Host::CpuRequest::simulated);
+  EXPECT_EQ(o.session.agentName, "Other");
+  EXPECT_EQ(o.session.libDir, "/x");
+  EXPECT_FALSE(o.session.allowHostNetdevs);
+
+  EXPECT_EQ(parse({"a.yaml"}).session.cpu, Host::CpuRequest::automatic);
+  EXPECT_TRUE(parse({"--help"}).help);
+  EXPECT_TRUE(parse({"--check", "a.yaml"}).check);
+}
+
+TEST(Options, MistakesAreNamed) {
+  EXPECT_EQ(refusal({}), "no appliance file given");
+  EXPECT_EQ(refusal({"a.yaml", "b.yaml"}), "one appliance file only, got a.yaml and b.yaml");
+  EXPECT_EQ(refusal({"--frobnicate", "a.yaml"}), "unknown option --frobnicate");
+  EXPECT_EQ(refusal({"a.yaml", "--trace"}), "--trace needs a value");
+  EXPECT_EQ(refusal({"--netns", "--sim-cpu", "a.yaml"}),
+            "--netns and --sim-cpu exclude each other");
+  EXPECT_EQ(refusal({"--scenario", "s.yaml", "a.yaml"}),
+            "a scenario names its own appliance; drop a.yaml");
+  EXPECT_EQ(refusal({"--keep-netns=yes", "a.yaml"}), "--keep-netns takes no value");
+}
+
+TEST(TraceOutput, SpecsMessagesAndMasking) {
+  auto spec = Host::TraceSpec::parse("Bcm53134Agent/0,1 */8\tCpuIfMgr/0-2");
+  EXPECT_EQ(spec.mask("Bcm53134Agent"), 0x3u);
+  EXPECT_EQ(spec.mask("CpuIfMgr"), 0x7u);
+  EXPECT_EQ(spec.mask("Other"), 0x100u);
+  EXPECT_EQ(Host::TraceSpec::parse("CpuIfMgr/none").mask("CpuIfMgr"), 0u);
+  EXPECT_THROW(Host::TraceSpec::parse("Bcm53134Agent"), std::invalid_argument);
+  EXPECT_THROW(Host::TraceSpec::parse("X/40"), std::invalid_argument);
+
+  EXPECT_EQ(Host::traceMessage("Root.cpp:28 doInit: Bcm53134Agent::doInit"),
+            "Bcm53134Agent::doInit");
+  // Addresses are masked; register values after 0x are not.
+  EXPECT_EQ(Host::maskAddresses("0x55d0c2a8e010::start: page 0x11 val 0x1000 at 0x7ffee1b12520"),
+            "ADDR::start: page 0x11 val 0x1000 at ADDR");
+}
+
+}  // namespace
