@@ -63,6 +63,15 @@ bench: deps $(BENCH_BUILD)/build.ninja
 	$(BENCH_BUILD)/bin/agent_bench $(BENCH_ARGS) \
 	  --benchmark_out=$(BENCH_BUILD)/bench.json --benchmark_out_format=json
 
+# The agent in real time on the simulated appliance until Ctrl-C: its CPU
+# netdevices as macvlans in a private network namespace when one can be made
+# (the host says which), trace lines at levels 0 and 1 on stderr (TRACE
+# overrides them), status changes on stdout. RUN_ARGS adds host options, e.g.
+# RUN_ARGS="--keep-netns --status status.json".
+run: deps $(BUILD)/build.ninja
+	ninja -C $(BUILD) -j $(JOBS) agenthost
+	exec $(BUILD)/bin/agenthost $(RUN_ARGS) $(APPLIANCE)
+
 FORMAT_FILES = $(shell git ls-files '*.cpp' '*.h')
 
 format:
