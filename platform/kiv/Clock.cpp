@@ -2,9 +2,13 @@
 
 namespace Kiv {
 
-Orba::Ptr<Clock> Clock::ClockIs() { return Orba::Ptr<Clock>::adopt(new Clock()); }
+Orba::Ptr<Clock> Clock::ClockIs() {
+  return Orba::Ptr<Clock>::adopt(new Clock());
+}
 
-Seconds Clock::now() const { return EventLoop::instance().now(); }
+Seconds Clock::now() const {
+  return EventLoop::instance().now();
+}
 
 TypeDesc const& Clock::typeDesc() {
   static TypeDesc const d = [] {
@@ -19,9 +23,14 @@ TypeDesc const& Clock::typeDesc() {
   }();
   return d;
 }
-TypeDesc const* Clock::typeData() const { return &typeDesc(); }
+TypeDesc const* Clock::typeData() const {
+  return &typeDesc();
+}
 
-AttributeId Clock::NotifieeConst::wakeupAttrId() { return typeDesc().attrId("timeMin"); }
+AttributeId Clock::NotifieeConst::wakeupAttrId() {
+  static AttributeId const id = typeDesc().attrId("timeMin");
+  return id;
+}
 
 TypeDesc const& Clock::NotifieeConst::typeDesc() {
   static TypeDesc const d = [] {
@@ -36,25 +45,33 @@ TypeDesc const& Clock::NotifieeConst::typeDesc() {
   }();
   return d;
 }
-TypeDesc const* Clock::NotifieeConst::typeData() const { return &typeDesc(); }
+TypeDesc const* Clock::NotifieeConst::typeData() const {
+  return &typeDesc();
+}
 
-Clock::NotifieeConst::~NotifieeConst() { timer_.disarm(); }
+Clock::NotifieeConst::~NotifieeConst() {
+  timer_.disarm();
+}
 
 void Clock::NotifieeConst::notifierIs(Orba::Ptr<Orba::Node const> const& n) {
   auto clock = Orba::Ptr<Clock const>(dynamic_cast<Clock const*>(n.get()));
-  if (clock == clock_) return;
+  if (clock == clock_)
+    return;
   clock_ = clock;
-  if (!clock_) timer_.disarm();
+  if (!clock_)
+    timer_.disarm();
 }
 
 void Clock::NotifieeConst::timeMinIs(Seconds t) {
-  if (!clock_) return;
+  if (!clock_)
+    return;
   timer_.arm(t);
 }
 
 void Clock::NotifieeConst::isRegisteredNotifieeIs(bool on) {
   registered_ = on;
-  if (!on) timer_.disarm();
+  if (!on)
+    timer_.disarm();
 }
 
 void Clock::NotifieeConst::WakeTimer::onTimer() {
@@ -70,12 +87,16 @@ Orba::Ptr<Clock const> ActivityFacility::clock() {
   return c;
 }
 
-Seconds System::currentTime() { return EventLoop::instance().now(); }
+Seconds System::currentTime() {
+  return EventLoop::instance().now();
+}
 
 TypeDesc const& NotifieeConst::typeDesc() {
   static TypeDesc const d = entityType("Kiv::NotifieeConst");
   return d;
 }
-TypeDesc const* NotifieeConst::typeData() const { return &typeDesc(); }
+TypeDesc const* NotifieeConst::typeData() const {
+  return &typeDesc();
+}
 
 }  // namespace Kiv

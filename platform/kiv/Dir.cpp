@@ -45,7 +45,8 @@ Orba::Ptr<Orba::Node> Dir::entityDel(std::string_view name) {
 Orba::Ptr<Orba::Node> Dir::entityCreate(std::string_view typeName, Orba::String const& name,
                                         std::vector<Value> const& more) {
   auto const* t = TypeRegistry::instance().type(typeName);
-  if (!t) throw AttributeError("no type named " + std::string(typeName));
+  if (!t)
+    throw AttributeError("no type named " + std::string(typeName));
   if (!t->dirCreate) {
     throw AttributeError("type " + t->name + " cannot be created in a directory");
   }
@@ -106,7 +107,6 @@ Orba::String fetchName(Orba::Node const& entity) {
     return *s;
   return v.text();
 }
-
 
 }  // namespace Kiv
 

@@ -6,14 +6,16 @@ namespace Kiv {
 
 char const* EnumNames::name(std::uint8_t v) const {
   for (auto const& [value, n] : names) {
-    if (value == v) return n;
+    if (value == v)
+      return n;
   }
   return nullptr;
 }
 
 std::optional<std::uint8_t> EnumNames::value(std::string_view text) const {
   for (auto const& [value, n] : names) {
-    if (text == n) return value;
+    if (text == n)
+      return value;
   }
   unsigned v = 0;
   auto [p, ec] = std::from_chars(text.data(), text.data() + text.size(), v);
@@ -24,11 +26,13 @@ std::optional<std::uint8_t> EnumNames::value(std::string_view text) const {
 }
 
 std::uint8_t EnumNames::parse(std::string_view text) const {
-  if (auto v = value(text)) return *v;
+  if (auto v = value(text))
+    return *v;
   std::string accepted;
-  for (auto const& [value, n] : names) accepted += (accepted.empty() ? "" : ", ") + std::string(n);
-  throw AttributeError("'" + std::string(text) + "' is not a " + typeName + " (one of " +
-                       accepted + ")");
+  for (auto const& [value, n] : names)
+    accepted += (accepted.empty() ? "" : ", ") + std::string(n);
+  throw AttributeError("'" + std::string(text) + "' is not a " + typeName + " (one of " + accepted +
+                       ")");
 }
 
 }  // namespace Kiv

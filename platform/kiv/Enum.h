@@ -27,16 +27,17 @@ struct EnumNames {
   std::uint8_t parse(std::string_view text) const;
 };
 
-// The descriptor of an enumeration type E (an enum class over uint8_t).
+// The descriptor of an enumeration type E (an enum class over uint8_t). The
+// descriptor keeps its own copy of the names.
 template <class E>
 TypeDesc enumType(EnumNames const& names) {
   return valueType<E>(
       names.typeName,
-      [&names](E const& e) {
+      [names](E const& e) {
         auto const* n = names.name(static_cast<std::uint8_t>(e));
         return n ? std::string(n) : std::to_string(static_cast<unsigned>(e));
       },
-      [&names](std::string_view s) { return static_cast<E>(names.parse(s)); },
+      [names](std::string_view s) { return static_cast<E>(names.parse(s)); },
       TypeKind::enumeration);
 }
 

@@ -22,12 +22,15 @@ ReinstantiationException::ReinstantiationException(std::string const& type,
       newValue(newValue) {}
 
 UnexpectedArgumentsException::UnexpectedArgumentsException(std::string const& type,
-                                                           std::size_t given,
-                                                           std::size_t expected)
-    : MutatorException("unexpected creation arguments for " + type + ": " +
-                       std::to_string(given) + " given, " + std::to_string(expected) +
-                       " taken"),
-      type(type) {}
+                                                           std::size_t given, std::size_t expected,
+                                                           std::string const& attribute)
+    : MutatorException("unexpected creation arguments for " + type +
+                       (attribute.empty() ? "" : " in " + attribute) + ": " +
+                       std::to_string(given) + " given, " + std::to_string(expected) + " taken"),
+      type(type),
+      attribute(attribute),
+      given(given),
+      expected(expected) {}
 
 void throwMutatorNullArgument(std::string const& argument, std::string const& type,
                               std::string const& attribute) {
@@ -40,8 +43,8 @@ void throwMutatorReinstantiating(std::string const& type, std::string const& att
 }
 
 void throwMutatorUnexpectedArguments(std::string const& type, std::size_t given,
-                                     std::size_t expected) {
-  throw UnexpectedArgumentsException(type, given, expected);
+                                     std::size_t expected, std::string const& attribute) {
+  throw UnexpectedArgumentsException(type, given, expected, attribute);
 }
 
 }  // namespace Kiv

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <stdexcept>
 #include <string>
 
@@ -29,20 +30,23 @@ class ReinstantiationException : public MutatorException {
   std::string type, attribute, oldValue, newValue;
 };
 
-// Creation arguments that the type does not take.
+// Creation arguments that the type does not take; attribute is the
+// instantiating attribute the creation went through, when there is one.
 class UnexpectedArgumentsException : public MutatorException {
  public:
-  UnexpectedArgumentsException(std::string const& type, std::size_t given, std::size_t expected);
-  std::string type;
+  UnexpectedArgumentsException(std::string const& type, std::size_t given, std::size_t expected,
+                               std::string const& attribute = {});
+  std::string type, attribute;
+  std::size_t given, expected;
 };
 
 [[noreturn]] void throwMutatorNullArgument(std::string const& argument, std::string const& type,
                                            std::string const& attribute);
-[[noreturn]] void throwMutatorReinstantiating(std::string const& type,
-                                              std::string const& attribute,
+[[noreturn]] void throwMutatorReinstantiating(std::string const& type, std::string const& attribute,
                                               std::string const& oldValue,
                                               std::string const& newValue);
 [[noreturn]] void throwMutatorUnexpectedArguments(std::string const& type, std::size_t given,
-                                                  std::size_t expected);
+                                                  std::size_t expected,
+                                                  std::string const& attribute = {});
 
 }  // namespace Kiv

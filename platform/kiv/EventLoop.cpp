@@ -34,27 +34,36 @@ class PostedCall : public Timer {
 
 }  // namespace
 
-Timer::~Timer() { disarm(); }
+Timer::~Timer() {
+  disarm();
+}
 
 void Timer::arm(Seconds at) {
   auto& loop = EventLoop::instance();
-  if (armed()) loop.remove(this);
-  due_ = at;
+  if (armed())
+    loop.remove(this);
+  // A time that is not in the future (or not a number) means now: the wake-up
+  // then queues behind those already due instead of jumping ahead of them.
+  Seconds const now = loop.now();
+  due_ = at > now ? at : now;
   seq_ = loop.nextSeq_++;
   loop.insert(this);
 }
 
 void Timer::disarm() {
-  if (armed()) EventLoop::instance().remove(this);
+  if (armed())
+    EventLoop::instance().remove(this);
 }
 
 EventLoop& EventLoop::instance() {
-  static EventLoop loop;
+  // Never destroyed: timers in static objects may still disarm at exit.
+  static EventLoop& loop = *new EventLoop;
   return loop;
 }
 
 void EventLoop::modeIs(Mode m) {
-  if (m == mode_) return;
+  if (m == mode_)
+    return;
   if (m == Mode::realTime) {
     realBase_ = virtualNow_;
     monotonicBase_ = monotonicSeconds();
@@ -65,11 +74,14 @@ void EventLoop::modeIs(Mode m) {
 }
 
 Seconds EventLoop::now() const {
-  if (mode_ == Mode::virtualTime) return virtualNow_;
+  if (mode_ == Mode::virtualTime)
+    return virtualNow_;
   return realBase_ + (monotonicSeconds() - monotonicBase_);
 }
 
-void EventLoop::post(std::function<void()> fn) { (new PostedCall(std::move(fn)))->arm(now()); }
+void EventLoop::post(std::function<void()> fn) {
+  (new PostedCall(std::move(fn)))->arm(now());
+}
 
 bool EventLoop::before(Timer const* a, Timer const* b) const noexcept {
   return a->due_ < b->due_ || (a->due_ == b->due_ && a->seq_ < b->seq_);
@@ -84,7 +96,8 @@ void EventLoop::swapAt(std::size_t i, std::size_t j) {
 void EventLoop::siftUp(std::size_t i) {
   while (i > 0) {
     std::size_t parent = (i - 1) / 2;
-    if (!before(heap_[i], heap_[parent])) break;
+    if (!before(heap_[i], heap_[parent]))
+      break;
     swapAt(i, parent);
     i = parent;
   }
@@ -93,9 +106,12 @@ void EventLoop::siftUp(std::size_t i) {
 void EventLoop::siftDown(std::size_t i) {
   for (;;) {
     std::size_t l = 2 * i + 1, r = l + 1, m = i;
-    if (l < heap_.size() && before(heap_[l], heap_[m])) m = l;
-    if (r < heap_.size() && before(heap_[r], heap_[m])) m = r;
-    if (m == i) break;
+    if (l < heap_.size() && before(heap_[l], heap_[m]))
+      m = l;
+    if (r < heap_.size() && before(heap_[r], heap_[m]))
+      m = r;
+    if (m == i)
+      break;
     swapAt(i, m);
     i = m;
   }
@@ -110,7 +126,8 @@ void EventLoop::insert(Timer* t) {
 void EventLoop::remove(Timer* t) {
   std::size_t i = t->heapIndex_;
   std::size_t last = heap_.size() - 1;
-  if (i != last) swapAt(i, last);
+  if (i != last)
+    swapAt(i, last);
   heap_.pop_back();
   t->heapIndex_ = Timer::kNotArmed;
   if (i < heap_.size()) {
@@ -124,9 +141,11 @@ Seconds EventLoop::nextDue() const noexcept {
 }
 
 bool EventLoop::runOneDue(Seconds upTo) {
-  if (heap_.empty() || heap_.front()->due_ > upTo) return false;
+  if (heap_.empty() || heap_.front()->due_ > upTo)
+    return false;
   Timer* t = heap_.front();
-  if (mode_ == Mode::virtualTime && t->due_ > virtualNow_) virtualNow_ = t->due_;
+  if (mode_ == Mode::virtualTime && t->due_ > virtualNow_)
+    virtualNow_ = t->due_;
   remove(t);
   t->onTimer();
   return true;
@@ -134,24 +153,30 @@ bool EventLoop::runOneDue(Seconds upTo) {
 
 std::size_t EventLoop::runUntilIdle() {
   std::size_t n = 0;
-  while (runOneDue(now())) ++n;
+  while (runOneDue(now()))
+    ++n;
   return n;
 }
 
 std::size_t EventLoop::advance(Seconds dt) {
   Seconds end = now() + dt;
   std::size_t n = 0;
-  while (runOneDue(end)) ++n;
-  if (mode_ == Mode::virtualTime && virtualNow_ < end) virtualNow_ = end;
+  while (runOneDue(end))
+    ++n;
+  if (mode_ == Mode::virtualTime && virtualNow_ < end)
+    virtualNow_ = end;
   return n;
 }
 
 bool EventLoop::runUntil(std::function<bool()> const& pred, Seconds limit) {
-  if (pred()) return true;
+  if (pred())
+    return true;
   while (runOneDue(limit)) {
-    if (pred()) return true;
+    if (pred())
+      return true;
   }
-  if (mode_ == Mode::virtualTime && virtualNow_ < limit) virtualNow_ = limit;
+  if (mode_ == Mode::virtualTime && virtualNow_ < limit)
+    virtualNow_ = limit;
   return pred();
 }
 
@@ -169,16 +194,21 @@ void EventLoop::run() {
   std::vector<pollfd> fds;
   while (!stopping_) {
     runUntilIdle();
-    if (stopping_) break;
+    if (stopping_)
+      break;
     Seconds wait = nextDue() - now();
-    int timeoutMs = std::isinf(wait) ? 1000 : static_cast<int>(std::ceil(std::max(0.0, wait) * 1e3));
-    if (timeoutMs > 1000) timeoutMs = 1000;  // wake now and then to notice stop()
+    int timeoutMs =
+        std::isinf(wait) ? 1000 : static_cast<int>(std::ceil(std::max(0.0, wait) * 1e3));
+    if (timeoutMs > 1000)
+      timeoutMs = 1000;  // wake now and then to notice stop()
     fds.clear();
-    for (auto const& w : watches_) fds.push_back({w.fd, POLLIN, 0});
+    for (auto const& w : watches_)
+      fds.push_back({w.fd, POLLIN, 0});
     int n = ::poll(fds.data(), fds.size(), timeoutMs);
     if (n > 0) {
       for (auto const& p : fds) {
-        if (!(p.revents & (POLLIN | POLLHUP | POLLERR))) continue;
+        if (!(p.revents & (POLLIN | POLLHUP | POLLERR)))
+          continue;
         for (auto const& w : watches_) {
           if (w.fd == p.fd) {
             auto cb = w.onReadable;  // the callback may remove its own watch

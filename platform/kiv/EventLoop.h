@@ -12,8 +12,10 @@ using Seconds = double;
 class EventLoop;
 
 // One wake-up source of the event loop. Arming sets the time of its single
-// pending wake-up (a new arming replaces the pending one); when it is due the
-// loop calls onTimer() once. Destroying a timer disarms it.
+// pending wake-up (a new arming replaces the pending one; a time that is not
+// in the future means now); when it is due the loop calls onTimer() once. A
+// timer may re-arm or destroy itself from onTimer(). Destroying a timer
+// disarms it.
 class Timer {
  public:
   Timer() = default;
@@ -95,7 +97,7 @@ class EventLoop {
 
   Mode mode_ = Mode::virtualTime;
   Seconds virtualNow_ = 0;
-  Seconds realBase_ = 0;     // reading when real mode started
+  Seconds realBase_ = 0;      // reading when real mode started
   double monotonicBase_ = 0;  // monotonic clock then
   std::uint64_t nextSeq_ = 1;
   std::vector<Timer*> heap_;

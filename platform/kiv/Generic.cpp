@@ -26,6 +26,8 @@ void checkArgs(std::vector<ParamDesc> const& params, std::vector<Value> const& a
   for (std::size_t i = 0; i < params.size(); ++i) {
     auto const* want = params[i].type;
     auto const& v = args[i];
+    if (!want)
+      throw AttributeError(what + ": argument " + params[i].name + " has no declared type");
     bool ok = false;
     if (want->kind == TypeKind::entity) {
       if (v.empty()) {
@@ -45,9 +47,8 @@ void checkArgs(std::vector<ParamDesc> const& params, std::vector<Value> const& a
 
 void checkKey(AttrDesc const& a, Value const& key, Orba::Node const& n) {
   if (a.keyType && key.type() != a.keyType) {
-    throw AttributeError("the key of " + a.name + " of " + typeName(n) + " is " +
-                         a.keyType->name + ", got " +
-                         (key.empty() ? "none" : key.type()->name + " " + key.text()));
+    throw AttributeError("the key of " + a.name + " of " + typeName(n) + " is " + a.keyType->name +
+                         ", got " + (key.empty() ? "none" : key.type()->name + " " + key.text()));
   }
 }
 
@@ -69,75 +70,90 @@ std::vector<AttrDesc const*> attributes(Orba::Node const& n) {
 
 Value get(Orba::Node const& n, std::string_view attr) {
   auto const& a = attribute(n, attr);
-  if (!a.get) notOffered(n, a, "read");
+  if (!a.get)
+    notOffered(n, a, "read");
   return a.get(n);
 }
 
 void set(Orba::Node& n, std::string_view attr, Value const& v) {
   auto const& a = attribute(n, attr);
-  if (!a.set) notOffered(n, a, "written");
+  if (!a.set)
+    notOffered(n, a, "written");
   checkArgs({ParamDesc{a.name, a.type}}, {v}, "writing " + a.name + " of " + typeName(n));
   a.set(n, v);
 }
 
 void setText(Orba::Node& n, std::string_view attr, std::string_view text) {
   auto const& a = attribute(n, attr);
-  if (!a.set) notOffered(n, a, "written");
+  if (!a.set)
+    notOffered(n, a, "written");
   set(n, attr, parseValue(a.type, text));
 }
 
 Value lookup(Orba::Node const& n, std::string_view attr, Value const& key) {
   auto const& a = attribute(n, attr);
-  if (!a.lookup) notOffered(n, a, "looked up by key");
+  if (!a.lookup)
+    notOffered(n, a, "looked up by key");
   checkKey(a, key, n);
   return a.lookup(n, key);
 }
 
 bool has(Orba::Node const& n, std::string_view attr, Value const& key) {
   auto const v = lookup(n, attr, key);
-  if (v.empty()) return false;
-  if (auto const* p = std::any_cast<Orba::Ptr<Orba::Node>>(&v.raw())) return static_cast<bool>(*p);
+  if (v.empty())
+    return false;
+  if (auto const* p = std::any_cast<Orba::Ptr<Orba::Node>>(&v.raw()))
+    return static_cast<bool>(*p);
   return true;
 }
 
 std::size_t count(Orba::Node const& n, std::string_view attr) {
   auto const& a = attribute(n, attr);
-  if (!a.count) notOffered(n, a, "counted");
+  if (!a.count)
+    notOffered(n, a, "counted");
   return a.count(n);
 }
 
 std::vector<std::pair<Value, Value>> members(Orba::Node const& n, std::string_view attr) {
   auto const& a = attribute(n, attr);
-  if (!a.members) notOffered(n, a, "iterated");
+  if (!a.members)
+    notOffered(n, a, "iterated");
   return a.members(n);
 }
 
 Value insert(Orba::Node& n, std::string_view attr, std::vector<Value> const& args) {
   auto const& a = attribute(n, attr);
-  if (!a.insert) notOffered(n, a, "instantiated or inserted into");
-  checkArgs(a.params, args, (a.kind == AttrKind::collection ? "inserting into " : "instantiating ") +
-                                a.name + " of " + typeName(n));
+  if (!a.insert)
+    notOffered(n, a, "instantiated or inserted into");
+  checkArgs(a.params, args,
+            (a.kind == AttrKind::collection ? "inserting into " : "instantiating ") + a.name +
+                " of " + typeName(n));
   return a.insert(n, args);
 }
 
 Value del(Orba::Node& n, std::string_view attr, Value const& key) {
   auto const& a = attribute(n, attr);
-  if (!a.del) notOffered(n, a, "deleted");
-  if (a.keyType) checkKey(a, key, n);
+  if (!a.del)
+    notOffered(n, a, "deleted");
+  if (a.keyType)
+    checkKey(a, key, n);
   return a.del(n, key);
 }
 
 Value call(Orba::Node& n, std::string_view attr, std::vector<Value> const& args) {
   auto const& a = attribute(n, attr);
-  if (!a.call) notOffered(n, a, "called");
+  if (!a.call)
+    notOffered(n, a, "called");
   checkArgs(a.params, args, "calling " + a.name + " of " + typeName(n));
   return a.call(n, args);
 }
 
 Value construct(std::string_view typeName, std::vector<Value> const& args) {
   auto const* t = TypeRegistry::instance().type(typeName);
-  if (!t) throw AttributeError("no type named " + std::string(typeName));
-  if (!t->construct) throw AttributeError("type " + t->name + " cannot be constructed generically");
+  if (!t)
+    throw AttributeError("no type named " + std::string(typeName));
+  if (!t->construct)
+    throw AttributeError("type " + t->name + " cannot be constructed generically");
   checkArgs(t->ctorParams, args, "constructing " + t->name);
   return t->construct(args);
 }
@@ -150,7 +166,8 @@ std::vector<Value> parseArgs(std::vector<ParamDesc> const& params,
                          std::to_string(texts.size()) + " given");
   }
   std::vector<Value> r;
-  for (std::size_t i = 0; i < params.size(); ++i) r.push_back(parseValue(params[i].type, texts[i]));
+  for (std::size_t i = 0; i < params.size(); ++i)
+    r.push_back(parseValue(params[i].type, texts[i]));
   return r;
 }
 

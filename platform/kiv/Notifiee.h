@@ -11,7 +11,7 @@ namespace Kiv {
 class NotifieeConst : public Orba::Node {
  public:
   virtual void notifierIs(Orba::Ptr<Orba::Node const> const& notifier) = 0;
-  virtual void onAttribute(AttributeId id, void const* key) {}
+  virtual void onAttribute(AttributeId /*id*/, void const* /*key*/) {}
   // Idempotent.
   virtual void hasNotificationActiveIs(bool on) { notificationActiveFlagIs(on); }
   virtual void kivDoZombieReactors(bool on) { zombieFlagIs(on); }

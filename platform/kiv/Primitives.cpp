@@ -1,9 +1,8 @@
 #include "platform/kiv/Type.h"
 
 #include <charconv>
-#include <cstdlib>
+#include <cmath>
 #include <limits>
-#include <sstream>
 
 namespace Kiv {
 
@@ -58,8 +57,10 @@ TypeDesc const& TypeOf<bool>::desc() {
   static TypeDesc const d = valueType<bool>(
       "bool", [](bool const& b) { return std::string(b ? "true" : "false"); },
       [](std::string_view s) {
-        if (s == "true" || s == "1") return true;
-        if (s == "false" || s == "0") return false;
+        if (s == "true" || s == "1")
+          return true;
+        if (s == "false" || s == "0")
+          return false;
         throw AttributeError("'" + std::string(s) + "' is not a valid bool (true or false)");
       },
       TypeKind::primitive);
@@ -91,20 +92,22 @@ TypeDesc const& TypeOf<std::int64_t>::desc() {
   return d;
 }
 
+// Seconds print in the shortest form that reads back as the same number, and
+// only finite numbers are accepted (a NaN or infinite period would stall the
+// clock).
 TypeDesc const& TypeOf<double>::desc() {
   static TypeDesc const d = valueType<double>(
       "Kiv::Seconds",
       [](double const& v) {
-        std::ostringstream os;
-        os << v;
-        return os.str();
+        char buf[32];
+        auto [p, ec] = std::to_chars(buf, buf + sizeof buf, v);
+        return std::string(buf, p);
       },
       [](std::string_view s) {
-        std::string str(s);
-        char* end = nullptr;
-        double v = std::strtod(str.c_str(), &end);
-        if (str.empty() || end != str.c_str() + str.size()) {
-          throw AttributeError("'" + str + "' is not a valid number of seconds");
+        double v = 0;
+        auto [p, ec] = std::from_chars(s.data(), s.data() + s.size(), v);
+        if (s.empty() || ec != std::errc() || p != s.data() + s.size() || !std::isfinite(v)) {
+          throw AttributeError("'" + std::string(s) + "' is not a valid number of seconds");
         }
         return v;
       },

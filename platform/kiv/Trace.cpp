@@ -1,10 +1,10 @@
 #include "platform/kiv/Trace.h"
 
 #include <charconv>
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <map>
-#include <regex>
 #include <stdexcept>
 
 #include "platform/kiv/Clock.h"
@@ -32,8 +32,10 @@ std::string lineBuffer;
 bool lineBufferInUse = false;
 
 std::string_view trimmed(std::string_view s) {
-  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
+  while (!s.empty() && (s.front() == ' ' || s.front() == '\t'))
+    s.remove_prefix(1);
+  while (!s.empty() && (s.back() == ' ' || s.back() == '\t'))
+    s.remove_suffix(1);
   return s;
 }
 
@@ -59,19 +61,28 @@ TraceHandle::TraceHandle(std::string name, bool enabledByDefault)
   r.handles.push_back(this);
 }
 
+TraceHandle::~TraceHandle() {
+  std::erase(registry().handles, this);
+}
+
 TraceHandle* TraceHandle::handle(std::string_view name) {
   for (auto* h : registry().handles) {
-    if (h->name() == name) return h;
+    if (h->name() == name)
+      return h;
   }
   return nullptr;
 }
 
-std::vector<TraceHandle*> TraceHandle::handles() { return registry().handles; }
+std::vector<TraceHandle*> TraceHandle::handles() {
+  return registry().handles;
+}
 
 std::uint32_t TraceHandle::parseLevels(std::string_view levels) {
   levels = trimmed(levels);
-  if (levels == "none" || levels.empty()) return 0;
-  if (levels == "all") return ~0u;
+  if (levels == "none" || levels.empty())
+    return 0;
+  if (levels == "all")
+    return ~0u;
   std::uint32_t mask = 0;
   while (!levels.empty()) {
     auto comma = levels.find(',');
@@ -82,8 +93,10 @@ std::uint32_t TraceHandle::parseLevels(std::string_view levels) {
       mask |= 1u << parseLevel(item);
     } else {
       unsigned lo = parseLevel(item.substr(0, dash)), hi = parseLevel(item.substr(dash + 1));
-      if (lo > hi) throw std::invalid_argument("bad trace level range '" + std::string(item) + "'");
-      for (unsigned l = lo; l <= hi; ++l) mask |= 1u << l;
+      if (lo > hi)
+        throw std::invalid_argument("bad trace level range '" + std::string(item) + "'");
+      for (unsigned l = lo; l <= hi; ++l)
+        mask |= 1u << l;
     }
   }
   return mask;
@@ -96,7 +109,8 @@ void TraceHandle::maskSpecIs(std::string_view spec) {
     auto sp = spec.find_first_of(" \t");
     auto word = spec.substr(0, sp);
     spec = sp == std::string_view::npos ? std::string_view() : spec.substr(sp + 1);
-    if (word.empty()) continue;
+    if (word.empty())
+      continue;
     auto slash = word.find('/');
     if (slash == std::string_view::npos || slash == 0) {
       throw std::invalid_argument("bad trace spec '" + std::string(word) +
@@ -106,9 +120,12 @@ void TraceHandle::maskSpecIs(std::string_view spec) {
   }
   auto& r = registry();
   for (auto const& [name, mask] : items) {
+    if (name == "*")
+      r.pending.clear();  // it overrides every earlier word
     r.pending[name] = mask;
     for (auto* h : r.handles) {
-      if (name == "*" || h->name() == name) h->maskIs(mask);
+      if (name == "*" || h->name() == name)
+        h->maskIs(mask);
     }
   }
 }
@@ -123,13 +140,29 @@ void CaptureTraceSink::write(TraceHandle const&, unsigned, std::string_view line
 }
 
 std::vector<std::string> CaptureTraceSink::messages() const {
-  static std::regex const addr("0x[0-9a-f]{8,}");
+  auto isHex = [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); };
   std::vector<std::string> r;
   for (auto const& l : lines) {
     // The source prefix ends with the first ": " after "file:line function".
     auto pos = l.find(": ");
-    std::string msg = pos == std::string::npos ? l : l.substr(pos + 2);
-    r.push_back(std::regex_replace(msg, addr, "ADDR"));
+    std::string_view msg =
+        pos == std::string::npos ? std::string_view(l) : std::string_view(l).substr(pos + 2);
+    std::string out;
+    while (!msg.empty()) {
+      std::size_t digits = 0;
+      if (msg.starts_with("0x")) {
+        while (2 + digits < msg.size() && isHex(msg[2 + digits]))
+          ++digits;
+      }
+      if (digits >= 8) {
+        out += "ADDR";
+        msg.remove_prefix(2 + digits);
+      } else {
+        out += msg.front();
+        msg.remove_prefix(1);
+      }
+    }
+    r.push_back(std::move(out));
   }
   return r;
 }
@@ -163,7 +196,8 @@ TraceHelper::TraceHelper(TraceHandle const& handle, unsigned level, char const* 
 
 TraceHelper::~TraceHelper() {
   currentSink->write(handle_, level_, *line_);
-  if (line_ == &lineBuffer) lineBufferInUse = false;
+  if (line_ == &lineBuffer)
+    lineBufferInUse = false;
 }
 
 TraceHelper& TraceHelper::operator<<(std::string_view s) {
@@ -185,14 +219,41 @@ TraceHelper& TraceHelper::operator<<(void const* p) {
   return *this;
 }
 
+TraceHelper& TraceHelper::operator<<(std::ios_base& (*manip)(std::ios_base&)) {
+  if (manip == static_cast<std::ios_base& (*)(std::ios_base&)>(std::hex))
+    hex_ = true;
+  else if (manip == static_cast<std::ios_base& (*)(std::ios_base&)>(std::dec))
+    hex_ = false;
+  return *this;
+}
+
 TraceHelper& TraceHelper::number(std::uint64_t v, bool negative) {
   auto const& l = *line_;
-  if (!hex_ && l.size() >= 2 && l.compare(l.size() - 2, 2, "0x") == 0) hex_ = true;
+  if (!hex_ && l.size() >= 2 && l.compare(l.size() - 2, 2, "0x") == 0)
+    hex_ = true;
   char buf[24];
   auto [p, ec] = std::to_chars(buf, buf + sizeof buf, v, hex_ ? 16 : 10);
-  if (negative) line_->push_back('-');
+  if (negative)
+    line_->push_back('-');
   line_->append(buf, p);
   return *this;
+}
+
+std::string _fmt(char const* format, ...) {
+  char buf[256];
+  va_list args;
+  va_start(args, format);
+  int n = std::vsnprintf(buf, sizeof buf, format, args);
+  va_end(args);
+  if (n < 0)
+    return {};
+  if (static_cast<std::size_t>(n) < sizeof buf)
+    return std::string(buf, static_cast<std::size_t>(n));
+  std::string r(static_cast<std::size_t>(n), '\0');
+  va_start(args, format);
+  std::vsnprintf(r.data(), r.size() + 1, format, args);
+  va_end(args);
+  return r;
 }
 
 }  // namespace Kiv

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <ios>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -16,6 +17,7 @@ namespace Kiv {
 class TraceHandle {
  public:
   explicit TraceHandle(std::string name, bool enabledByDefault = false);
+  ~TraceHandle();
   TraceHandle(TraceHandle const&) = delete;
   TraceHandle& operator=(TraceHandle const&) = delete;
 
@@ -27,8 +29,9 @@ class TraceHandle {
   // The handle named so, if one exists.
   static TraceHandle* handle(std::string_view name);
   // Applies a spec such as "Bcm53134Agent/0,1,8 CpuIfMgr/0-8" ("*" names
-  // every facility). Facilities not yet created take their levels when they
-  // are. Throws std::invalid_argument with the offending word.
+  // every facility; later words win). Facilities not yet created take their
+  // levels when they are. A bad spec changes nothing and throws
+  // std::invalid_argument with the offending word.
   static void maskSpecIs(std::string_view spec);
   // Parses "0,1,8" or "0-8" or "none" into a mask.
   static std::uint32_t parseLevels(std::string_view levels);
@@ -92,19 +95,23 @@ class TraceHelper {
   TraceHelper& operator<<(bool b) { return *this << (b ? "true" : "false"); }
   TraceHelper& operator<<(double d);
   TraceHelper& operator<<(void const* p);
+  // std::hex switches the rest of the line to hexadecimal, std::dec back;
+  // other manipulators are ignored.
+  TraceHelper& operator<<(std::ios_base& (*manip)(std::ios_base&));
 
   template <class T>
-    requires(std::is_integral_v<T> && !std::is_same_v<T, bool> && !std::is_same_v<T, char>)
-  TraceHelper& operator<<(T v) {
+  requires(std::is_integral_v<T> && !std::is_same_v<T, bool> &&
+           !std::is_same_v<T, char>) TraceHelper&
+  operator<<(T v) {
     if constexpr (std::is_signed_v<T>) {
-      if (v < 0) return number(static_cast<std::uint64_t>(-static_cast<std::int64_t>(v)), true);
+      if (v < 0)
+        return number(static_cast<std::uint64_t>(-static_cast<std::int64_t>(v)), true);
     }
     return number(static_cast<std::uint64_t>(v), false);
   }
 
   template <class T>
-    requires(std::is_enum_v<T>)
-  TraceHelper& operator<<(T v) {
+  requires(std::is_enum_v<T>) TraceHelper& operator<<(T v) {
     std::ostringstream os;
     os << v;
     return *this << os.str();
@@ -112,9 +119,9 @@ class TraceHelper {
 
   // Anything else with a stream operator is streamed as text.
   template <class T>
-    requires(!std::is_arithmetic_v<T> && !std::is_enum_v<T> && !std::is_pointer_v<T> &&
-             !std::is_convertible_v<T const&, std::string_view>)
-  TraceHelper& operator<<(T const& v) {
+  requires(!std::is_arithmetic_v<T> && !std::is_enum_v<T> && !std::is_pointer_v<T> &&
+           !std::is_convertible_v<T const&, std::string_view>) TraceHelper&
+  operator<<(T const& v) {
     std::ostringstream os;
     os << v;
     return *this << os.str();
@@ -132,11 +139,15 @@ class TraceHelper {
   bool hex_ = false;
 };
 
+// printf-style formatting for a trace line:
+//   KIV_TRACE(th, 8) << this << "::dump" << _fmt(": %-8s %04x", name, value);
+[[gnu::format(printf, 1, 2)]] std::string _fmt(char const* format, ...);
+
 }  // namespace Kiv
 
 // Writes one trace line at a level, building it only when the level is on:
 //   KIV_TRACE(th, 1) << this << "::start" << ": state " << state_;
-#define KIV_TRACE(handle, level)      \
-  if (!(handle).enabled(level)) {     \
-  } else                              \
+#define KIV_TRACE(handle, level)  \
+  if (!(handle).enabled(level)) { \
+  } else                          \
     ::Kiv::TraceHelper((handle), (level), __FILE__, __LINE__, __func__)

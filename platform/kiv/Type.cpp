@@ -9,45 +9,56 @@ namespace Kiv {
 
 char const* kindName(AttrKind k) {
   switch (k) {
-    case AttrKind::value: return "value";
-    case AttrKind::handle: return "handle";
-    case AttrKind::collection: return "collection";
-    case AttrKind::instantiating: return "instantiating";
-    case AttrKind::operation: return "operation";
-    case AttrKind::constant: return "constant";
+    case AttrKind::value:
+      return "value";
+    case AttrKind::handle:
+      return "handle";
+    case AttrKind::collection:
+      return "collection";
+    case AttrKind::instantiating:
+      return "instantiating";
+    case AttrKind::operation:
+      return "operation";
+    case AttrKind::constant:
+      return "constant";
   }
   return "?";
 }
 
 std::vector<AttrDesc const*> TypeDesc::allAttrs() const {
   std::vector<AttrDesc const*> r = base ? base->allAttrs() : std::vector<AttrDesc const*>{};
-  for (auto const& a : attrs) r.push_back(&a);
+  for (auto const& a : attrs)
+    r.push_back(&a);
   return r;
 }
 
 AttrDesc const* TypeDesc::attr(std::string_view n) const {
   for (auto const& a : attrs) {
-    if (a.name == n) return &a;
+    if (a.name == n)
+      return &a;
   }
   return base ? base->attr(n) : nullptr;
 }
 
 AttrDesc const* TypeDesc::attr(AttributeId id) const {
   for (auto const& a : attrs) {
-    if (a.id == id) return &a;
+    if (a.id == id)
+      return &a;
   }
   return base ? base->attr(id) : nullptr;
 }
 
 AttributeId TypeDesc::attrId(std::string_view n) const {
   auto const* a = attr(n);
-  if (!a) throw AttributeError("type " + name + " has no attribute " + std::string(n));
+  if (!a)
+    throw AttributeError("type " + name + " has no attribute " + std::string(n));
   return a->id;
 }
 
 bool TypeDesc::isA(TypeDesc const* other) const {
   for (auto const* t = this; t; t = t->base) {
-    if (t == other) return true;
+    if (t == other)
+      return true;
   }
   return false;
 }
@@ -69,15 +80,19 @@ void TypeRegistry::typeIs(TypeDesc const* t) {
 
 TypeDesc const* TypeRegistry::type(std::string_view name) const {
   for (auto const* t : types_) {
-    if (t->name == name) return t;
+    if (t->name == name)
+      return t;
   }
   return nullptr;
 }
 
-std::vector<TypeDesc const*> TypeRegistry::types() const { return types_; }
+std::vector<TypeDesc const*> TypeRegistry::types() const {
+  return types_;
+}
 
 TypeModule::TypeModule(std::initializer_list<TypeDesc const*> types) {
-  for (auto const* t : types) TypeRegistry::instance().typeIs(t);
+  for (auto const* t : types)
+    TypeRegistry::instance().typeIs(t);
 }
 
 TypeDesc primitiveType(std::string name, std::function<std::string(std::any const&)> print,
@@ -99,7 +114,8 @@ TypeDesc entityType(std::string name, TypeDesc const* base) {
   d.base = base;
   d.print = [](std::any const& a) -> std::string {
     auto const& p = std::any_cast<Orba::Ptr<Orba::Node> const&>(a);
-    if (!p) return "<empty>";
+    if (!p)
+      return "<empty>";
     std::ostringstream os;
     os << *p;
     return os.str();
@@ -112,7 +128,8 @@ TypeDesc entityType(std::string name, TypeDesc const* base) {
 }
 
 Value parseValue(TypeDesc const* type, std::string_view text) {
-  if (!type) throw AttributeError("no type to parse '" + std::string(text) + "' as");
+  if (!type)
+    throw AttributeError("no type to parse '" + std::string(text) + "' as");
   if (!type->parse) {
     throw AttributeError("a value of type " + type->name + " cannot be given as text");
   }
@@ -120,14 +137,18 @@ Value parseValue(TypeDesc const* type, std::string_view text) {
 }
 
 std::string Value::text() const {
-  if (!type_) return "<none>";
-  if (!type_->print) return "<" + type_->name + ">";
+  if (!type_)
+    return "<none>";
+  if (!type_->print)
+    return "<" + type_->name + ">";
   return type_->print(v_);
 }
 
 bool Value::operator==(Value const& o) const {
-  if (type_ != o.type_) return false;
-  if (!type_) return true;
+  if (type_ != o.type_)
+    return false;
+  if (!type_)
+    return true;
   return type_->equal ? type_->equal(v_, o.v_) : false;
 }
 

@@ -25,10 +25,10 @@ struct TypeOf;
 
 // The primitive types: bool, U8, U16, U32, U64, I32, I64, Kiv::Seconds
 // (double) and Orba::String.
-#define KIV_PRIMITIVE(T)                   \
-  template <>                              \
-  struct TypeOf<T> {                       \
-    static TypeDesc const& desc();         \
+#define KIV_PRIMITIVE(T)           \
+  template <>                      \
+  struct TypeOf<T> {               \
+    static TypeDesc const& desc(); \
   };
 KIV_PRIMITIVE(bool)
 KIV_PRIMITIVE(std::uint8_t)
@@ -43,7 +43,9 @@ KIV_PRIMITIVE(std::string)
 
 // Entity handles: the entity's own static descriptor.
 template <class T>
-  requires requires { T::typeDesc(); }
+requires requires {
+  T::typeDesc();
+}
 struct TypeOf<T> {
   static TypeDesc const& desc() { return T::typeDesc(); }
 };
@@ -66,6 +68,8 @@ class Value {
       return Value(&TypeOf<T>::desc(), std::any(std::move(v)));
     }
   }
+
+  static Value of(char const* s) { return of(std::string(s)); }
 
   bool empty() const noexcept { return type_ == nullptr; }
   TypeDesc const* type() const noexcept { return type_; }

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <iosfwd>
 #include <string>
 #include <type_traits>
 #include <utility>
@@ -30,7 +31,8 @@ class Node {
 
   void refInc() const noexcept { ++references_; }
   void refDec() const noexcept {
-    if (--references_ == 0) const_cast<Node*>(this)->lastUserGone();
+    if (--references_ == 0)
+      const_cast<Node*>(this)->lastUserGone();
   }
   std::uint32_t references() const noexcept { return references_; }
 
@@ -69,7 +71,8 @@ class Ptr {
   Ptr(std::nullptr_t) noexcept {}
   // Takes a new reference to p.
   explicit Ptr(T* p) noexcept : p_(p) {
-    if (p_) p_->refInc();
+    if (p_)
+      p_->refInc();
   }
   Ptr(Ptr const& o) noexcept : Ptr(o.p_) {}
   Ptr(Ptr&& o) noexcept : p_(std::exchange(o.p_, nullptr)) {}
@@ -78,7 +81,8 @@ class Ptr {
   template <class U, class = std::enable_if_t<std::is_convertible_v<U*, T*>>>
   Ptr(Ptr<U>&& o) noexcept : p_(static_cast<T*>(o.release())) {}
   ~Ptr() {
-    if (p_) p_->refDec();
+    if (p_)
+      p_->refDec();
   }
 
   Ptr& operator=(Ptr o) noexcept {
@@ -100,13 +104,24 @@ class Ptr {
   // Hands the reference to the caller.
   T* release() noexcept { return std::exchange(p_, nullptr); }
 
+  // Identity: two handles are equal when they hold the same object, whatever
+  // base class each one sees it through.
   template <class U>
   bool operator==(Ptr<U> const& o) const noexcept {
-    return static_cast<void const*>(p_) == static_cast<void const*>(o.get());
+    if constexpr (requires { p_ == o.get(); }) {
+      return p_ == o.get();
+    } else {
+      return mostDerived(p_) == mostDerived(o.get());
+    }
   }
   bool operator==(std::nullptr_t) const noexcept { return p_ == nullptr; }
 
  private:
+  template <class U>
+  static void const* mostDerived(U* p) noexcept {
+    return p ? dynamic_cast<void const*>(p) : nullptr;
+  }
+
   T* p_ = nullptr;
 };
 
@@ -114,6 +129,11 @@ template <class T, class... A>
 Ptr<T> make(A&&... args) {
   return Ptr<T>::adopt(new T(std::forward<A>(args)...));
 }
+
+// Streams an entity: its name, or its type name and address when unnamed.
+// Declared here so that argument-dependent lookup finds it for every entity
+// type; defined with the directory entity, which also names it Kiv::operator<<.
+std::ostream& operator<<(std::ostream& os, Node const& entity);
 
 // Checked downcast: empty when the node is not a T.
 template <class T, class U>

@@ -37,10 +37,12 @@ class SubscriberSlot {
   Publisher* publisher_ = nullptr;
 };
 
-// Announces attribute changes of one entity to its subscribers. Subscribing
-// and unsubscribing from inside a callback is safe: a slot removed during a
-// notification is not called afterwards, a slot added during one is called
-// from the next notification on. Notifying allocates nothing.
+// Announces attribute changes of one entity to its subscribers, in the order
+// they subscribed. Subscribing and unsubscribing from inside a callback is
+// safe: a slot removed during a notification is not called afterwards, a slot
+// added during one is called from the next notification on (a nested one
+// included). A callback may also destroy the publisher; the notification then
+// ends. Notifying allocates nothing.
 class Publisher {
  public:
   Publisher() = default;
@@ -55,9 +57,10 @@ class Publisher {
   void notify(Kiv::AttributeId id, void const* key = nullptr);
 
  private:
-  std::vector<SubscriberSlot*> slots_;
-  unsigned depth_ = 0;
+  std::vector<SubscriberSlot*> slots_;  // null: removed during a notification
+  unsigned depth_ = 0;                  // notifications in progress
   bool removedDuringNotify_ = false;
+  bool* destroyed_ = nullptr;  // set by the destructor; owned by the innermost notify
 };
 
 }  // namespace Orba
