@@ -90,28 +90,29 @@ ApplianceDesc parseAppliance(YAML::Node const& node, std::string const& file) {
     if (!ic.IsMap())
       refuse(where(file, ic), "interfaceConfig must map slice names to their interfaces");
     std::set<std::string> seenIntf, seenSlice;
-    for (auto it = ic.begin(); it != ic.end(); ++it) {
+    for (auto const& kv : ic) {
       SliceDesc s;
-      s.name = scalarText(file, it->first, "a slice name");
+      s.name = scalarText(file, kv.first, "a slice name");
       if (s.name.empty() || s.name.find('/') != std::string::npos)
-        refuse(where(file, it->first), "slice name '" + s.name + "' is not a valid name");
+        refuse(where(file, kv.first), "slice name '" + s.name + "' is not a valid name");
       if (!seenSlice.insert(s.name).second)
-        refuse(where(file, it->first), "slice " + s.name + " is given twice");
-      auto const& intfs = it->second;
+        refuse(where(file, kv.first), "slice " + s.name + " is given twice");
+      YAML::Node intfs = kv.second;
       if (!intfs.IsMap() && !intfs.IsNull()) {
         refuse(where(file, intfs),
                "interfaceConfig." + s.name + " must map interface ids to enabled states");
       }
-      for (auto jt = intfs.begin(); intfs.IsMap() && jt != intfs.end(); ++jt) {
+      for (auto const& entry : intfs) {
         IntfConfigDesc d;
-        d.intfId = scalarText(file, jt->first, "an interface id");
+        d.intfId = scalarText(file, entry.first, "an interface id");
         if (d.intfId.empty())
-          refuse(where(file, jt->first), "an interface id must not be empty");
+          refuse(where(file, entry.first), "an interface id must not be empty");
         if (!seenIntf.insert(d.intfId).second) {
-          refuse(where(file, jt->first),
+          refuse(where(file, entry.first),
                  "interface " + d.intfId + " is configured twice (an interface has one entry)");
         }
-        d.state = parseEnabledState(file, jt->second, "interfaceConfig." + s.name + "." + d.intfId);
+        d.state =
+            parseEnabledState(file, entry.second, "interfaceConfig." + s.name + "." + d.intfId);
         s.interfaces.push_back(d);
       }
       a.slices.push_back(std::move(s));
@@ -129,15 +130,15 @@ ApplianceDesc parseAppliance(YAML::Node const& node, std::string const& file) {
     if (auto links = chip.optional("links")) {
       if (!links.IsMap())
         refuse(where(file, links), "chip.links must map port numbers to up or down");
-      for (auto it = links.begin(); it != links.end(); ++it) {
-        auto port = static_cast<unsigned>(scalarNumber(file, it->first, "a port", 0, kMaxPort));
-        std::string state = scalarText(file, it->second, "chip.links." + std::to_string(port));
+      for (auto const& kv : links) {
+        auto port = static_cast<unsigned>(scalarNumber(file, kv.first, "a port", 0, kMaxPort));
+        std::string state = scalarText(file, kv.second, "chip.links." + std::to_string(port));
         if (state != "up" && state != "down") {
-          refuse(where(file, it->second),
+          refuse(where(file, kv.second),
                  "chip.links." + std::to_string(port) + " must be up or down, not '" + state + "'");
         }
         if (!a.links.emplace(port, state == "up").second)
-          refuse(where(file, it->first), "port " + std::to_string(port) + " is given twice");
+          refuse(where(file, kv.first), "port " + std::to_string(port) + " is given twice");
       }
     }
   }

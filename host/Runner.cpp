@@ -108,8 +108,10 @@ int checkInput(Options const& o) {
   try {
     if (!o.scenario.empty()) {
       auto sc = loadScenario(o.scenario);
+      char end[32];
+      std::snprintf(end, sizeof end, "%g", sc.end);
       say(sc.file + ": scenario \"" + sc.name + "\", " + std::to_string(sc.steps.size()) +
-          " steps, ends at " + std::to_string(sc.end) + " s");
+          " steps, ends at " + end + " s");
       for (auto const& l : describeAppliance(sc.appliance))
         say(l);
     } else {
@@ -159,12 +161,13 @@ int runAppliance(Options const& o) {
   try {
     session = std::make_unique<Session>(appliance, o.session, timeline);
     say("CPU netdevices: " + session->cpuModeText());
+    session->load();
+    say("agent " + session->library().name + " loaded from " + session->library().path);
     session->start();
   } catch (std::exception const& e) {
     complain(e.what());
     return kExitSetup;
   }
-  say("agent " + session->library().name + " loaded from " + session->library().path);
   if (!o.session.statusFile.empty())
     say("status file: " + o.session.statusFile);
   say("trace: " + spec + " (stderr)");
@@ -249,8 +252,9 @@ int runScenario(Options const& o) {
       session = std::make_unique<Session>(sc.appliance, o.session, timeline);
       timeline.note("CPU netdevices: " + session->cpuModeText());
       timeline.note("trace shown: " + display.text());
-      session->start();
+      session->load();
       timeline.note("agent: " + session->library().name + " from " + session->library().path);
+      session->start();
     } catch (std::exception const& e) {
       Kiv::traceSinkIs(previousSink);
       complain(e.what());

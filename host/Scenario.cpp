@@ -185,10 +185,10 @@ void sliceAddEvent(Step& s, MapReader const& m) {
   if (auto intfs = m.optional("interfaces")) {
     if (!intfs.IsMap())
       refuse(where(m.file(), intfs), m.what() + ".interfaces must map interface ids to states");
-    for (auto it = intfs.begin(); it != intfs.end(); ++it) {
+    for (auto const& kv : intfs) {
       IntfConfigDesc i;
-      i.intfId = scalarText(m.file(), it->first, "an interface id");
-      i.state = parseEnabledState(m.file(), it->second, m.what() + ".interfaces." + i.intfId);
+      i.intfId = scalarText(m.file(), kv.first, "an interface id");
+      i.state = parseEnabledState(m.file(), kv.second, m.what() + ".interfaces." + i.intfId);
       d.interfaces.push_back(i);
     }
   }
@@ -484,8 +484,8 @@ Step parseStep(YAML::Node const& node, std::string const& file, std::string cons
   if (!node.IsMap())
     refuse(s.where, what + " must be a mapping");
   std::vector<std::string> keys;
-  for (auto it = node.begin(); it != node.end(); ++it) {
-    std::string k = it->first.IsScalar() ? it->first.Scalar() : "?";
+  for (auto const& kv : node) {
+    std::string k = kv.first.IsScalar() ? kv.first.Scalar() : "?";
     if (k != "at")
       keys.push_back(k);
   }

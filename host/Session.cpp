@@ -78,8 +78,13 @@ void Session::chooseCpuMode(SessionOptions const& o) {
                   std::string(kTestCpuIfMgrType) + " before the first link pass";
 }
 
+void Session::load() {
+  if (!library_.factory)
+    library_ = loadAgentLibrary(agentName_, libDir_);
+}
+
 void Session::start() {
-  library_ = loadAgentLibrary(agentName_, libDir_);
+  load();
   root_ = library_.rootIs(agentName_);
   root_->doInit();
   // The mount completion was posted by doInit; this runs right after it,

@@ -59,8 +59,10 @@ class Session {
   Session(Session const&) = delete;
   Session& operator=(Session const&) = delete;
 
-  // Loads the agent library, creates the root and calls doInit. The mounts
-  // complete through the event loop.
+  // Loads the agent library (which registers its types).
+  void load();
+  // Creates the root and calls doInit (loading the library first if need
+  // be). The mounts complete through the event loop.
   void start();
   // Destroys the root: the agent runs its teardown. Idempotent.
   void stop();

@@ -75,8 +75,8 @@ MapReader::MapReader(std::string file, YAML::Node node, std::string what,
   if (!node_.IsMap())
     refuse(at(), what_ + " must be a mapping, not " + kindOf(node_));
   std::set<std::string> seen;
-  for (auto it = node_.begin(); it != node_.end(); ++it) {
-    auto const& keyNode = it->first;
+  for (auto const& kv : node_) {
+    YAML::Node keyNode = kv.first;
     std::string key = keyNode.IsScalar() ? keyNode.Scalar() : std::string("?");
     bool known = false;
     for (auto const* a : allowed)
@@ -94,9 +94,9 @@ MapReader::MapReader(std::string file, YAML::Node node, std::string what,
 }
 
 Where MapReader::at(char const* key) const {
-  for (auto it = node_.begin(); it != node_.end(); ++it) {
-    if (it->first.IsScalar() && it->first.Scalar() == key)
-      return where(file_, it->first);
+  for (auto const& kv : node_) {
+    if (kv.first.IsScalar() && kv.first.Scalar() == key)
+      return where(file_, kv.first);
   }
   return at();
 }
