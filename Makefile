@@ -1,6 +1,7 @@
 # The front door. `make test` sets everything up on a fresh Debian machine,
 # builds and runs every test; `make run` starts the agent on the simulated
-# appliance; `make bench` measures the agent's cost (BENCHMARKS.md).
+# appliance; `make bench` measures the agent's cost (BENCHMARKS.md); `make soak`
+# and `make fuzz` are the reliability runs (README).
 
 BUILD ?= build
 ASAN_BUILD ?= build-asan
@@ -12,12 +13,21 @@ BENCH_BUILD ?= build-bench
 # from elsewhere on the machine spreads evenly; the summary shows medians.
 BENCH_ARGS ?= --benchmark_repetitions=3 --benchmark_enable_random_interleaving=true \
               --benchmark_report_aggregates_only=true
+# The soak: SEED picks the faults, HOURS is virtual time.
+SEED ?= 20240611
+HOURS ?= 1
+# The fuzzers: their own clang build with libFuzzer, address and
+# undefined-behaviour sanitizers; FUZZ_SECONDS of fuzzing each.
+FUZZ_BUILD ?= build-fuzz
+FUZZ_SECONDS ?= 60
+FUZZERS := registerid
 
 # Debian packages the build, the tests and the host need.
 PACKAGES := cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev \
-            libnl-3-dev libnl-route-3-dev libyaml-cpp-dev iproute2 clang-format
+            libnl-3-dev libnl-route-3-dev libyaml-cpp-dev iproute2 clang-format \
+            clang libclang-rt-14-dev
 
-.PHONY: all deps build test sanitize bench format format-check run clean
+.PHONY: all deps build test sanitize bench soak fuzz format format-check run clean
 
 all: build
 
@@ -63,6 +73,31 @@ bench: deps $(BENCH_BUILD)/build.ninja
 	$(BENCH_BUILD)/bin/agent_bench $(BENCH_ARGS) \
 	  --benchmark_out=$(BENCH_BUILD)/bench.json --benchmark_out_format=json
 
+# The agent on a simulated four-interface appliance for HOURS of virtual time
+# under random faults drawn from SEED; a violated invariant names the seed,
+# the virtual time and the invariant, and fails.
+soak: deps $(BUILD)/build.ninja
+	ninja -C $(BUILD) -j $(JOBS) soak
+	$(BUILD)/bin/soak --seed $(SEED) --hours $(HOURS)
+
+# Each fuzzer for FUZZ_SECONDS, starting from its corpus in fuzz/corpus (read
+# only) and keeping what it learns in $(FUZZ_BUILD)/corpus; a finding is
+# written to $(FUZZ_BUILD)/findings and fails the run.
+$(FUZZ_BUILD)/build.ninja: | deps
+	cmake -S . -B $(FUZZ_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DFUZZ=ON \
+	  -DCMAKE_CXX_COMPILER=clang++ \
+	  "-DCMAKE_CXX_FLAGS=-fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer"
+
+fuzz: deps $(FUZZ_BUILD)/build.ninja
+	ninja -C $(FUZZ_BUILD) -j $(JOBS) $(FUZZERS:%=fuzz_%)
+	mkdir -p $(FUZZ_BUILD)/findings
+	for f in $(FUZZERS); do \
+	  mkdir -p $(FUZZ_BUILD)/corpus/$$f && \
+	  $(FUZZ_BUILD)/bin/fuzz_$$f -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 \
+	    -artifact_prefix=$(FUZZ_BUILD)/findings/$$f- \
+	    $(FUZZ_BUILD)/corpus/$$f fuzz/corpus/$$f || exit 1; \
+	done
+
 # The agent in real time on the simulated appliance until Ctrl-C: its CPU
 # netdevices as macvlans in a private network namespace when one can be made
 # (the host says which), trace lines at levels 0 and 1 on stderr (TRACE
@@ -81,4 +116,4 @@ format-check: deps
 	clang-format --dry-run --Werror $(FORMAT_FILES)
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(BENCH_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(BENCH_BUILD) $(FUZZ_BUILD)

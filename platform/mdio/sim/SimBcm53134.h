@@ -68,6 +68,8 @@ class Bcm53134Chip : public Bus {
   unsigned failuresPending() const noexcept { return failCount_; }
   // The next read of that register returns the value instead of its content.
   void readValueIs(PortAddr phy, std::uint8_t reg, std::uint16_t value);
+  // Values set with readValueIs that no read has taken yet.
+  std::size_t readValuesPending() const noexcept { return readOverrides_.size(); }
   // While set, MII status reads of the port fail.
   void miiReadFailIs(PortAddr port, bool fail);
 
