@@ -1,0 +1,206 @@
+// Configuration and start-up of the switch state machine: the reaction to
+// the hardware config, the one-time initialisation, slices as they come and
+// go, and the start of a poll cycle.
+#include <gtest/gtest.h>
+
+#include "tests/agent/AgentHarness.h"
+
+namespace {
+
+using Bcm53134::Agent::Bcm53134Sm;
+using Bcm53134::Agent::RegisterId;
+using Interface::EthPhyIntfConfig;
+using Interface::EthPhyIntfConfigDir;
+using Interface::IntfEnabledState;
+using State = Bcm53134Sm::State;
+using TestSupport::subscribers;
+using namespace Kiv;
+
+// One management interface (Management1, CPU netdevice mgmt1, external port
+// 1, internal port 5) whose hardware is not there yet when the agent mounts:
+// the machine exists but has built nothing.
+class HardwareLater : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    app.mgmtInterfaceIs(0, "Management1", "mgmt1", 1, 5);
+    app.start();
+    app.status->portIs(3);
+  }
+  Bcm53134Sm& sm() { return app.sm(); }
+
+  TestSupport::TraceCapture tc{"Bcm53134Agent/0,1,8"};
+  TestSupport::SimAppliance app{false};
+};
+
+TEST_F(HardwareLater, BeforeHamAConfigNotificationOnlyTraces) {
+  auto const armedFor = sm().clockPoll()->timeMin();
+  tc.sink.clear();
+  app.config->publisher()->notify(Hardware::Bcm53134::Config::hamAttrId());
+  EXPECT_EQ(
+      tc.matching("::handleConfig"),
+      (std::vector<std::string>{"ADDR::handleConfig", "ADDR::handleConfig: not yet initialized"}));
+  EXPECT_FALSE(sm().registerSm());
+  EXPECT_FALSE(sm().registerConfig());
+  EXPECT_FALSE(sm().cpuIfMgr());
+  EXPECT_TRUE(sm().intfSliceReactors().empty());
+  EXPECT_TRUE(app.status->port(3));
+  EXPECT_EQ(sm().clockPoll()->timeMin(), armedFor);
+
+  // Changes of the config's other attributes are no concern of the machine.
+  tc.sink.clear();
+  app.config->busBitsIs(1);
+  app.config->mgmtInterfaceIs(
+      1, Hardware::Bcm53134::MgmtInterface::MgmtInterfaceIs(Lanx::IntfId("Management2"), "", 2, 6));
+  EXPECT_TRUE(tc.matching("::handleConfig").empty());
+}
+
+TEST_F(HardwareLater, FirstHamBuildsEverythingOnceALaterChangeOnlyRestartsTheCycle) {
+  tc.sink.clear();
+  app.config->hamIs(app.ham);
+  EXPECT_EQ(tc.matching("ADDR::"),
+            (std::vector<std::string>{"ADDR::handleConfig",
+                                      "ADDR::handleSlice: adding slice reactor for slice 1",
+                                      "ADDR::handleConfigDir: adding interface reactor for "
+                                      "interface Management1",
+                                      "ADDR::handleState: interface Management1 enabled "
+                                      "state: enabled",
+                                      "ADDR::createRegisterSm: creating register state machine"}));
+  auto& m = sm();
+  ASSERT_TRUE(m.registerSm());
+  EXPECT_EQ(m.registerConfig()->name(), "");
+  EXPECT_EQ(m.registerStatus()->name(), "");
+  EXPECT_EQ(subscribers(*m.registerStatus()), 1u);
+  EXPECT_TRUE(m.registerSm()->notificationActive());
+  EXPECT_EQ(m.registerSm()->config(), m.registerConfig());
+  EXPECT_EQ(m.registerSm()->status(), m.registerStatus());
+  EXPECT_EQ(m.cpuIfMgr()->typeData()->name, "Bcm53134::Agent::MacVlanCpuIfMgr");
+  EXPECT_EQ(m.externalIds(), (Bcm53134Sm::ExternalIds{{5, 1}}));
+  EXPECT_TRUE(m.intfSliceReactor("1"));
+  EXPECT_TRUE(app.status->ports().empty());
+  EXPECT_EQ(m.state(), State::idle);
+  EXPECT_EQ(m.clockPoll()->timeMin(), TestSupport::now());
+
+  app.useTestCpuIfMgr();
+  ASSERT_TRUE(app.runCycle());
+  EXPECT_EQ(app.link(1), Hardware::Bcm53134::LinkStatus::linkUp);
+
+  // Mid-way through the next cycle the hardware handle changes: nothing is
+  // rebuilt, but the port statuses go, the cycle is abandoned and a new one
+  // starts at once.
+  ASSERT_TRUE(TestSupport::runUntil([&] { return m.state() == State::readingRegVals; }, 3));
+  auto const registerSm = m.registerSm();
+  auto const mgr = m.cpuIfMgr();
+  tc.sink.clear();
+  app.config->hamIs(Fru::Ham::HamIs(app.chip));
+  EXPECT_EQ(tc.matching("::handleConfig"), std::vector<std::string>{"ADDR::handleConfig"});
+  EXPECT_TRUE(tc.matching("::createRegisterSm").empty());
+  EXPECT_EQ(m.registerSm(), registerSm);
+  EXPECT_EQ(m.cpuIfMgr(), mgr);
+  EXPECT_TRUE(app.status->ports().empty());
+  EXPECT_EQ(m.state(), State::idle);
+  EXPECT_EQ(m.clockPoll()->timeMin(), TestSupport::now());
+  ASSERT_TRUE(app.runCycle());
+  EXPECT_EQ(app.link(1), Hardware::Bcm53134::LinkStatus::linkUp);
+}
+
+TEST_F(HardwareLater, StartEntersTheReadPassAndEmptiesTheRecordsOnlyWhenRepollingIsNeeded) {
+  auto& m = sm();
+  auto const insertRecords = [&] {
+    for (auto const& id : {RegisterId(0x11, 0x20), RegisterId(0x11, 0x30)}) {
+      Generic::insert(m, "registerVal",
+                      {Value::of(id), Value::of(U32{2}), Value::of(U32{0}), Value::of(U32{0})});
+    }
+    m.currentRegIdIs(RegisterId(0x11, 0x30));
+  };
+  insertRecords();
+  ASSERT_TRUE(m.repollingNeeded());
+  tc.sink.clear();
+  Generic::call(m, "start");
+  EXPECT_EQ(tc.matching("ADDR::"),
+            (std::vector<std::string>{"ADDR::start", "ADDR::handleState: state readingRegVals"}));
+  EXPECT_TRUE(m.registerVals().empty());
+  EXPECT_FALSE(m.repollingNeeded());
+  EXPECT_EQ(m.currentRegId(), RegisterId());
+  EXPECT_EQ(m.state(), State::readingRegVals);
+  EXPECT_EQ(m.clockPoll()->timeMin(), TestSupport::now());
+
+  // Already reading, without repolling: the records stay and nothing is
+  // rescheduled.
+  insertRecords();
+  tc.sink.clear();
+  m.start();
+  EXPECT_EQ(tc.matching("ADDR::"), std::vector<std::string>{"ADDR::start"});
+  EXPECT_EQ(m.registerVals().size(), 2u);
+  EXPECT_EQ(m.currentRegId(), RegisterId());
+}
+
+TEST_F(HardwareLater, SlicesComeAndGoWithTheirReactors) {
+  app.config->hamIs(app.ham);
+  app.useTestCpuIfMgr();
+  auto const dir2 = EthPhyIntfConfigDir::EthPhyIntfConfigDirIs("2");
+  dir2->intfConfigIs(
+      EthPhyIntfConfig::EthPhyIntfConfigIs(Lanx::IntfId("Ethernet21"), IntfEnabledState::enabled));
+  tc.sink.clear();
+  app.sliceDir->entityIs("2", dir2);
+  ASSERT_TRUE(sm().intfSliceReactor("2"));
+  EXPECT_EQ(sm().intfState(Lanx::IntfId("Ethernet21")), IntfEnabledState::enabled);
+
+  // A repeated notification for the same entry keeps the reactor (its
+  // interface reactors are not rebuilt).
+  app.sliceDir->publisher()->notify(Kiv::Dir::entityAttrId(), &dir2->name());
+  EXPECT_EQ(tc.matching(": adding slice reactor for slice 2").size(), 2u);
+  EXPECT_EQ(tc.matching("::handleState: interface Ethernet21").size(), 1u);
+  EXPECT_EQ(subscribers(*dir2), 1u);
+
+  app.sliceDir->entityDel("2");
+  EXPECT_TRUE(tc.has("ADDR::handleSlice: removing slice reactor for slice 2"));
+  EXPECT_FALSE(sm().intfSliceReactor("2"));
+  EXPECT_EQ(subscribers(*dir2), 0u);
+
+  // A machine without a slice directory watches no slices.
+  auto const bare = Bcm53134::Agent::bcm53134SmFactory(
+      app.config, Hardware::Bcm53134::Status::StatusIs(), nullptr);
+  EXPECT_TRUE(bare->intfSliceReactors().empty());
+  EXPECT_EQ(subscribers(*app.sliceDir), 1u);
+  bare->handleSlice();
+  bare->handleSlice("1");
+  EXPECT_TRUE(bare->intfSliceReactors().empty());
+}
+
+TEST_F(HardwareLater, RegisterServiceObjectsAreReusedAndInitializeAlwaysInstallsTheNetlinkManager) {
+  app.config->hamIs(app.ham);
+  app.useTestCpuIfMgr();
+  auto& m = sm();
+  auto const status = m.registerStatus();
+  auto const registerSm = m.registerSm();
+  EXPECT_EQ(m.registerStatusIs(""), status);
+  EXPECT_EQ(m.registerConfigIs(""), m.registerConfig());
+  EXPECT_EQ(m.registerSmIs(registerSm->accel(), m.registerConfig(), status), registerSm);
+  EXPECT_EQ(subscribers(*status), 1u);
+
+  // Another name: a new status, and the subscription moves with it.
+  auto const other = Kiv::handleAs<Bcm53134::MdioRegLib::Status>(
+      Generic::insert(m, "registerStatus", {Value::of("other")}));
+  EXPECT_EQ(other->name(), "other");
+  EXPECT_EQ(subscribers(*status), 0u);
+  EXPECT_EQ(subscribers(*other), 1u);
+  EXPECT_EQ(m.registerStatusDel(), other);
+  EXPECT_EQ(subscribers(*other), 0u);
+
+  // A later initialize builds a new register service and puts a netlink
+  // manager back in place of the simulated one.
+  tc.sink.clear();
+  Generic::call(m, "initialize");
+  EXPECT_EQ(tc.matching(": creating register state machine").size(), 1u);
+  EXPECT_NE(m.registerSm(), registerSm);
+  EXPECT_FALSE(registerSm->notificationActive());
+  EXPECT_EQ(subscribers(*m.registerStatus()), 1u);
+  EXPECT_EQ(m.cpuIfMgr()->typeData()->name, "Bcm53134::Agent::MacVlanCpuIfMgr");
+  app.useTestCpuIfMgr();
+  auto const removed =
+      Kiv::handleAs<Bcm53134::MdioRegLib::RegisterSm>(Generic::del(m, "registerSm"));
+  EXPECT_FALSE(removed->notificationActive());
+  EXPECT_FALSE(m.registerSm());
+}
+
+}  // namespace

@@ -1,0 +1,403 @@
+// The agent's spine: the root's mount road, its ownership of the one switch
+// state machine, the machine's notification switching, zombie flag,
+// scheduling rule and teardown, and the generic attribute interface of both.
+#include <gtest/gtest.h>
+
+#include "platform/kiv/Errors.h"
+#include "tests/agent/AgentHarness.h"
+
+extern "C" AgentBase::CAgent* agentRootFactory(char const* name);
+
+namespace {
+
+using Bcm53134::Agent::Bcm53134Sm;
+using Bcm53134::Agent::Root;
+using State = Bcm53134Sm::State;
+using TestSupport::subscribers;
+using namespace Kiv;
+
+// One management interface (Management1, CPU netdevice mgmt1, external port
+// 1, internal port 5) on the simulated chip; the hardware is present, so the
+// machine initialises itself inside its constructor at mount completion.
+class OneInterfaceAgent : public ::testing::Test {
+ protected:
+  void SetUp() override { app.mgmtInterfaceIs(0, "Management1", "mgmt1", 1, 5); }
+  void startAgent() {
+    app.start();
+    app.useTestCpuIfMgr();
+  }
+  Bcm53134Sm& sm() { return app.sm(); }
+  Bcm53134::Agent::IntfSliceReactor& slice1() { return *sm().intfSliceReactor("1"); }
+
+  TestSupport::TraceCapture tc{"Bcm53134Agent/0,8"};
+  TestSupport::SimAppliance app;
+};
+
+TEST_F(OneInterfaceAgent, MountRoadBuildsOneMachineAndKeepsItForTheSameEntities) {
+  app.root = Orba::Ptr<Root>::adopt(dynamic_cast<Root*>(agentRootFactory("Bcm53134Agent")));
+  ASSERT_TRUE(app.root);
+  app.root->doInit();
+  // The mount group is closed at once; completion comes later, through the loop.
+  EXPECT_EQ(app.em->closeCount(), 1u);
+  EXPECT_EQ(app.em->completionCount(), 0u);
+  EXPECT_FALSE(app.root->bcm53134Sm());
+  TestSupport::runUntilIdle();
+  EXPECT_EQ(app.em->completionCount(), 1u);
+  auto const sm = app.root->bcm53134Sm();
+  ASSERT_TRUE(sm);
+  app.useTestCpuIfMgr();
+  EXPECT_EQ(sm->config(), app.config);
+  EXPECT_EQ(sm->status(), app.status);
+  EXPECT_EQ(sm->intfSliceDir(), app.sliceDir);
+  EXPECT_TRUE(sm->notificationActive());
+  EXPECT_TRUE(tc.has("Bcm53134Agent::doInit"));
+  EXPECT_TRUE(tc.has("Bcm53134Agent::doMountsComplete"));
+  EXPECT_EQ(tc.matching(": creating register state machine").size(), 1u);
+
+  // A second completion over the same entities, whatever its status, keeps
+  // the machine and its single subscriptions.
+  app.root->doMountsComplete(Stratum::MountStatus::mountsPartial, app.em);
+  EXPECT_EQ(app.root->bcm53134Sm(), sm);
+  EXPECT_EQ(subscribers(*app.config), 1u);
+  EXPECT_EQ(subscribers(*app.sliceDir), 1u);
+  EXPECT_EQ(subscribers(*app.slice), 1u);
+  EXPECT_EQ(subscribers(*sm->registerStatus()), 1u);
+  EXPECT_EQ(tc.matching(": creating register state machine").size(), 1u);
+
+  // A different status entity builds a new machine; the old one goes quiet
+  // at once and lets go of its slice reactors.
+  auto const status2 = Hardware::Bcm53134::Status::StatusIs();
+  app.em->entityIs(Cell::path("hardware/bcm53134/status", 0), status2);
+  app.root->doMountsComplete(Stratum::MountStatus::mountsComplete, app.em);
+  auto const sm2 = app.root->bcm53134Sm();
+  ASSERT_NE(sm2, sm);
+  app.useTestCpuIfMgr();
+  EXPECT_EQ(sm2->status(), status2);
+  EXPECT_TRUE(sm2->notificationActive());
+  EXPECT_FALSE(sm->notificationActive());
+  EXPECT_TRUE(sm->intfSliceReactors().empty());
+  EXPECT_EQ(subscribers(*app.config), 1u);
+  EXPECT_EQ(subscribers(*app.sliceDir), 1u);
+  EXPECT_EQ(subscribers(*app.slice), 1u);
+  EXPECT_EQ(subscribers(*sm->registerStatus()), 0u);
+
+  auto const oldXid = sm->xid();
+  tc.sink.clear();
+  app.config->hamIs(Fru::Ham::HamIs(app.chip));
+  EXPECT_EQ(tc.matching("::handleConfig").size(), 1u);
+  ASSERT_TRUE(app.runUntilIdleState());
+  ASSERT_TRUE(app.runCycle());
+  EXPECT_EQ(sm->xid(), oldXid);
+  EXPECT_EQ(status2->port(1)->linkStatus(), Hardware::Bcm53134::LinkStatus::linkUp);
+}
+
+TEST_F(OneInterfaceAgent, DroppedMachinesAreReleasedWithTheirReactors) {
+  auto const status2 = Hardware::Bcm53134::Status::StatusIs();
+  (void)Kiv::ActivityFacility::clock();
+  auto const before = Orba::Node::liveCount();
+
+  startAgent();
+  ASSERT_TRUE(app.runUntilIdleState());
+  // A replaced machine and a machine taken out by bcm53134SmDel are both
+  // released once nobody holds them, although each slice reactor holds a
+  // reference back to its machine.
+  app.em->entityIs(Cell::path("hardware/bcm53134/status", 0), status2);
+  app.root->doMountsComplete(Stratum::MountStatus::mountsComplete, app.em);
+  ASSERT_EQ(sm().status(), status2);
+  app.useTestCpuIfMgr();
+  ASSERT_TRUE(app.runUntilIdleState());
+  auto removed = app.root->bcm53134SmDel();
+  ASSERT_TRUE(removed);
+  EXPECT_FALSE(removed->notificationActive());
+  EXPECT_FALSE(app.root->bcm53134Sm());
+  EXPECT_FALSE(app.root->bcm53134SmDel());
+  removed = nullptr;
+  app.testMgr = nullptr;
+  app.root = nullptr;
+  TestSupport::advance(10);
+  // The port statuses that the machines published stay with the status
+  // entities; everything else the agent made is gone.
+  app.status->portDelAll();
+  status2->portDelAll();
+  EXPECT_EQ(Orba::Node::liveCount(), before);
+}
+
+TEST_F(OneInterfaceAgent, DestroyingTheRootSilencesTheMachineAndAPendingPollNeverRuns) {
+  startAgent();
+  ASSERT_TRUE(app.runUntilIdleState());
+  ASSERT_TRUE(sm().clockPoll()->armed());
+  // Someone else still holds the machine when the root goes: it is switched
+  // off all the same and its pending poll does not run.
+  auto held = app.root->bcm53134Sm();
+  app.root = nullptr;
+  EXPECT_FALSE(held->notificationActive());
+  EXPECT_EQ(subscribers(*app.config), 0u);
+  EXPECT_EQ(subscribers(*app.sliceDir), 0u);
+  tc.sink.clear();
+  TestSupport::advance(10);
+  EXPECT_TRUE(tc.matching("::doPoll").empty());
+  // Destroyed with its wake-up still armed: nothing runs afterwards.
+  held->handleState();
+  held = nullptr;
+  TestSupport::advance(10);
+  EXPECT_TRUE(tc.matching("::doPoll").empty());
+}
+
+TEST_F(OneInterfaceAgent, NotificationsSwitchOffAndOnTogetherOnceEach) {
+  startAgent();
+  auto& m = sm();
+  auto const intf = slice1().intfReactor(Lanx::IntfId("Management1"));
+  ASSERT_TRUE(intf);
+  m.hasNotificationActiveIs(false);
+  m.hasNotificationActiveIs(false);
+  EXPECT_EQ(subscribers(*app.config), 0u);
+  EXPECT_EQ(subscribers(*app.sliceDir), 0u);
+  EXPECT_EQ(subscribers(*m.registerStatus()), 0u);
+  EXPECT_FALSE(m.registerSm()->notificationActive());
+  EXPECT_FALSE(slice1().notificationActive());
+  EXPECT_EQ(subscribers(*app.slice), 0u);
+  EXPECT_FALSE(intf->notificationActive());
+  EXPECT_EQ(subscribers(*intf->config()), 0u);
+  EXPECT_FALSE(m.clockPoll()->notificationActive());
+
+  // Switched off, the machine reacts to nothing: no config change, no slice,
+  // no poll.
+  tc.sink.clear();
+  app.config->hamIs(Fru::Ham::HamIs(app.chip));
+  app.sliceDir->entityIs("2", Interface::EthPhyIntfConfigDir::EthPhyIntfConfigDirIs("2"));
+  TestSupport::advance(10);
+  EXPECT_TRUE(tc.matching("::handleConfig").empty());
+  EXPECT_TRUE(tc.matching("::handleSlice").empty());
+  EXPECT_TRUE(tc.matching("::doPoll").empty());
+
+  m.hasNotificationActiveIs(true);
+  m.hasNotificationActiveIs(true);
+  EXPECT_EQ(subscribers(*app.config), 1u);
+  EXPECT_EQ(subscribers(*app.sliceDir), 1u);
+  EXPECT_EQ(subscribers(*m.registerStatus()), 1u);
+  EXPECT_TRUE(m.registerSm()->notificationActive());
+  EXPECT_EQ(subscribers(*app.slice), 1u);
+  EXPECT_EQ(subscribers(*intf->config()), 1u);
+  EXPECT_TRUE(m.clockPoll()->notificationActive());
+  app.sliceDir->entityDel("2");
+  EXPECT_EQ(tc.matching(": removing slice reactor for slice 2").size(), 1u);
+}
+
+TEST_F(OneInterfaceAgent, AZombieMachineIgnoresItsConfigSlicesAndClock) {
+  startAgent();
+  ASSERT_TRUE(app.runUntilIdleState());
+  sm().kivDoZombieReactors(true);
+  EXPECT_TRUE(sm().clockPoll()->zombie());
+  tc.sink.clear();
+  app.config->hamIs(Fru::Ham::HamIs(app.chip));
+  app.sliceDir->entityIs("2", Interface::EthPhyIntfConfigDir::EthPhyIntfConfigDirIs("2"));
+  TestSupport::advance(10);
+  EXPECT_TRUE(tc.matching("::handleConfig").empty());
+  EXPECT_TRUE(tc.matching("::handleSlice").empty());
+  EXPECT_TRUE(tc.matching("::doPoll").empty());
+  EXPECT_FALSE(sm().intfSliceReactor("2"));
+
+  sm().kivDoZombieReactors(false);
+  app.config->hamIs(Fru::Ham::HamIs(app.chip));
+  EXPECT_EQ(tc.matching("::handleConfig").size(), 1u);
+}
+
+TEST_F(OneInterfaceAgent, HandleStateArmsThePollFromTheState) {
+  startAgent();
+  ASSERT_TRUE(app.runUntilIdleState());
+  auto& m = sm();
+  auto const& poll = *m.clockPoll();
+  auto const t0 = TestSupport::now();
+  // Idle: the next cycle starts pollPeriod after the previous one ended.
+  EXPECT_EQ(poll.timeMin(), t0 + 2.0);
+
+  // Writing the current state does nothing: no trace, no re-arming.
+  tc.sink.clear();
+  Generic::set(m, "state", Value::of(State::idle));
+  EXPECT_TRUE(tc.matching("::handleState").empty());
+  EXPECT_EQ(poll.timeMin(), t0 + 2.0);
+
+  // A new pollPeriod does not move the arming already made; it applies from
+  // the next idle arming on.
+  Generic::set(m, "pollPeriod", Value::of(5.0));
+  ASSERT_TRUE(TestSupport::runUntil([&] { return m.state() != State::idle; }, 10));
+  EXPECT_EQ(TestSupport::now(), t0 + 2.0);
+  ASSERT_TRUE(app.runUntilIdleState());
+  auto const t1 = TestSupport::now();
+  EXPECT_EQ(poll.timeMin(), t1 + 5.0);
+  EXPECT_TRUE(tc.has("ADDR::handleState: state idle"));
+
+  // The busy states poll at once.
+  tc.sink.clear();
+  Generic::setText(m, "state", "writingRegVals");
+  EXPECT_EQ(tc.matching("::handleState"),
+            std::vector<std::string>{"ADDR::handleState: state writingRegVals"});
+  EXPECT_EQ(poll.timeMin(), t1);
+  m.stateIs(State::readingRegVals);
+  EXPECT_EQ(poll.timeMin(), t1);
+  m.stateIs(State::idle);
+  EXPECT_EQ(poll.timeMin(), t1 + 5.0);
+}
+
+// Entities that are absent or of another type give empty handles; a machine
+// without a config behaves like one whose config has no ham.
+TEST(AgentMount, MissingOrMistypedEntitiesGiveEmptyHandles) {
+  TestSupport::TraceCapture tc{"Bcm53134Agent/0,8"};
+  TestSupport::SimAppliance app;
+  app.em->entityIs(Cell::path("hardware/bcm53134/config", 0), Kiv::Dir::DirIs("config"));
+  app.em->entityIs("hardware/bcm53134/status", app.status);
+  app.em->entityDel(Cell::path("hardware/bcm53134/status", 0));
+  app.em->entityIs("interface/config/eth/phy/slice", app.slice);
+  app.em->entityIs(Cell::path("interface/config/eth/phy/slice", 0), app.sliceDir);
+  app.start();
+  auto& sm = app.sm();
+  EXPECT_FALSE(sm.config());
+  EXPECT_FALSE(sm.status());
+  EXPECT_FALSE(sm.intfSliceDir());
+  EXPECT_EQ(subscribers(*app.config), 0u);
+  EXPECT_EQ(subscribers(*app.sliceDir), 0u);
+  TestSupport::advance(4.5);
+  EXPECT_EQ(tc.matching("ADDR::doPoll: ham not yet available").size(), 3u);
+  Generic::call(sm, "handleConfig");
+  EXPECT_TRUE(tc.has("ADDR::handleConfig: not yet initialized"));
+  EXPECT_FALSE(sm.registerSm());
+  EXPECT_TRUE(sm.intfSliceReactors().empty());
+}
+
+// The poll clock notifiee of a machine without hardware, whose every poll
+// only traces that the hardware is not there.
+TEST(ClockNotifiee, BindsRetargetsAndReleasesAndAReleasedOneNeverPolls) {
+  TestSupport::resetLoop();
+  TestSupport::TraceCapture tc{"Bcm53134Agent/8"};
+  auto const polls = [&] { return tc.matching("ADDR::doPoll: ham not yet available").size(); };
+  auto const wakeup = Kiv::Clock::NotifieeConst::wakeupAttrId();
+  auto const activity = Kiv::ActivityFacility::clock();
+  auto sm = Bcm53134::Agent::bcm53134SmFactory(Hardware::Bcm53134::Config::ConfigIs(),
+                                               Hardware::Bcm53134::Status::StatusIs(), nullptr);
+  EXPECT_EQ(polls(), 1u);  // bound inside the constructor
+  sm->clockPollIs(activity);
+  EXPECT_EQ(polls(), 1u);
+
+  // Another clock: the same notifiee moves and polls once.
+  auto const other = Kiv::Clock::ClockIs();
+  auto const* const notifiee = sm->clockPoll().get();
+  Generic::set(*sm, "clockPoll", Value::of(other));
+  EXPECT_EQ(polls(), 2u);
+  EXPECT_EQ(sm->clockPoll().get(), notifiee);
+  EXPECT_EQ(Generic::get(*sm, "clockPoll"), Value::of(other));
+  sm->clockPoll()->onAttribute(wakeup + 1, nullptr);
+  EXPECT_EQ(polls(), 2u);
+  sm->clockPoll()->onAttribute(wakeup, nullptr);
+  EXPECT_EQ(polls(), 3u);
+
+  // Released by an empty clock: its wake-ups no longer reach the machine.
+  auto released = sm->clockPoll();
+  ASSERT_TRUE(released->armed());
+  sm->clockPollIs(nullptr);
+  EXPECT_FALSE(sm->clockPoll());
+  EXPECT_TRUE(released->zombie());
+  TestSupport::advance(10);
+  released->onAttribute(wakeup, nullptr);
+  EXPECT_EQ(polls(), 3u);
+
+  // A new notifiee polls at once; clockPollDel hands back the clock watched.
+  sm->clockPollIs(activity);
+  EXPECT_EQ(polls(), 4u);
+  released = sm->clockPoll();
+  EXPECT_EQ(sm->clockPollDel(), activity);
+  EXPECT_FALSE(sm->clockPoll());
+  EXPECT_FALSE(sm->clockPollDel());
+  TestSupport::advance(10);
+  released->onAttribute(wakeup, nullptr);
+  EXPECT_EQ(polls(), 4u);
+
+  // A zombie machine's new notifiee polls on binding, then takes the flag.
+  sm->kivDoZombieReactors(true);
+  sm->clockPollIs(activity);
+  EXPECT_EQ(polls(), 5u);
+  EXPECT_TRUE(sm->clockPoll()->zombie());
+  TestSupport::advance(10);
+  EXPECT_EQ(polls(), 5u);
+
+  // A notifiee that outlives its machine never reaches it.
+  sm->kivDoZombieReactors(false);
+  released = sm->clockPoll();
+  sm = nullptr;
+  released->onAttribute(wakeup, nullptr);
+  EXPECT_EQ(polls(), 5u);
+  TestSupport::resetLoop();
+}
+
+TEST(AgentGenericInterface, ExposesExactlyTheDeclaredAccess) {
+  TestSupport::SimAppliance app(false);
+  app.start();
+  auto& sm = app.sm();
+  for (auto const* name : {"Bcm53134::Agent::RegisterId", "Bcm53134::Agent::RegisterVal",
+                           "Bcm53134::Agent::IntfReactor", "Bcm53134::Agent::IntfSliceReactor",
+                           "Bcm53134::Agent::Bcm53134Sm::State", "Bcm53134::Agent::Bcm53134Sm",
+                           "Bcm53134::Agent::Root"}) {
+    EXPECT_TRUE(TypeRegistry::instance().type(name)) << name;
+  }
+  EXPECT_EQ(TestSupport::accessTable(sm),
+            "config:r status:r intfSliceDir:r handleConfig:c "
+            "registerConfig:rid registerStatus:rid registerSm:rid "
+            "createRegisterSm:c initialize:c state:rw handleState:c "
+            "stateEntry:rw repollingNeeded:rw externalId:lidnm "
+            "intfSliceReactor:lidnm handleSlice:c intfState:lidnm "
+            "pollPeriod:rw xid:rw nextXid:c clockPoll:rw doPoll:c "
+            "handleRegisterResult: registerVal:lidnm currentRegId:rw "
+            "cpuIfMgr:rw start:c readLinkStatuses: createRegVals: "
+            "readRegVals: processLinkStatuses: checkAuxCtrlReg: "
+            "writeRegVals: writeRegister: miiStatusRegister:r "
+            "miiStatusLinkEstabMask:r");
+  EXPECT_EQ(Generic::get(sm, "miiStatusRegister").as<U32>(), 1u);
+  EXPECT_EQ(Generic::get(sm, "miiStatusLinkEstabMask").as<U32>(), 4u);
+  EXPECT_THROW(Generic::set(sm, "miiStatusRegister", Value::of(U32{2})), AttributeError);
+  EXPECT_THROW(Generic::call(sm, "readRegVals"), AttributeError);
+  EXPECT_THROW(Generic::call(sm, "writeRegister"), AttributeError);
+  EXPECT_THROW(Generic::setText(sm, "state", "polling"), AttributeError);
+  EXPECT_EQ(Generic::get(sm, "clockPoll"), Value::of(Kiv::ActivityFacility::clock()));
+  auto const next = Generic::call(sm, "nextXid").as<U32>();
+  EXPECT_EQ(next, sm.xid());
+
+  // The value collections: a lookup of an absent key finds nothing and
+  // changes nothing; insert overwrites.
+  EXPECT_FALSE(Generic::has(sm, "externalId", Value::of(U8{5})));
+  EXPECT_EQ(sm.externalId(5), 0);
+  EXPECT_EQ(sm.intfState(Lanx::IntfId("Management9")),
+            Interface::IntfEnabledState::unknownEnabledState);
+  Generic::insert(sm, "externalId", {Value::of(U8{5}), Value::of(U8{1})});
+  Generic::insert(sm, "externalId", {Value::of(U8{5}), Value::of(U8{2})});
+  EXPECT_EQ(Generic::members(sm, "externalId"),
+            (std::vector<std::pair<Value, Value>>{{Value::of(U8{5}), Value::of(U8{2})}}));
+  EXPECT_TRUE(sm.intfStates().empty());
+
+  // The root: bcm53134Sm alone, read, instantiated and deleted.
+  auto& root = *app.root;
+  EXPECT_EQ(TestSupport::accessTable(root), "bcm53134Sm:rid");
+  EXPECT_THROW(Generic::get(root, "name"), AttributeError);
+  auto const same = Generic::insert(
+      root, "bcm53134Sm", {Value::of(app.config), Value::of(app.status), Value::of(app.sliceDir)});
+  EXPECT_EQ(Kiv::handleAs<Bcm53134Sm>(same).get(), &sm);
+  EXPECT_EQ(Kiv::handleAs<Bcm53134Sm>(Generic::del(root, "bcm53134Sm")).get(), &sm);
+  EXPECT_TRUE(Generic::get(root, "bcm53134Sm").empty());
+}
+
+TEST(AgentRootCreation, ByNameOnlyThroughTheTypeAndDirectories) {
+  TestSupport::SimAppliance app(false);
+  auto made = Generic::construct("Bcm53134::Agent::Root", {Value::of("agentA")});
+  auto const a = Kiv::handleAs<Root>(made);
+  ASSERT_TRUE(a);
+  EXPECT_EQ(a->name(), "agentA");
+  EXPECT_FALSE(a->bcm53134Sm());
+
+  auto const agents = Kiv::Dir::DirIs("agents");
+  auto const b = agents->entityCreate("Bcm53134::Agent::Root", "agentB");
+  EXPECT_EQ(dynamic_cast<Root&>(*b).name(), "agentB");
+  EXPECT_EQ(agents->entityPtr("agentB"), b);
+  EXPECT_THROW(agents->entityCreate("Bcm53134::Agent::Root", "agentC", {Value::of("extra")}),
+               Kiv::UnexpectedArgumentsException);
+  EXPECT_FALSE(agents->entityPtrHas("agentC"));
+}
+
+}  // namespace
