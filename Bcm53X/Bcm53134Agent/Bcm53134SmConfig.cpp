@@ -113,10 +113,12 @@ void Bcm53134Sm::handleSlice(Orba::String const& name) {
   auto configDir = Orba::ptrCast<Interface::EthPhyIntfConfigDir>(entry);
   if (!configDir) {
     // Only interface configuration directories belong in the slice
-    // directory; anything else is reported and left alone.
+    // directory; anything else is reported and left alone, and a reactor
+    // still watching the directory that entry replaced goes.
     KIV_TRACE(trace(), 0) << static_cast<void const*>(this) << "::handleSlice"
                           << ": slice " << name
                           << " is not an interface configuration directory; skipped";
+    intfSliceReactorDel(name);
     return;
   }
   if (configDir->name() != name) {
