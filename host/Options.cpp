@@ -115,6 +115,7 @@ Options parseOptions(std::vector<std::string> const& args) {
     if (!positional.empty())
       throw std::invalid_argument("a scenario names its own appliance; drop " + positional[0]);
     o.session.allowHostNetdevs = false;
+    o.session.releaseNetnsName = true;
   } else if (positional.size() == 1) {
     o.appliance = positional[0];
   } else if (positional.empty()) {

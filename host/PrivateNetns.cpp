@@ -97,6 +97,13 @@ void PrivateNetns::makeParent() {
   ipOrThrow({"link", "set", parent_, "up"});
 }
 
+void PrivateNetns::nameRelease() {
+  if (!named_ || nameReleased_)
+    return;
+  keep_ = false;
+  nameReleased_ = runProgram({"ip", "netns", "del", name_}) == 0;
+}
+
 void PrivateNetns::netdevAdd(std::string const& dev) {
   if (std::find(netdevs_.begin(), netdevs_.end(), dev) != netdevs_.end())
     return;
@@ -119,8 +126,10 @@ std::optional<bool> PrivateNetns::protodown(std::string const& dev, std::string*
 }
 
 std::string PrivateNetns::inspectCommand() const {
-  if (named_)
+  if (named_ && !nameReleased_)
     return "ip -n " + name_ + " -d link show";
+  if (named_)
+    return "nsenter -t " + std::to_string(::getpid()) + " -n ip -d link show";
   return "nsenter -t " + std::to_string(::getpid()) +
          " -U -n --preserve-credentials ip -d link show";
 }
@@ -129,8 +138,9 @@ std::string PrivateNetns::describe() const {
   std::string devs;
   for (auto const& d : netdevs_)
     devs += (devs.empty() ? "" : ", ") + d;
-  std::string r = named_ ? "private network namespace " + name_
-                         : "private network namespace in a user namespace (unnamed, " + name_ + ")";
+  std::string r = !named_ ? "private network namespace in a user namespace (unnamed, " + name_ + ")"
+                  : nameReleased_ ? "private network namespace (" + name_ + ", unnamed once made)"
+                                  : "private network namespace " + name_;
   r += ": macvlan " + (devs.empty() ? std::string("none") : devs) + " over " + parent_;
   return r;
 }
@@ -142,7 +152,7 @@ PrivateNetns::~PrivateNetns() {
     ::setns(ownNs_, CLONE_NEWNET);
     ::close(ownNs_);
   }
-  if (!keep_)
+  if (!keep_ && !nameReleased_)
     runProgram({"ip", "netns", "del", name_});
 }
 

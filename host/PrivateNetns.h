@@ -40,6 +40,11 @@ class PrivateNetns {
   std::string describe() const;
   std::string inspectCommand() const;
 
+  // Removes the name at once: the namespace then lives exactly as long as
+  // the process in it, and no stopped run can leave it behind. For runs
+  // that nobody inspects from outside (scenarios).
+  void nameRelease();
+
   // Another macvlan, for a management interface added later.
   void netdevAdd(std::string const& name);
   // Whether "ip -d link show dev DEV" reports protodown on; empty, with the
@@ -53,6 +58,7 @@ class PrivateNetns {
   std::string name_;
   bool named_ = false;
   bool keep_ = false;
+  bool nameReleased_ = false;
   int ownNs_ = -1;  // the namespace the process came from (named mode)
   std::string parent_;
   std::vector<std::string> netdevs_;

@@ -60,6 +60,8 @@ void Session::chooseCpuMode(SessionOptions const& o) {
         o.netnsName.empty() ? "agenthost-" + std::to_string(::getpid()) : o.netnsName;
     try {
       netns_ = PrivateNetns::make(name, appliance_.cpuInterfaceNames(), o.keepNetns);
+      if (o.releaseNetnsName && !o.keepNetns)
+        netns_->nameRelease();
       cpuMode_ = CpuMode::privateNetns;
       cpuModeText_ = netns_->describe() + "; inspect with: " + netns_->inspectCommand();
       if (o.keepNetns && !netns_->named())

@@ -33,7 +33,8 @@ struct SessionOptions {
   CpuRequest cpu = CpuRequest::automatic;
   std::string netnsName;  // empty: agenthost-PID
   bool keepNetns = false;
-  bool allowHostNetdevs = true;  // scenarios and tests set false
+  bool allowHostNetdevs = true;   // scenarios and tests set false
+  bool releaseNetnsName = false;  // scenarios: the namespace ends with the run
   std::string statusFile;
 };
 
