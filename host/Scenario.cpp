@@ -469,6 +469,10 @@ void parseExpectation(Step& s, MapReader const& e) {
   }
 }
 
+// Virtual time a scenario may cover: a typo of a few digits must not keep
+// the agent polling for years.
+constexpr double kLongestScenario = 30 * 24 * 3600.0;
+
 constexpr char const* kEventKeys[] = {
     "link",          "register",     "readValue",     "failAccesses",  "miiReadFail",
     "clearCounters", "enabledState", "intfConfigAdd", "intfConfigDel", "sliceAdd",
@@ -493,6 +497,8 @@ Step parseStep(YAML::Node const& node, std::string const& file, std::string cons
     if (!node["at"])
       refuse(s.where, what + " lacks 'at' (seconds of virtual time)");
     s.at = scalarSeconds(file, node["at"], what + ".at");
+    if (s.at > kLongestScenario)
+      refuse(s.where, what + ".at is past 30 days of virtual time");
   } else if (node["at"]) {
     refuse(s.where, "'at' has no meaning here");
   }
@@ -606,6 +612,8 @@ Scenario parseScenario(YAML::Node const& doc, std::string const& file) {
   sc.end = top.has("end") ? top.seconds("end") : last;
   if (sc.end < last)
     refuse(top.at("end"), "end is before the last step");
+  if (sc.end > kLongestScenario)
+    refuse(top.at("end"), "end is past 30 days of virtual time");
   return sc;
 }
 
