@@ -239,10 +239,16 @@ int runScenario(Options const& o) {
   for (auto const& l : describeAppliance(sc.appliance))
     timeline.note("appliance " + l);
 
-  // Every line is kept for trace expectations; the display spec picks the
-  // ones the timeline shows.
-  Kiv::TraceHandle::maskSpecIs("*/all");
+  // The facilities write what the timeline shows. A trace expectation may
+  // look for a line at any level, so with trace expectations every level of
+  // every facility is on and each line is matched against their texts as it
+  // is written; the display spec still picks the lines shown.
   TraceLog traces(timeline, display);
+  for (auto const& step : sc.steps) {
+    if (step.traceText)
+      traces.watch(*step.traceText);
+  }
+  Kiv::TraceHandle::maskSpecIs(traces.watching() ? "*/all" : display.handleSpec());
   auto* previousSink = Kiv::traceSinkIs(&traces);
 
   unsigned passed = 0, failed = 0;

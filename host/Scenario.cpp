@@ -452,6 +452,7 @@ void parseExpectation(Step& s, MapReader const& e) {
     double since = m.has("since") ? m.seconds("since") : 0.0;
     char buf[32];
     std::snprintf(buf, sizeof buf, "%.3f", since);
+    s.traceText = text;
     s.text = std::string("trace line ") + (present ? "" : "without ") + "\"" + text + "\"" +
              (since > 0 ? std::string(" since ") + buf : std::string());
     s.check = [text, present, since](World& wd) -> std::optional<std::string> {

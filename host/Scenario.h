@@ -46,6 +46,8 @@ struct Step {
   std::function<void(World&)> apply;
   // Expectations.
   std::function<Verdict(World&)> check;
+  // The text a trace expectation looks for in trace lines.
+  std::optional<std::string> traceText;
 };
 
 // Reads one step from a mapping: `at` (when withTime) and one event, or

@@ -1,6 +1,7 @@
 #include "host/TraceOutput.h"
 
 #include <cctype>
+#include <limits>
 #include <stdexcept>
 
 #include "host/Session.h"
@@ -36,6 +37,42 @@ std::uint32_t TraceSpec::mask(std::string const& facility) const {
   return 0;
 }
 
+void TraceSpec::maskIs(std::string const& facility, std::uint32_t mask) {
+  if (facility == "*")
+    masks_.clear();
+  masks_[facility] = mask;
+  text_ = handleSpec();
+}
+
+std::string TraceSpec::handleSpec() const {
+  std::string r = "*/" + levelsText(mask("*"));
+  for (auto const& [facility, m] : masks_) {
+    if (facility != "*")
+      r += " " + facility + "/" + levelsText(m);
+  }
+  return r;
+}
+
+std::string levelsText(std::uint32_t mask) {
+  std::string r;
+  for (unsigned l = 0; l < 32;) {
+    if (!((mask >> l) & 1u)) {
+      ++l;
+      continue;
+    }
+    unsigned hi = l;
+    while (hi + 1 < 32 && ((mask >> (hi + 1)) & 1u))
+      ++hi;
+    r += (r.empty() ? "" : ",") + std::to_string(l);
+    if (hi >= l + 2)
+      r += "-" + std::to_string(hi);
+    else if (hi == l + 1)
+      r += "," + std::to_string(hi);
+    l = hi + 1;
+  }
+  return r.empty() ? "none" : r;
+}
+
 std::string_view traceMessage(std::string_view line) {
   auto pos = line.find(": ");
   return pos == std::string_view::npos ? line : line.substr(pos + 2);
@@ -66,17 +103,26 @@ TraceLog::TraceLog(Timeline const& timeline, TraceSpec display)
 
 void TraceLog::write(Kiv::TraceHandle const& handle, unsigned level, std::string_view line) {
   auto msg = traceMessage(line);
-  lines_.push_back({Kiv::System::currentTime(), handle.name(), level, maskAddresses(msg)});
+  if (!lastSeen_.empty()) {
+    auto masked = maskAddresses(msg);
+    for (auto& [text, when] : lastSeen_) {
+      if (masked.find(text) != std::string::npos)
+        when = Kiv::System::currentTime();
+    }
+  }
   if (level < 32 && ((display_.mask(handle.name()) >> level) & 1u))
     timeline_.line("trace", handle.name() + "/" + std::to_string(level) + " " + std::string(msg));
 }
 
+void TraceLog::watch(std::string const& text) {
+  lastSeen_.try_emplace(text, -std::numeric_limits<double>::infinity());
+}
+
+// Lines arrive in time order, so the last one that contained the text tells
+// whether any did since a time.
 bool TraceLog::contains(std::string const& text, double since) const {
-  for (auto const& l : lines_) {
-    if (l.time >= since && l.masked.find(text) != std::string::npos)
-      return true;
-  }
-  return false;
+  auto it = lastSeen_.find(text);
+  return it != lastSeen_.end() && it->second >= since;
 }
 
 }  // namespace Host
