@@ -27,7 +27,8 @@ Root::~Root() {
 void Root::doInit() {
   KIV_TRACE(trace(), 0) << name() << "::doInit";
   if (!entityManager()) {
-    KIV_TRACE(trace(), 0) << name() << "::doInit" << ": no state database to mount from";
+    KIV_TRACE(trace(), 0) << name() << "::doInit"
+                          << ": no state database to mount from";
     return;
   }
   auto group = entityManager()->getMountGroup(Orba::Ptr<Stratum::Mounter>(this));
