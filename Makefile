@@ -20,7 +20,7 @@ HOURS ?= 1
 # undefined-behaviour sanitizers; FUZZ_SECONDS of fuzzing each.
 FUZZ_BUILD ?= build-fuzz
 FUZZ_SECONDS ?= 60
-FUZZERS := registerid
+FUZZERS := registerid appliance scenario
 
 # Debian packages the build, the tests and the host need.
 PACKAGES := cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev \
@@ -95,6 +95,7 @@ fuzz: deps $(FUZZ_BUILD)/build.ninja
 	  mkdir -p $(FUZZ_BUILD)/corpus/$$f && \
 	  $(FUZZ_BUILD)/bin/fuzz_$$f -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 \
 	    -artifact_prefix=$(FUZZ_BUILD)/findings/$$f- \
+	    $$(case $$f in appliance|scenario) echo -dict=fuzz/yaml.dict;; esac) \
 	    $(FUZZ_BUILD)/corpus/$$f fuzz/corpus/$$f || exit 1; \
 	done
 
