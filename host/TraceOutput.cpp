@@ -12,20 +12,8 @@ namespace Host {
 TraceSpec TraceSpec::parse(std::string_view spec) {
   TraceSpec r;
   r.text_ = std::string(spec);
-  while (!spec.empty()) {
-    auto sp = spec.find_first_of(" \t");
-    auto word = spec.substr(0, sp);
-    spec = sp == std::string_view::npos ? std::string_view() : spec.substr(sp + 1);
-    if (word.empty())
-      continue;
-    auto slash = word.find('/');
-    if (slash == std::string_view::npos || slash == 0) {
-      throw std::invalid_argument("bad trace spec '" + std::string(word) +
-                                  "' (expected FACILITY/LEVELS, e.g. Bcm53134Agent/0,1)");
-    }
-    r.masks_[std::string(word.substr(0, slash))] =
-        Kiv::TraceHandle::parseLevels(word.substr(slash + 1));
-  }
+  for (auto& [facility, mask] : Kiv::TraceHandle::parseSpec(spec))
+    r.masks_[facility] = mask;
   return r;
 }
 

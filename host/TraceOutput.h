@@ -17,8 +17,8 @@ class TraceSpec {
   // Throws std::invalid_argument naming the offending word.
   static TraceSpec parse(std::string_view spec);
   std::uint32_t mask(std::string const& facility) const;
-  // Changes one facility's levels ("*": every facility), as a later word of
-  // the spec would.
+  // Changes one facility's levels ("*": every facility), as a later word
+  // would.
   void maskIs(std::string const& facility, std::uint32_t mask);
   std::string const& text() const noexcept { return text_; }
   // The same levels as a spec for Kiv::TraceHandle::maskSpecIs, where later

@@ -102,8 +102,7 @@ std::uint32_t TraceHandle::parseLevels(std::string_view levels) {
   return mask;
 }
 
-void TraceHandle::maskSpecIs(std::string_view spec) {
-  // Parse everything first so that a bad spec changes nothing.
+std::vector<std::pair<std::string, std::uint32_t>> TraceHandle::parseSpec(std::string_view spec) {
   std::vector<std::pair<std::string, std::uint32_t>> items;
   while (!spec.empty()) {
     auto sp = spec.find_first_of(" \t");
@@ -118,6 +117,12 @@ void TraceHandle::maskSpecIs(std::string_view spec) {
     }
     items.emplace_back(std::string(word.substr(0, slash)), parseLevels(word.substr(slash + 1)));
   }
+  return items;
+}
+
+void TraceHandle::maskSpecIs(std::string_view spec) {
+  // Parse everything first so that a bad spec changes nothing.
+  auto const items = parseSpec(spec);
   auto& r = registry();
   for (auto const& [name, mask] : items) {
     if (name == "*")

@@ -33,6 +33,9 @@ class TraceHandle {
   // levels when they are. A bad spec changes nothing and throws
   // std::invalid_argument with the offending word.
   static void maskSpecIs(std::string_view spec);
+  // The facilities and masks a spec names, in order; throws
+  // std::invalid_argument with the offending word.
+  static std::vector<std::pair<std::string, std::uint32_t>> parseSpec(std::string_view spec);
   // Parses "0,1,8" or "0-8" or "none" into a mask.
   static std::uint32_t parseLevels(std::string_view levels);
   static std::vector<TraceHandle*> handles();
