@@ -2,15 +2,9 @@
 // refused before anything starts, and a real-time run in a private network
 // namespace ended by a signal.
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <sys/wait.h>
 #include <unistd.h>
-
-#include <chrono>
-#include <functional>
-#include <thread>
 
 #include "host/Command.h"
 #include "tests/host/HostTestSupport.h"
@@ -18,65 +12,8 @@
 
 namespace {
 
-// agenthost running with its output in files of a test directory.
-class Host {
- public:
-  Host(HostTest::TempDir const& dir, std::vector<std::string> args)
-      : out_(dir.path() + "/stdout"), err_(dir.path() + "/stderr") {
-    args.insert(args.begin(), AGENTHOST_BIN);
-    pid_ = ::fork();
-    if (pid_ == 0) {
-      int in = ::open("/dev/null", O_RDONLY);
-      int out = ::open(out_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      int err = ::open(err_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      ::dup2(in, 0);
-      ::dup2(out, 1);
-      ::dup2(err, 2);
-      std::vector<char*> argv;
-      for (auto& a : args)
-        argv.push_back(a.data());
-      argv.push_back(nullptr);
-      ::execv(argv[0], argv.data());
-      ::_exit(127);
-    }
-  }
-  ~Host() {
-    if (pid_ > 0 && !exited_) {
-      ::kill(pid_, SIGKILL);
-      ::waitpid(pid_, nullptr, 0);
-    }
-  }
-
-  // The exit status, or -1 when it did not end within the time.
-  int wait(double seconds = 60) {
-    int status = 0;
-    bool done = until([&] { return ::waitpid(pid_, &status, WNOHANG) == pid_; }, seconds);
-    if (!done)
-      return -1;
-    exited_ = true;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  }
-  void signal(int sig) { ::kill(pid_, sig); }
-  pid_t pid() const { return pid_; }
-  std::string out() const { return HostTest::readFile(out_); }
-  std::string err() const { return HostTest::readFile(err_); }
-
-  // Polls the condition until it holds or the time is up.
-  static bool until(std::function<bool()> const& pred, double seconds) {
-    auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-    while (!pred()) {
-      if (std::chrono::steady_clock::now() > end)
-        return false;
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return true;
-  }
-
- private:
-  std::string out_, err_;
-  pid_t pid_ = -1;
-  bool exited_ = false;
-};
+using HostTest::HostProcess;
+using HostTest::until;
 
 std::string appliance() {
   return std::string(EXAMPLES_DIR) + "/appliance.yaml";
@@ -105,7 +42,7 @@ steps:
   - at: 2.0
     mgmtDel: Management9
 )");
-  Host h(dir, {"--sim-cpu", "--scenario", sc});
+  HostProcess h(dir, {"--sim-cpu", "--scenario", sc});
   EXPECT_EQ(h.wait(), 1) << h.out() << h.err();
   auto out = h.out();
   EXPECT_NE(out.find("     1.000  expect  port 1 link status 1 ... ok\n"), std::string::npos)
@@ -127,7 +64,7 @@ TEST(AgentHost, BadApplianceIsRefusedBeforeAnythingStarts) {
   managementInterfaces:
     - {intfId: Management1, cpuInterface: averyveryverylongname, externalPort: 1, internalPort: 5}
 )");
-  Host h(dir, {bad});
+  HostProcess h(dir, {bad});
   EXPECT_EQ(h.wait(), 2);
   EXPECT_EQ(h.err(), "agenthost: " + bad +
                          ":3: managementInterfaces[0].cpuInterface 'averyveryverylongname' is 21 "
@@ -152,10 +89,10 @@ chip:
 )");
   std::string ns = "aghtest-term-" + std::to_string(::getpid());
   std::string status = dir.path() + "/status.json";
-  Host h(dir, {"--netns=" + ns, "--keep-netns", "--status", status, "--trace",
-               "CpuIfMgr/0-8 Bcm53134Agent/0", app});
-  ASSERT_TRUE(Host::until([&] { return protodownOn(ns, "mgmt1"); }, 30)) << h.out() << h.err();
-  ASSERT_TRUE(Host::until(
+  HostProcess h(dir, {"--netns=" + ns, "--keep-netns", "--status", status, "--trace",
+                      "CpuIfMgr/0-8 Bcm53134Agent/0", app});
+  ASSERT_TRUE(until([&] { return protodownOn(ns, "mgmt1"); }, 30)) << h.out() << h.err();
+  ASSERT_TRUE(until(
       [&] {
         return HostTest::readFile(status).find(R"("1": {"linkStatus": 0, "link": "linkDown"})") !=
                std::string::npos;
@@ -180,9 +117,8 @@ TEST(AgentHost, NamespaceModeMakesItsNamespaceAndRemovesItOnSigint) {
   REQUIRE_NETNS();
   HostTest::TempDir dir;
   std::string ns = "aghtest-int-" + std::to_string(::getpid());
-  Host h(dir, {"--netns=" + ns, appliance()});
-  ASSERT_TRUE(
-      Host::until([&] { return h.out().find("running in real time") != std::string::npos; }, 30))
+  HostProcess h(dir, {"--netns=" + ns, appliance()});
+  ASSERT_TRUE(until([&] { return h.out().find("running in real time") != std::string::npos; }, 30))
       << h.out() << h.err();
   EXPECT_TRUE(listed(ns));
   std::string shown;

@@ -1,10 +1,17 @@
 #include "tests/host/HostTestSupport.h"
 
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+#include <thread>
 
 namespace HostTest {
 
@@ -31,6 +38,56 @@ std::string readFile(std::string const& path) {
   std::stringstream ss;
   ss << in.rdbuf();
   return ss.str();
+}
+
+bool until(std::function<bool()> const& pred, double seconds) {
+  auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+  while (!pred()) {
+    if (std::chrono::steady_clock::now() > end)
+      return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return true;
+}
+
+HostProcess::HostProcess(TempDir const& dir, std::vector<std::string> args)
+    : out_(dir.path() + "/stdout"), err_(dir.path() + "/stderr") {
+  args.insert(args.begin(), AGENTHOST_BIN);
+  pid_ = ::fork();
+  if (pid_ == 0) {
+    int in = ::open("/dev/null", O_RDONLY);
+    int out = ::open(out_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    int err = ::open(err_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ::dup2(in, 0);
+    ::dup2(out, 1);
+    ::dup2(err, 2);
+    std::vector<char*> argv;
+    for (auto& a : args)
+      argv.push_back(a.data());
+    argv.push_back(nullptr);
+    ::execv(argv[0], argv.data());
+    ::_exit(127);
+  }
+}
+
+HostProcess::~HostProcess() {
+  if (pid_ > 0 && !exited_) {
+    ::kill(pid_, SIGKILL);
+    ::waitpid(pid_, nullptr, 0);
+  }
+}
+
+int HostProcess::wait(double seconds) {
+  int status = 0;
+  bool done = until([&] { return ::waitpid(pid_, &status, WNOHANG) == pid_; }, seconds);
+  if (!done)
+    return -1;
+  exited_ = true;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+void HostProcess::signal(int sig) {
+  ::kill(pid_, sig);
 }
 
 }  // namespace HostTest

@@ -1,6 +1,10 @@
 #pragma once
 
+#include <sys/types.h>
+
+#include <functional>
 #include <string>
+#include <vector>
 
 namespace HostTest {
 
@@ -20,5 +24,29 @@ class TempDir {
 };
 
 std::string readFile(std::string const& path);
+
+// Polls the condition every 20 ms until it holds or the time is up.
+bool until(std::function<bool()> const& pred, double seconds);
+
+// agenthost running as a child, its standard input empty and its output in
+// files of a test directory; killed if still running when the object goes.
+class HostProcess {
+ public:
+  HostProcess(TempDir const& dir, std::vector<std::string> args);
+  ~HostProcess();
+  HostProcess(HostProcess const&) = delete;
+  HostProcess& operator=(HostProcess const&) = delete;
+
+  // The exit status, or -1 when it did not end within the time.
+  int wait(double seconds = 60);
+  void signal(int sig);
+  std::string out() const { return readFile(out_); }
+  std::string err() const { return readFile(err_); }
+
+ private:
+  std::string out_, err_;
+  pid_t pid_ = -1;
+  bool exited_ = false;
+};
 
 }  // namespace HostTest
