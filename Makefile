@@ -24,7 +24,7 @@ FUZZERS := registerid appliance scenario
 
 # Debian packages the build, the tests and the host need.
 PACKAGES := cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev \
-            libnl-3-dev libnl-route-3-dev libyaml-cpp-dev iproute2 clang-format \
+            libnl-3-dev libnl-route-3-dev libyaml-cpp-dev nlohmann-json3-dev iproute2 clang-format \
             clang libclang-rt-14-dev
 
 .PHONY: all deps build test sanitize bench soak fuzz format format-check run clean

@@ -14,13 +14,25 @@ std::string usage() {
       carried out at once, e.g.
           link: {port: 1, state: down}
           expect: {port: 1, linkStatus: 0}
+      While it runs, agentctl reads and changes the agent through the
+      control socket (see --control).
   agenthost [OPTIONS] --scenario SCENARIO.yaml
       Runs a scenario in virtual time and prints its timeline; exits 0 when
-      every expectation held, 1 otherwise.
+      every expectation held, 1 otherwise. With --real-time the steps run at
+      their times in real time, and agentctl can look on and step in.
 
 Options:
   --scenario FILE   run the scenario in FILE (see README.md for the format)
   --check           only read and check the appliance or scenario file
+  --real-time       run the scenario's steps in real time (Ctrl-C or SIGTERM
+                    stops early, and the steps not run count as failed)
+  --control PATH    the control socket for agentctl in real-time runs
+                    (default: /run/agenthost/control.sock as root, else
+                    $XDG_RUNTIME_DIR/agenthost/control.sock, else
+                    /tmp/agenthost-UID/control.sock); made with mode 0600,
+                    only this user and root may connect. When another host
+                    answers on the default path, this one runs without one
+  --no-control      no control socket
   --trace SPEC      trace levels per facility, e.g. "Bcm53134Agent/0,1 CpuIfMgr/0-8"
                     ("*" is every facility, levels as 0,1,8 or 0-8 or none);
                     overrides the TRACE environment variable. Defaults:
@@ -79,6 +91,16 @@ Options parseOptions(std::vector<std::string> const& args) {
       o.check = true;
     } else if (opt == "--scenario") {
       o.scenario = value();
+    } else if (opt == "--real-time") {
+      noValue();
+      o.realTime = true;
+    } else if (opt == "--control") {
+      o.control = value();
+      if (o.control.empty())
+        throw std::invalid_argument("--control needs a path");
+    } else if (opt == "--no-control") {
+      noValue();
+      o.noControl = true;
     } else if (opt == "--trace") {
       o.trace = value();
     } else if (opt == "--status") {
@@ -111,6 +133,15 @@ Options parseOptions(std::vector<std::string> const& args) {
   if (netns && sim)
     throw std::invalid_argument("--netns and --sim-cpu exclude each other");
   o.session.cpu = netns ? CpuRequest::netns : sim ? CpuRequest::simulated : CpuRequest::automatic;
+  if (!o.control.empty() && o.noControl)
+    throw std::invalid_argument("--control and --no-control exclude each other");
+  if (o.realTime && o.scenario.empty())
+    throw std::invalid_argument(
+        "--real-time is for scenarios; an appliance always runs in real time");
+  if (!o.control.empty() && !o.scenario.empty() && !o.realTime) {
+    throw std::invalid_argument(
+        "a scenario in virtual time has no control socket; add --real-time");
+  }
   if (!o.scenario.empty()) {
     if (!positional.empty())
       throw std::invalid_argument("a scenario names its own appliance; drop " + positional[0]);

@@ -14,6 +14,9 @@ struct Options {
   std::string appliance;             // run mode
   std::string scenario;              // scenario mode
   std::optional<std::string> trace;  // --trace, else TRACE, else the mode's default
+  bool realTime = false;             // a scenario's steps at their times in real time
+  std::string control;               // control socket; empty: the default path
+  bool noControl = false;
   SessionOptions session;
 };
 

@@ -8,7 +8,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
+#include <memory>
+#include <stdexcept>
 
+#include "host/ControlCommands.h"
+#include "host/ControlProtocol.h"
+#include "host/ControlServer.h"
 #include "host/Scenario.h"
 #include "platform/kiv/EventLoop.h"
 #include "platform/kiv/Trace.h"
@@ -125,6 +131,70 @@ int checkInput(Options const& o) {
   return kExitOk;
 }
 
+namespace {
+
+// SIGINT and SIGTERM arrive through the loop while it runs in real time, so
+// that teardown runs from the loop's own thread and never inside an agent
+// operation.
+class StopSignals {
+ public:
+  StopSignals() {
+    sigset_t sigs;
+    sigemptyset(&sigs);
+    sigaddset(&sigs, SIGINT);
+    sigaddset(&sigs, SIGTERM);
+    ::sigprocmask(SIG_BLOCK, &sigs, nullptr);
+    fd_ = ::signalfd(-1, &sigs, SFD_CLOEXEC | SFD_NONBLOCK);
+    if (fd_ < 0)
+      throw std::runtime_error(std::string("signalfd: ") + std::strerror(errno));
+    Kiv::EventLoop::instance().fdWatchIs(fd_, [this] {
+      signalfd_siginfo si;
+      while (::read(fd_, &si, sizeof si) == sizeof si)
+        stoppedBy_ = si.ssi_signo == SIGINT ? "SIGINT" : "SIGTERM";
+      if (!stoppedBy_.empty())
+        Kiv::EventLoop::instance().stop();
+    });
+  }
+  ~StopSignals() {
+    Kiv::EventLoop::instance().fdWatchDel(fd_);
+    ::close(fd_);
+  }
+  StopSignals(StopSignals const&) = delete;
+  StopSignals& operator=(StopSignals const&) = delete;
+  // The signal that stopped the loop, or empty.
+  std::string const& stoppedBy() const noexcept { return stoppedBy_; }
+
+ private:
+  int fd_ = -1;
+  std::string stoppedBy_;
+};
+
+// The control socket of a real-time run, unless --no-control. When the
+// default path is taken by another host this run goes without one; a path
+// given with --control must work. Throws std::runtime_error.
+std::unique_ptr<ControlServer> controlServer(Options const& o, ControlContext& context,
+                                             std::function<void(std::string const&)> const& tell) {
+  if (o.noControl)
+    return nullptr;
+  std::string path = o.control.empty() ? Control::defaultSocketPath() : o.control;
+  auto handler = [&context](std::vector<std::string> const& argv) {
+    return controlCommand(context, argv);
+  };
+  try {
+    auto server = std::make_unique<ControlServer>(path, handler);
+    tell("control socket: " + path + " (try: agentctl" +
+         (o.control.empty() ? "" : " --socket " + path) + " show agent)");
+    return server;
+  } catch (ControlSocketBusy const& e) {
+    if (!o.control.empty())
+      throw;
+    tell(std::string(e.what()) + "; running without a control socket (--control PATH gives one)");
+    return nullptr;
+  }
+}
+
+}  // namespace
+
 int runAppliance(Options const& o) {
   std::string spec = traceSpecText(o, kRunTrace);
   try {
@@ -141,16 +211,11 @@ int runAppliance(Options const& o) {
     return kExitUsage;
   }
 
-  // SIGINT and SIGTERM arrive through the loop, so that teardown runs from
-  // the loop's own thread and never inside an agent operation.
-  sigset_t sigs;
-  sigemptyset(&sigs);
-  sigaddset(&sigs, SIGINT);
-  sigaddset(&sigs, SIGTERM);
-  ::sigprocmask(SIG_BLOCK, &sigs, nullptr);
-  int sigfd = ::signalfd(-1, &sigs, SFD_CLOEXEC | SFD_NONBLOCK);
-  if (sigfd < 0) {
-    complain(std::string("signalfd: ") + std::strerror(errno));
+  std::unique_ptr<StopSignals> signals;
+  try {
+    signals = std::make_unique<StopSignals>();
+  } catch (std::runtime_error const& e) {
+    complain(e.what());
     return kExitSetup;
   }
 
@@ -158,11 +223,16 @@ int runAppliance(Options const& o) {
   for (auto const& l : describeAppliance(appliance))
     say("appliance " + l);
   std::unique_ptr<Session> session;
+  std::unique_ptr<ControlContext> control;
+  std::unique_ptr<ControlServer> server;
   try {
     session = std::make_unique<Session>(appliance, o.session, timeline);
     say("CPU netdevices: " + session->cpuModeText());
     session->load();
     say("agent " + session->library().name + " loaded from " + session->library().path);
+    control = std::make_unique<ControlContext>(
+        ControlContext{*session, handleTraceLevels, handleTraceLevelsIs});
+    server = controlServer(o, *control, say);
     session->start();
   } catch (std::exception const& e) {
     complain(e.what());
@@ -175,21 +245,14 @@ int runAppliance(Options const& o) {
       "link: {port: 1, state: down}");
 
   auto& loop = Kiv::EventLoop::instance();
-  std::string stoppedBy;
-  loop.fdWatchIs(sigfd, [&] {
-    signalfd_siginfo si;
-    while (::read(sigfd, &si, sizeof si) == sizeof si)
-      stoppedBy = si.ssi_signo == SIGINT ? "SIGINT" : "SIGTERM";
-    if (!stoppedBy.empty())
-      loop.stop();
-  });
   {
     CommandInput input(*session);
     loop.modeIs(Kiv::EventLoop::Mode::realTime);
     loop.run();
   }
-  loop.fdWatchDel(sigfd);
-  ::close(sigfd);
+  std::string stoppedBy = signals->stoppedBy();
+  signals.reset();
+  server.reset();
 
   say(stoppedBy +
       ": stopping; the agent's root is destroyed (netdevices keep their protodown "
@@ -208,6 +271,54 @@ int runAppliance(Options const& o) {
   return kExitOk;
 }
 
+namespace {
+
+struct Tally {
+  unsigned passed = 0, failed = 0;
+  void add(Step const& step, StepOutcome const& r) {
+    if (step.kind == Step::Kind::expect)
+      ++(r.ok ? passed : failed);
+    else if (!r.ok)
+      ++failed;  // an event that could not be carried out fails the scenario
+  }
+};
+
+// Runs a scenario's steps at their times on a loop in real time, then stops
+// the loop at the scenario's end.
+class StepPlayer : public Kiv::Timer {
+ public:
+  StepPlayer(Scenario const& sc, World& world, Tally& tally)
+      : sc_(sc), world_(world), tally_(tally), t0_(Kiv::EventLoop::instance().now()) {
+    arm(t0_ + (sc_.steps.empty() ? sc_.end : sc_.steps.front().at));
+  }
+  // Steps not run (the loop was stopped early).
+  std::size_t remaining() const noexcept { return sc_.steps.size() - next_; }
+
+ private:
+  void onTimer() override {
+    auto& loop = Kiv::EventLoop::instance();
+    double now = loop.now() - t0_;
+    while (next_ < sc_.steps.size() && sc_.steps[next_].at <= now) {
+      auto const& step = sc_.steps[next_++];
+      tally_.add(step, runStep(step, world_));
+    }
+    if (next_ < sc_.steps.size())
+      arm(t0_ + sc_.steps[next_].at);
+    else if (now < sc_.end)
+      arm(t0_ + sc_.end);
+    else
+      loop.stop();
+  }
+
+  Scenario const& sc_;
+  World& world_;
+  Tally& tally_;
+  Kiv::Seconds t0_;
+  std::size_t next_ = 0;
+};
+
+}  // namespace
+
 int runScenario(Options const& o) {
   Scenario sc;
   try {
@@ -222,6 +333,15 @@ int runScenario(Options const& o) {
   } catch (std::invalid_argument const& e) {
     complain(e.what());
     return kExitUsage;
+  }
+  std::unique_ptr<StopSignals> signals;
+  if (o.realTime) {
+    try {
+      signals = std::make_unique<StopSignals>();
+    } catch (std::runtime_error const& e) {
+      complain(e.what());
+      return kExitSetup;
+    }
   }
 
   Timeline timeline(stdout);
@@ -251,15 +371,27 @@ int runScenario(Options const& o) {
   Kiv::TraceHandle::maskSpecIs(traces.watching() ? "*/all" : display.handleSpec());
   auto* previousSink = Kiv::traceSinkIs(&traces);
 
-  unsigned passed = 0, failed = 0;
+  Tally tally;
   {
     std::unique_ptr<Session> session;
+    std::unique_ptr<ControlContext> control;
+    std::unique_ptr<ControlServer> server;
     try {
       session = std::make_unique<Session>(sc.appliance, o.session, timeline);
       timeline.note("CPU netdevices: " + session->cpuModeText());
       timeline.note("trace shown: " + display.text());
       session->load();
       timeline.note("agent: " + session->library().name + " from " + session->library().path);
+      if (o.realTime) {
+        control = std::make_unique<ControlContext>(ControlContext{
+            *session, [&traces](std::string const& f) { return traces.display().mask(f); },
+            [&traces](std::string const& f, std::uint32_t m) {
+              traces.displayIs(f, m);
+              if (!traces.watching())
+                Kiv::TraceHandle::maskSpecIs(f + "/" + levelsText(m));
+            }});
+        server = controlServer(o, *control, [&](std::string const& t) { timeline.note(t); });
+      }
       session->start();
     } catch (std::exception const& e) {
       Kiv::traceSinkIs(previousSink);
@@ -268,24 +400,33 @@ int runScenario(Options const& o) {
     }
     auto& loop = Kiv::EventLoop::instance();
     World world{*session, &traces};
-    for (auto const& step : sc.steps) {
-      if (step.at > loop.now())
-        loop.advance(step.at - loop.now());
-      auto r = runStep(step, world);
-      if (step.kind == Step::Kind::expect)
-        ++(r.ok ? passed : failed);
-      else if (!r.ok)
-        ++failed;  // an event that could not be carried out fails the scenario
+    if (o.realTime) {
+      timeline.note("running in real time; Ctrl-C or SIGTERM stops early");
+      loop.modeIs(Kiv::EventLoop::Mode::realTime);
+      StepPlayer player(sc, world, tally);
+      loop.run();
+      if (player.remaining() > 0) {
+        timeline.line("end", signals->stoppedBy() + ": " + std::to_string(player.remaining()) +
+                                 " steps not run");
+        tally.failed += static_cast<unsigned>(player.remaining());
+      }
+      server.reset();
+    } else {
+      for (auto const& step : sc.steps) {
+        if (step.at > loop.now())
+          loop.advance(step.at - loop.now());
+        tally.add(step, runStep(step, world));
+      }
+      if (sc.end > loop.now())
+        loop.advance(sc.end - loop.now());
     }
-    if (sc.end > loop.now())
-      loop.advance(sc.end - loop.now());
     timeline.line("end", "stopping the agent");
     session->stop();
   }
   Kiv::traceSinkIs(previousSink);
-  std::printf("result: %u passed, %u failed\n", passed, failed);
+  std::printf("result: %u passed, %u failed\n", tally.passed, tally.failed);
   std::fflush(stdout);
-  return failed == 0 ? kExitOk : kExitFailed;
+  return tally.failed == 0 ? kExitOk : kExitFailed;
 }
 
 }  // namespace Host

@@ -56,6 +56,16 @@ TEST(Options, MistakesAreNamed) {
   EXPECT_EQ(refusal({"--scenario", "s.yaml", "a.yaml"}),
             "a scenario names its own appliance; drop a.yaml");
   EXPECT_EQ(refusal({"--keep-netns=yes", "a.yaml"}), "--keep-netns takes no value");
+  // The control socket exists only where the loop runs in real time.
+  EXPECT_EQ(refusal({"--control", "/tmp/c.sock", "--scenario", "s.yaml"}),
+            "a scenario in virtual time has no control socket; add --real-time");
+  EXPECT_EQ(refusal({"--real-time", "a.yaml"}),
+            "--real-time is for scenarios; an appliance always runs in real time");
+  EXPECT_EQ(refusal({"--control", "c.sock", "--no-control", "a.yaml"}),
+            "--control and --no-control exclude each other");
+  auto o = parse({"--real-time", "--control=/tmp/c.sock", "--scenario", "s.yaml"});
+  EXPECT_TRUE(o.realTime);
+  EXPECT_EQ(o.control, "/tmp/c.sock");
 }
 
 TEST(TraceOutput, SpecsMessagesAndMasking) {

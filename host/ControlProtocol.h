@@ -1,0 +1,26 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+// The control socket's protocol, shared by agenthost and agentctl. One
+// request per line, answered by one response line, both JSON objects:
+//   {"argv": ["get", "bcm53134Sm", "pollPeriod"]}
+//   {"ok": true, "text": "2", "result": {...}}
+//   {"ok": false, "error": "type Bcm53134::Agent::Bcm53134Sm has no attribute pollPeriodd"}
+// "text" is what agentctl prints; "result" is the same for programs.
+namespace Host::Control {
+
+// A longer request is refused and its connection closed.
+constexpr std::size_t kMaxRequestBytes = 64 * 1024;
+
+// Where the host listens unless told otherwise: /run/agenthost/control.sock
+// as root, else $XDG_RUNTIME_DIR/agenthost/control.sock, else
+// /tmp/agenthost-UID/control.sock.
+std::string defaultSocketPath();
+
+// The commands with a line on each, for agentctl's usage and the host's
+// answer to "help".
+std::string commandSummary();
+
+}  // namespace Host::Control

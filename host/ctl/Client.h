@@ -1,0 +1,33 @@
+#pragma once
+
+#include <iosfwd>
+#include <nlohmann/json.hpp>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+// agentctl: the client of agenthost's control socket (host/ControlProtocol.h).
+namespace Host::Ctl {
+
+// Exit statuses of agentctl.
+enum ExitStatus { kExitOk = 0, kExitRefused = 1, kExitUsage = 2, kExitNoHost = 3 };
+
+// No answer from a host: nothing listens, the connection is not allowed, or
+// the answer is missing or not a response.
+class NoAnswer : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// Sends one request and returns the host's response object. Throws NoAnswer.
+nlohmann::ordered_json request(std::string const& socketPath, std::vector<std::string> const& argv,
+                               double timeoutSeconds = 30);
+
+// The whole program on its arguments (without the program name): prints
+// the response's text on out, or its error on err (the JSON response on out
+// with --json), and returns the exit status.
+int run(std::vector<std::string> const& args, std::ostream& out, std::ostream& err);
+
+std::string usage();
+
+}  // namespace Host::Ctl
