@@ -206,7 +206,9 @@ AttrTarget attributeAt(Session& s, std::string const& path, std::string const& a
 }
 
 // "a.b.c" as ("a.b", "c"), at the last dot outside brackets.
-std::pair<std::string, std::string> splitLast(std::string const& full) {
+std::pair<std::string, std::string> splitLast(std::string const& full, char const* usage) {
+  if (isRootPath(full))
+    throw CommandError(std::string("usage: ") + usage);
   int depth = 0;
   for (std::size_t i = full.size(); i-- > 0;) {
     if (full[i] == ']')
@@ -634,7 +636,7 @@ Json dispatch(ControlContext& c, std::vector<std::string> const& argv) {
   if (cmd == "get") {
     needArgs(argv, 2, 3, "get PATH ATTRIBUTE");
     if (argv.size() == 2) {
-      auto [path, attribute] = splitLast(argv[1]);
+      auto [path, attribute] = splitLast(argv[1], "get PATH ATTRIBUTE");
       return get(s, path, attribute);
     }
     return get(s, argv[1], argv[2]);
@@ -642,7 +644,7 @@ Json dispatch(ControlContext& c, std::vector<std::string> const& argv) {
   if (cmd == "set") {
     needArgs(argv, 3, 4, "set PATH ATTRIBUTE VALUE");
     if (argv.size() == 3) {
-      auto [path, attribute] = splitLast(argv[1]);
+      auto [path, attribute] = splitLast(argv[1], "set PATH ATTRIBUTE VALUE");
       return set(s, path, attribute, argv[2]);
     }
     return set(s, argv[1], argv[2], argv[3]);
