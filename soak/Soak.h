@@ -18,7 +18,7 @@ class SimAppliance;
 namespace Soak {
 
 struct Options {
-  std::uint64_t seed = 1;
+  std::uint64_t seed = 20240611;
   double hours = 1;
   bool verbose = false;  // print every fault as it is injected
 };
