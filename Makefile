@@ -22,12 +22,13 @@ FUZZ_BUILD ?= build-fuzz
 FUZZ_SECONDS ?= 60
 FUZZERS := registerid appliance scenario
 
-# Debian packages the build, the tests and the host need.
+# Debian packages the build, the tests and the host need; the fuzzers also
+# need clang with its libFuzzer runtime, installed by `make fuzz` only.
 PACKAGES := cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev \
-            libnl-3-dev libnl-route-3-dev libyaml-cpp-dev nlohmann-json3-dev iproute2 clang-format \
-            clang libclang-rt-14-dev
+            libnl-3-dev libnl-route-3-dev libyaml-cpp-dev nlohmann-json3-dev iproute2 clang-format
+FUZZ_PACKAGES := clang libclang-rt-14-dev
 
-.PHONY: all deps build test sanitize bench soak fuzz format format-check run clean
+.PHONY: all deps fuzz-deps build test sanitize bench soak fuzz format format-check run clean
 
 all: build
 
@@ -83,12 +84,15 @@ soak: deps $(BUILD)/build.ninja
 # Each fuzzer for FUZZ_SECONDS, starting from its corpus in fuzz/corpus (read
 # only) and keeping what it learns in $(FUZZ_BUILD)/corpus; a finding is
 # written to $(FUZZ_BUILD)/findings and fails the run.
-$(FUZZ_BUILD)/build.ninja: | deps
+fuzz-deps:
+	@$(MAKE) --no-print-directory deps PACKAGES="$(PACKAGES) $(FUZZ_PACKAGES)"
+
+$(FUZZ_BUILD)/build.ninja: | fuzz-deps
 	cmake -S . -B $(FUZZ_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DFUZZ=ON \
 	  -DCMAKE_CXX_COMPILER=clang++ \
 	  "-DCMAKE_CXX_FLAGS=-fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer"
 
-fuzz: deps $(FUZZ_BUILD)/build.ninja
+fuzz: fuzz-deps $(FUZZ_BUILD)/build.ninja
 	ninja -C $(FUZZ_BUILD) -j $(JOBS) $(FUZZERS:%=fuzz_%)
 	mkdir -p $(FUZZ_BUILD)/findings
 	for f in $(FUZZERS); do \
