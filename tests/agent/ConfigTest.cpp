@@ -1,6 +1,6 @@
 // Configuration and start-up of the switch state machine: the reaction to
-// the hardware config, the one-time initialisation, slices as they come and
-// go, and the start of a poll cycle.
+// the hardware config, the one-time initialisation and the start of a poll
+// cycle.
 #include <gtest/gtest.h>
 
 #include "tests/agent/AgentHarness.h"
@@ -40,7 +40,6 @@ TEST_F(HardwareLater, BeforeHamAConfigNotificationOnlyTraces) {
       tc.matching("::handleConfig"),
       (std::vector<std::string>{"ADDR::handleConfig", "ADDR::handleConfig: not yet initialized"}));
   EXPECT_FALSE(sm().registerSm());
-  EXPECT_FALSE(sm().registerConfig());
   EXPECT_FALSE(sm().cpuIfMgr());
   EXPECT_TRUE(sm().intfSliceReactors().empty());
   EXPECT_TRUE(app.status->port(3));
@@ -54,7 +53,7 @@ TEST_F(HardwareLater, BeforeHamAConfigNotificationOnlyTraces) {
   EXPECT_TRUE(tc.matching("::handleConfig").empty());
 }
 
-TEST_F(HardwareLater, FirstHamBuildsEverythingOnceALaterChangeOnlyRestartsTheCycle) {
+TEST_F(HardwareLater, FirstHamBuildsOnceALaterChangeRestartsTheCycleInitializeRebuilds) {
   tc.sink.clear();
   app.config->hamIs(app.ham);
   EXPECT_EQ(tc.matching("ADDR::"),
@@ -67,15 +66,10 @@ TEST_F(HardwareLater, FirstHamBuildsEverythingOnceALaterChangeOnlyRestartsTheCyc
                                       "ADDR::createRegisterSm: creating register state machine"}));
   auto& m = sm();
   ASSERT_TRUE(m.registerSm());
-  EXPECT_EQ(m.registerConfig()->name(), "");
-  EXPECT_EQ(m.registerStatus()->name(), "");
-  EXPECT_EQ(subscribers(*m.registerStatus()), 1u);
   EXPECT_TRUE(m.registerSm()->notificationActive());
-  EXPECT_EQ(m.registerSm()->config(), m.registerConfig());
-  EXPECT_EQ(m.registerSm()->status(), m.registerStatus());
+  EXPECT_EQ(subscribers(*m.registerStatus()), 1u);
   EXPECT_EQ(m.cpuIfMgr()->typeData()->name, "Bcm53134::Agent::MacVlanCpuIfMgr");
   EXPECT_EQ(m.externalIds(), (Bcm53134Sm::ExternalIds{{5, 1}}));
-  EXPECT_TRUE(m.intfSliceReactor("1"));
   EXPECT_TRUE(app.status->ports().empty());
   EXPECT_EQ(m.state(), State::idle);
   EXPECT_EQ(m.clockPoll()->timeMin(), TestSupport::now());
@@ -101,6 +95,17 @@ TEST_F(HardwareLater, FirstHamBuildsEverythingOnceALaterChangeOnlyRestartsTheCyc
   EXPECT_EQ(m.clockPoll()->timeMin(), TestSupport::now());
   ASSERT_TRUE(app.runCycle());
   EXPECT_EQ(app.link(1), Hardware::Bcm53134::LinkStatus::linkUp);
+
+  // A later initialize builds a new register service and puts a netlink
+  // manager back in place of the simulated one.
+  tc.sink.clear();
+  Generic::call(m, "initialize");
+  EXPECT_EQ(tc.matching(": creating register state machine").size(), 1u);
+  EXPECT_NE(m.registerSm(), registerSm);
+  EXPECT_FALSE(registerSm->notificationActive());
+  EXPECT_EQ(subscribers(*m.registerStatus()), 1u);
+  EXPECT_EQ(m.cpuIfMgr()->typeData()->name, "Bcm53134::Agent::MacVlanCpuIfMgr");
+  app.useTestCpuIfMgr();
 }
 
 TEST_F(HardwareLater, StartEntersTheReadPassAndEmptiesTheRecordsOnlyWhenRepollingIsNeeded) {
@@ -132,75 +137,6 @@ TEST_F(HardwareLater, StartEntersTheReadPassAndEmptiesTheRecordsOnlyWhenRepollin
   EXPECT_EQ(tc.matching("ADDR::"), std::vector<std::string>{"ADDR::start"});
   EXPECT_EQ(m.registerVals().size(), 2u);
   EXPECT_EQ(m.currentRegId(), RegisterId());
-}
-
-TEST_F(HardwareLater, SlicesComeAndGoWithTheirReactors) {
-  app.config->hamIs(app.ham);
-  app.useTestCpuIfMgr();
-  auto const dir2 = EthPhyIntfConfigDir::EthPhyIntfConfigDirIs("2");
-  dir2->intfConfigIs(
-      EthPhyIntfConfig::EthPhyIntfConfigIs(Lanx::IntfId("Ethernet21"), IntfEnabledState::enabled));
-  tc.sink.clear();
-  app.sliceDir->entityIs("2", dir2);
-  ASSERT_TRUE(sm().intfSliceReactor("2"));
-  EXPECT_EQ(sm().intfState(Lanx::IntfId("Ethernet21")), IntfEnabledState::enabled);
-
-  // A repeated notification for the same entry keeps the reactor (its
-  // interface reactors are not rebuilt).
-  app.sliceDir->publisher()->notify(Kiv::Dir::entityAttrId(), &dir2->name());
-  EXPECT_EQ(tc.matching(": adding slice reactor for slice 2").size(), 2u);
-  EXPECT_EQ(tc.matching("::handleState: interface Ethernet21").size(), 1u);
-  EXPECT_EQ(subscribers(*dir2), 1u);
-
-  app.sliceDir->entityDel("2");
-  EXPECT_TRUE(tc.has("ADDR::handleSlice: removing slice reactor for slice 2"));
-  EXPECT_FALSE(sm().intfSliceReactor("2"));
-  EXPECT_EQ(subscribers(*dir2), 0u);
-
-  // A machine without a slice directory watches no slices.
-  auto const bare = Bcm53134::Agent::bcm53134SmFactory(
-      app.config, Hardware::Bcm53134::Status::StatusIs(), nullptr);
-  EXPECT_TRUE(bare->intfSliceReactors().empty());
-  EXPECT_EQ(subscribers(*app.sliceDir), 1u);
-  bare->handleSlice();
-  bare->handleSlice("1");
-  EXPECT_TRUE(bare->intfSliceReactors().empty());
-}
-
-TEST_F(HardwareLater, RegisterServiceObjectsAreReusedAndInitializeAlwaysInstallsTheNetlinkManager) {
-  app.config->hamIs(app.ham);
-  app.useTestCpuIfMgr();
-  auto& m = sm();
-  auto const status = m.registerStatus();
-  auto const registerSm = m.registerSm();
-  EXPECT_EQ(m.registerStatusIs(""), status);
-  EXPECT_EQ(m.registerConfigIs(""), m.registerConfig());
-  EXPECT_EQ(m.registerSmIs(registerSm->accel(), m.registerConfig(), status), registerSm);
-  EXPECT_EQ(subscribers(*status), 1u);
-
-  // Another name: a new status, and the subscription moves with it.
-  auto const other = Kiv::handleAs<Bcm53134::MdioRegLib::Status>(
-      Generic::insert(m, "registerStatus", {Value::of("other")}));
-  EXPECT_EQ(other->name(), "other");
-  EXPECT_EQ(subscribers(*status), 0u);
-  EXPECT_EQ(subscribers(*other), 1u);
-  EXPECT_EQ(m.registerStatusDel(), other);
-  EXPECT_EQ(subscribers(*other), 0u);
-
-  // A later initialize builds a new register service and puts a netlink
-  // manager back in place of the simulated one.
-  tc.sink.clear();
-  Generic::call(m, "initialize");
-  EXPECT_EQ(tc.matching(": creating register state machine").size(), 1u);
-  EXPECT_NE(m.registerSm(), registerSm);
-  EXPECT_FALSE(registerSm->notificationActive());
-  EXPECT_EQ(subscribers(*m.registerStatus()), 1u);
-  EXPECT_EQ(m.cpuIfMgr()->typeData()->name, "Bcm53134::Agent::MacVlanCpuIfMgr");
-  app.useTestCpuIfMgr();
-  auto const removed =
-      Kiv::handleAs<Bcm53134::MdioRegLib::RegisterSm>(Generic::del(m, "registerSm"));
-  EXPECT_FALSE(removed->notificationActive());
-  EXPECT_FALSE(m.registerSm());
 }
 
 }  // namespace

@@ -20,36 +20,14 @@ void* counted(std::size_t n) {
 }
 }  // namespace
 
+// The array and nothrow forms all end in these.
 void* operator new(std::size_t n) {
   return counted(n);
-}
-void* operator new[](std::size_t n) {
-  return counted(n);
-}
-void* operator new(std::size_t n, std::nothrow_t const&) noexcept {
-  ++allocations;
-  return std::malloc(n ? n : 1);
-}
-void* operator new[](std::size_t n, std::nothrow_t const&) noexcept {
-  ++allocations;
-  return std::malloc(n ? n : 1);
 }
 void operator delete(void* p) noexcept {
   std::free(p);
 }
-void operator delete[](void* p) noexcept {
-  std::free(p);
-}
 void operator delete(void* p, std::size_t) noexcept {
-  std::free(p);
-}
-void operator delete[](void* p, std::size_t) noexcept {
-  std::free(p);
-}
-void operator delete(void* p, std::nothrow_t const&) noexcept {
-  std::free(p);
-}
-void operator delete[](void* p, std::nothrow_t const&) noexcept {
   std::free(p);
 }
 

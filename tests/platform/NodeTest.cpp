@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 
 #include <memory>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -42,12 +41,8 @@ TEST(PtrTest, OwnershipIdentityAndLiveCount) {
     EXPECT_EQ(a->references(), 1u);  // the constructor's handle is gone, the node is not
     EXPECT_EQ(Orba::Node::liveCount(), base + 1);
 
-    Orba::Ptr<SelfRef> taken(a.get());  // takes its own reference
-    EXPECT_EQ(a->references(), 2u);
-    auto* raw = taken.release();
-    EXPECT_EQ(a->references(), 2u);
-    auto adopted = Orba::Ptr<SelfRef>::adopt(raw);  // takes over the released one
-    EXPECT_EQ(a->references(), 2u);
+    auto adopted = Orba::Ptr<SelfRef>::adopt(Orba::Ptr<SelfRef>(a.get()).release());
+    EXPECT_EQ(a->references(), 2u);  // the released reference is taken over, not added to
     adopted = nullptr;
     EXPECT_EQ(a->references(), 1u);
 
@@ -57,12 +52,9 @@ TEST(PtrTest, OwnershipIdentityAndLiveCount) {
     Orba::Ptr<Orba::Node const> asNode = m;
     Orba::Ptr<Left const> none;
     EXPECT_TRUE(asLeft == m);
-    EXPECT_TRUE(asNode == m);
     EXPECT_TRUE(m == asNode);
-    EXPECT_FALSE(asNode == a);
     EXPECT_TRUE(asNode != a);
     EXPECT_TRUE(none == nullptr);
-    EXPECT_TRUE(Orba::Ptr<Multi>() == Orba::Ptr<SelfRef>());
     Orba::Ptr<Orba::Node> plain = m;
     EXPECT_EQ(Orba::ptrCast<Multi>(plain), m);
     EXPECT_FALSE(Orba::ptrCast<SelfRef>(plain));
@@ -173,43 +165,21 @@ TEST(PublisherTest, NestedNotificationsAndPublisherLifetime) {
   EXPECT_EQ(p2.subscriberCount(), 0u);
 }
 
-TEST(DirTest, EntryNotificationsAndNames) {
+// The agent's slice reactors show adds, replacements and removals; here,
+// what they cannot see: the same object again is no news, and an empty
+// entity is refused.
+TEST(DirTest, OnlyRealChangesAreTold) {
   auto dir = Kiv::Dir::DirIs("slice");
   auto e1 = Kiv::Dir::DirIs("one");
-  auto e2 = Kiv::Dir::DirIs("two");
-  std::vector<std::string> keys;
-  Orba::SubscriberSlot slot([&](Kiv::AttributeId id, void const* key) {
-    EXPECT_EQ(id, Kiv::Dir::entityAttrId());
-    keys.push_back(*static_cast<Orba::String const*>(key));
-  });
+  Recorder r;
+  Orba::SubscriberSlot slot(r.cb("dir"));
   dir->publisher()->subscriberAdd(slot);
-
   dir->entityIs("b", e1);
-  dir->entityIs("a", e2);
-  dir->entityIs("b", e1);  // the same object again: no news
-  dir->entityIs("a", e1);  // another object under the name
-  EXPECT_EQ(dir->entityDel("b"), e1);
-  EXPECT_FALSE(dir->entityDel("b"));
-  EXPECT_THAT(keys, ElementsAre("b", "a", "a", "b"));
-
-  // An empty entity is refused and leaves no entry behind.
+  dir->entityIs("b", e1);
+  EXPECT_FALSE(dir->entityDel("a"));
   EXPECT_THROW(dir->entityIs("c", nullptr), Kiv::NullArgumentException);
+  EXPECT_EQ(r.calls.size(), 1u);
   EXPECT_FALSE(dir->entityPtrHas("c"));
-  EXPECT_EQ(keys.size(), 4u);
-
-  dir->entityIs("0", e2);
-  std::vector<std::string> order;
-  for (auto const& [name, e] : dir->entityPtrIteratorConst())
-    order.push_back(name);
-  EXPECT_THAT(order, ElementsAre("0", "a"));
-  EXPECT_EQ(dir->entityPtr("a"), e1);
-
-  EXPECT_EQ(Kiv::fetchName(*dir), "slice");
-  Left unnamed;  // no registered type: no name
-  EXPECT_EQ(Kiv::fetchName(unnamed), "");
-  std::ostringstream os;
-  os << *dir << " " << unnamed;
-  EXPECT_EQ(os.str().substr(0, 17), "slice Orba::Node@");
 }
 
 }  // namespace
