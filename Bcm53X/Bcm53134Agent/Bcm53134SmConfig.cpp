@@ -178,6 +178,8 @@ Orba::Ptr<IntfSliceReactor> Bcm53134Sm::intfSliceReactorDel(Orba::String const& 
     return {};
   auto old = std::move(it->second);
   intfSliceReactor_.erase(it);
+  // A removed reactor stops reacting even while a caller still holds it.
+  old->hasNotificationActiveIs(false);
   return old;
 }
 

@@ -111,6 +111,8 @@ Orba::Ptr<IntfReactor> IntfSliceReactor::intfReactorDel(Lanx::IntfId const& id) 
     return {};
   auto old = std::move(it->second);
   intfReactor_.erase(it);
+  // A removed reactor stops reacting even while a caller still holds it.
+  old->hasNotificationActiveIs(false);
   return old;
 }
 
