@@ -169,6 +169,17 @@ class StopSignals {
   std::string stoppedBy_;
 };
 
+// The signals of a real-time run, or null after saying why they cannot be
+// had.
+std::unique_ptr<StopSignals> stopSignals() {
+  try {
+    return std::make_unique<StopSignals>();
+  } catch (std::runtime_error const& e) {
+    complain(e.what());
+    return nullptr;
+  }
+}
+
 // The control socket of a real-time run, unless --no-control. When the
 // default path is taken by another host this run goes without one; a path
 // given with --control must work. Throws std::runtime_error.
@@ -211,13 +222,9 @@ int runAppliance(Options const& o) {
     return kExitUsage;
   }
 
-  std::unique_ptr<StopSignals> signals;
-  try {
-    signals = std::make_unique<StopSignals>();
-  } catch (std::runtime_error const& e) {
-    complain(e.what());
+  std::unique_ptr<StopSignals> signals = stopSignals();
+  if (!signals)
     return kExitSetup;
-  }
 
   Timeline timeline(stdout);
   for (auto const& l : describeAppliance(appliance))
@@ -335,14 +342,8 @@ int runScenario(Options const& o) {
     return kExitUsage;
   }
   std::unique_ptr<StopSignals> signals;
-  if (o.realTime) {
-    try {
-      signals = std::make_unique<StopSignals>();
-    } catch (std::runtime_error const& e) {
-      complain(e.what());
-      return kExitSetup;
-    }
-  }
+  if (o.realTime && !(signals = stopSignals()))
+    return kExitSetup;
 
   Timeline timeline(stdout);
   timeline.note("scenario: " + (sc.name.empty() ? sc.file : sc.name + " (" + sc.file + ")"));
