@@ -28,6 +28,16 @@ class OneInterfaceAgent : public ::testing::Test {
   }
   Bcm53134Sm& sm() { return app.sm(); }
   Bcm53134::Agent::IntfSliceReactor& slice1() { return *sm().intfSliceReactor("1"); }
+  // A config change, a new slice and ten seconds of clock reach nothing.
+  void expectReactsToNothing() {
+    tc.sink.clear();
+    app.config->hamIs(Fru::Ham::HamIs(app.chip));
+    app.sliceDir->entityIs("2", Interface::EthPhyIntfConfigDir::EthPhyIntfConfigDirIs("2"));
+    TestSupport::advance(10);
+    EXPECT_TRUE(tc.matching("::handleConfig").empty());
+    EXPECT_TRUE(tc.matching("::handleSlice").empty());
+    EXPECT_TRUE(tc.matching("::doPoll").empty());
+  }
 
   TestSupport::TraceCapture tc{"Bcm53134Agent/0,8"};
   TestSupport::SimAppliance app;
@@ -145,13 +155,7 @@ TEST_F(OneInterfaceAgent, NotificationsSwitchOffAndOnTogetherOnceEach) {
 
   // Switched off, the machine reacts to nothing: no config change, no slice,
   // no poll.
-  tc.sink.clear();
-  app.config->hamIs(Fru::Ham::HamIs(app.chip));
-  app.sliceDir->entityIs("2", Interface::EthPhyIntfConfigDir::EthPhyIntfConfigDirIs("2"));
-  TestSupport::advance(10);
-  EXPECT_TRUE(tc.matching("::handleConfig").empty());
-  EXPECT_TRUE(tc.matching("::handleSlice").empty());
-  EXPECT_TRUE(tc.matching("::doPoll").empty());
+  expectReactsToNothing();
 
   m.hasNotificationActiveIs(true);
   m.hasNotificationActiveIs(true);
@@ -167,13 +171,7 @@ TEST_F(OneInterfaceAgent, AZombieMachineIgnoresItsConfigSlicesAndClock) {
   ASSERT_TRUE(app.runUntilIdleState());
   sm().kivDoZombieReactors(true);
   EXPECT_TRUE(sm().clockPoll()->zombie());
-  tc.sink.clear();
-  app.config->hamIs(Fru::Ham::HamIs(app.chip));
-  app.sliceDir->entityIs("2", Interface::EthPhyIntfConfigDir::EthPhyIntfConfigDirIs("2"));
-  TestSupport::advance(10);
-  EXPECT_TRUE(tc.matching("::handleConfig").empty());
-  EXPECT_TRUE(tc.matching("::handleSlice").empty());
-  EXPECT_TRUE(tc.matching("::doPoll").empty());
+  expectReactsToNothing();
   EXPECT_FALSE(sm().intfSliceReactor("2"));
 
   sm().kivDoZombieReactors(false);
