@@ -1,6 +1,9 @@
 #include "host/Options.h"
 
+#include <regex>
 #include <stdexcept>
+
+#include "host/show/Metrics.h"
 
 namespace Host {
 
@@ -40,6 +43,14 @@ Options:
                     the scenario's own "trace:" (level 0) in scenarios
   --status FILE     keep the switch status (link status per port, error
                     text) as JSON in FILE, replaced atomically on every change
+  --metrics [ADDRESS:]PORT
+                    serve the metrics on http://ADDRESS:PORT/metrics for
+                    Prometheus (a port alone binds the loopback address; the
+                    option alone serves on 127.0.0.1:9534); real-time runs
+  --metrics-textfile FILE
+                    keep the same metrics in FILE for node_exporter's
+                    textfile collector, replaced atomically on every change
+                    and at most once a second
   --netns[=NAME]    make the appliance's CPU netdevices as macvlan devices in a
                     private network namespace (named NAME, default
                     agenthost-PID, when root; unnamed inside a user
@@ -105,6 +116,20 @@ Options parseOptions(std::vector<std::string> const& args) {
       o.trace = value();
     } else if (opt == "--status") {
       o.session.statusFile = value();
+    } else if (opt == "--metrics") {
+      // The value is optional: taken when it looks like [ADDRESS:]PORT.
+      static std::regex const addressPort(R"(^(\[[^\]]+\]:|[^:/\[]+:)?[0-9]+$)");
+      if (hasInline)
+        o.metrics = metricsBindAddress(inlineValue);
+      else if (i + 1 < args.size() && std::regex_match(args[i + 1], addressPort))
+        o.metrics = metricsBindAddress(args[++i]);
+      else
+        o.metrics = metricsBindAddress(std::to_string(kMetricsPort));
+      o.session.metrics = true;
+    } else if (opt == "--metrics-textfile") {
+      o.session.metricsTextfile = value();
+      if (o.session.metricsTextfile.empty())
+        throw std::invalid_argument("--metrics-textfile needs a path");
     } else if (opt == "--netns") {
       netns = true;
       if (hasInline) {
@@ -142,7 +167,13 @@ Options parseOptions(std::vector<std::string> const& args) {
     throw std::invalid_argument(
         "a scenario in virtual time has no control socket; add --real-time");
   }
+  if (!o.metrics.empty() && !o.scenario.empty() && !o.realTime) {
+    throw std::invalid_argument(
+        "a scenario in virtual time serves no metrics (it is over in milliseconds); add "
+        "--real-time, or use --metrics-textfile");
+  }
   if (!o.scenario.empty()) {
+    o.session.metrics = true;  // for its metric expectations
     if (!positional.empty())
       throw std::invalid_argument("a scenario names its own appliance; drop " + positional[0]);
     o.session.allowHostNetdevs = false;

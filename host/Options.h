@@ -17,6 +17,7 @@ struct Options {
   bool realTime = false;             // a scenario's steps at their times in real time
   std::string control;               // control socket; empty: the default path
   bool noControl = false;
+  std::string metrics;  // ADDRESS:PORT to serve /metrics on; empty: none
   SessionOptions session;
 };
 

@@ -204,6 +204,15 @@ std::unique_ptr<ControlServer> controlServer(Options const& o, ControlContext& c
   }
 }
 
+// The /metrics endpoint when asked for, made before the session: its
+// threads then start with the stop signals blocked, and it listens in the
+// host's own network namespace even when the agent gets a private one.
+std::unique_ptr<MetricsServer> metricsServerFor(Options const& o) {
+  if (o.metrics.empty())
+    return nullptr;
+  return std::make_unique<MetricsServer>(o.metrics);
+}
+
 }  // namespace
 
 int runAppliance(Options const& o) {
@@ -229,11 +238,17 @@ int runAppliance(Options const& o) {
   Timeline timeline(stdout);
   for (auto const& l : describeAppliance(appliance))
     say("appliance " + l);
+  std::unique_ptr<MetricsServer> metricsServer;
   std::unique_ptr<Session> session;
   std::unique_ptr<ControlContext> control;
   std::unique_ptr<ControlServer> server;
   try {
+    metricsServer = metricsServerFor(o);
     session = std::make_unique<Session>(appliance, o.session, timeline);
+    if (metricsServer) {
+      metricsServer->serve(*session->metrics());
+      say("metrics: " + metricsServer->url());
+    }
     say("CPU netdevices: " + session->cpuModeText());
     session->load();
     say("agent " + session->library().name + " loaded from " + session->library().path);
@@ -247,6 +262,8 @@ int runAppliance(Options const& o) {
   }
   if (!o.session.statusFile.empty())
     say("status file: " + o.session.statusFile);
+  if (!o.session.metricsTextfile.empty())
+    say("metrics textfile: " + o.session.metricsTextfile);
   say("trace: " + spec + " (stderr)");
   say("running in real time; Ctrl-C or SIGTERM stops. Type steps on stdin, e.g. "
       "link: {port: 1, state: down}");
@@ -260,6 +277,9 @@ int runAppliance(Options const& o) {
   std::string stoppedBy = signals->stoppedBy();
   signals.reset();
   server.reset();
+  if (metricsServer)
+    metricsServer->withdraw(*session->metrics());
+  metricsServer.reset();
 
   say(stoppedBy +
       ": stopping; the agent's root is destroyed (netdevices keep their protodown "
@@ -374,11 +394,17 @@ int runScenario(Options const& o) {
 
   Tally tally;
   {
+    std::unique_ptr<MetricsServer> metricsServer;
     std::unique_ptr<Session> session;
     std::unique_ptr<ControlContext> control;
     std::unique_ptr<ControlServer> server;
     try {
+      metricsServer = metricsServerFor(o);
       session = std::make_unique<Session>(sc.appliance, o.session, timeline);
+      if (metricsServer) {
+        metricsServer->serve(*session->metrics());
+        timeline.note("metrics: " + metricsServer->url());
+      }
       timeline.note("CPU netdevices: " + session->cpuModeText());
       timeline.note("trace shown: " + display.text());
       session->load();
@@ -412,6 +438,8 @@ int runScenario(Options const& o) {
         tally.failed += static_cast<unsigned>(player.remaining());
       }
       server.reset();
+      if (metricsServer)
+        metricsServer->withdraw(*session->metrics());
     } else {
       for (auto const& step : sc.steps) {
         if (step.at > loop.now())

@@ -9,6 +9,8 @@
 #include "host/appliance/StateDb.h"
 #include "host/os/AgentLibrary.h"
 #include "host/os/PrivateNetns.h"
+#include "host/os/ProtodownWatch.h"
+#include "host/show/Metrics.h"
 #include "host/show/StatusExport.h"
 #include "host/show/Timeline.h"
 
@@ -37,6 +39,8 @@ struct SessionOptions {
   bool allowHostNetdevs = true;   // scenarios and tests set false
   bool releaseNetnsName = false;  // scenarios: the namespace ends with the run
   std::string statusFile;
+  bool metrics = false;         // keep the metrics (host/show/Metrics)
+  std::string metricsTextfile;  // and write them there
 };
 
 // One run of the agent on one appliance: the state database over the
@@ -73,12 +77,15 @@ class Session {
   // The root's state machine, or empty before the mounts complete.
   Orba::Ptr<Orba::Node> stateMachine() const;
   StatusWatcher* statusWatcher() const noexcept { return status_.get(); }
+  // The metrics, or null when not asked for.
+  Metrics* metrics() const noexcept { return metrics_.get(); }
 
   static constexpr char const* kTestCpuIfMgrType = "Bcm53134::Agent::TestCpuIfMgr";
 
  private:
   void chooseCpuMode(SessionOptions const& options);
   void ensureSimulatedCpuIfMgr();
+  void watchKernelProtodown();
 
   ApplianceDesc appliance_;
   Timeline const& timeline_;
@@ -88,6 +95,8 @@ class Session {
   std::unique_ptr<PrivateNetns> netns_;
   std::unique_ptr<StateDb> db_;
   std::unique_ptr<StatusWatcher> status_;
+  std::unique_ptr<Metrics> metrics_;
+  std::unique_ptr<ProtodownWatch> protodown_;
   AgentLibrary library_;
   Orba::Ptr<AgentBase::CAgent> root_;
 };
