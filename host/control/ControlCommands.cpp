@@ -254,7 +254,9 @@ void logged(Session& s, std::string const& what) {
 Json showStatus(Session& s) {
   auto snap = snapshotOf(s.db().status());
   LinkHistories none;
-  auto const* watcher = s.statusWatcher();
+  auto* watcher = s.statusWatcher();
+  if (watcher)
+    watcher->flush();  // the history of a change published in this very event
   Json result = Json::parse(
       statusJson(snap, watcher ? watcher->history() : none, Kiv::System::currentTime()));
   std::map<unsigned, std::string> intfOf;
