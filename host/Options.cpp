@@ -165,7 +165,6 @@ Options parseOptions(std::vector<std::string> const& args) {
         "--real-time, or use --metrics-textfile");
   }
   if (!o.scenario.empty()) {
-    o.session.metrics = true;  // for its metric expectations
     if (!positional.empty())
       throw std::invalid_argument("a scenario names its own appliance; drop " + positional[0]);
     o.session.allowHostNetdevs = false;
