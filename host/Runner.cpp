@@ -400,7 +400,10 @@ int runScenario(Options const& o) {
     std::unique_ptr<ControlServer> server;
     try {
       metricsServer = metricsServerFor(o);
-      session = std::make_unique<Session>(sc.appliance, o.session, timeline);
+      SessionOptions so = o.session;
+      for (auto const& step : sc.steps)
+        so.metrics = so.metrics || step.metric;
+      session = std::make_unique<Session>(sc.appliance, so, timeline);
       if (metricsServer) {
         metricsServer->serve(*session->metrics());
         timeline.note("metrics: " + metricsServer->url());

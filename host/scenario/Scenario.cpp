@@ -1,5 +1,6 @@
 #include "host/scenario/Scenario.h"
 
+#include <cmath>
 #include <cstdio>
 
 #include "host/Session.h"
@@ -463,10 +464,46 @@ void parseExpectation(Step& s, MapReader const& e) {
         return std::nullopt;
       return present ? "no such line" : "such a line was written";
     };
+  } else if (e.has("metric")) {
+    MapReader m(f, e.node(), w, {"metric", "labels", "value"});
+    std::string const name = m.text("metric");
+    std::map<std::string, std::string> labels;
+    std::string shown;
+    if (auto l = m.optional("labels")) {
+      if (!l.IsMap())
+        refuse(m.at("labels"), w + ".labels must be a mapping of label names to values");
+      for (auto const& kv : l) {
+        auto k = scalarText(f, kv.first, w + ".labels");
+        labels[k] = scalarText(f, kv.second, w + ".labels." + k);
+      }
+      for (auto const& [k, v] : labels)
+        shown += (shown.empty() ? "{" : ",") + k + "=\"" + v + "\"";
+      shown += shown.empty() ? "" : "}";
+    }
+    std::string const text = m.text("value");
+    char* end = nullptr;
+    double const want = std::strtod(text.c_str(), &end);
+    if (text.empty() || *end)
+      refuse(m.at("value"), w + ".value must be a number, not '" + text + "'");
+    s.text = "metric " + name + shown + " = " + text;
+    s.metric = true;
+    s.check = [name, labels, want](World& wd) -> std::optional<std::string> {
+      auto const* metrics = wd.session.metrics();
+      if (!metrics)
+        return "no metrics are kept in this run";
+      auto got = metrics->sample(name, labels);
+      if (!got)
+        return "no such sample";
+      if (std::fabs(*got - want) <= 1e-9 * std::max(1.0, std::fabs(want)))
+        return std::nullopt;
+      char buf[64];
+      std::snprintf(buf, sizeof buf, "got %.17g", *got);
+      return std::string(buf);
+    };
   } else {
     refuse(e.at(), w + ": unknown expectation (one of linkStatus, error, errorContains, register, "
                        "chipAccesses, chipWrites, miiStatusReads, cpuInterface, protodown, attr, "
-                       "trace)");
+                       "trace, metric)");
   }
 }
 
@@ -523,7 +560,8 @@ Step parseStep(YAML::Node const& node, std::string const& file, std::string cons
                      {"port",           "linkStatus",   "error",  "errorContains", "register",
                       "value",          "reads",        "writes", "chipAccesses",  "chipWrites",
                       "miiStatusReads", "cpuInterface", "state",  "protodown",     "attr",
-                      "count",          "type",         "trace",  "present",       "since"}));
+                      "count",          "type",         "trace",  "present",       "since",
+                      "metric",         "labels"}));
   } else if (key == "note") {
     s.kind = Step::Kind::note;
     s.text = scalarText(file, value, sub);

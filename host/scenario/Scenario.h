@@ -48,6 +48,8 @@ struct Step {
   std::function<Verdict(World&)> check;
   // The text a trace expectation looks for in trace lines.
   std::optional<std::string> traceText;
+  // A metric expectation: the run keeps metrics for it.
+  bool metric = false;
 };
 
 // Reads one step from a mapping: `at` (when withTime) and one event, or

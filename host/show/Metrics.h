@@ -46,8 +46,8 @@ std::string metricsBindAddress(std::string const& text);
 //     watcher reports it.
 // A metric is written only when its value changes, so the steady poll cycle
 // allocates nothing. The textfile is rewritten on every change but those of
-// the cycle counters (which move every cycle), at most once a second. Everything but the scrape runs on the loop's thread; a
-// scrape (another thread) reads the registry, which locks for itself.
+// the cycle counters (which move every cycle), at most once a second. Everything but the scrape
+// runs on the loop's thread; a scrape (another thread) reads the registry, which locks for itself.
 class Metrics : public Kiv::EventObserver, public Bcm53134::MdioRegLib::TransactionObserver {
  public:
   // The label names the host's metrics use.

@@ -19,6 +19,17 @@ std::string appliance() {
   return std::string(EXAMPLES_DIR) + "/appliance.yaml";
 }
 
+// The example appliance with Management1's outside link down.
+constexpr char const* kPort1Down = R"(switch:
+  managementInterfaces:
+    - {intfId: Management1, cpuInterface: mgmt1, externalPort: 1, internalPort: 5}
+    - {intfId: Management2, externalPort: 2, internalPort: 6}
+interfaceConfig:
+  slice1: {Management1: enabled, Management2: enabled}
+chip:
+  links: {1: down, 2: up}
+)";
+
 bool protodownOn(std::string const& ns, std::string const& dev) {
   std::string out;
   ::Host::runProgram({"ip", "-n", ns, "-d", "link", "show", "dev", dev}, &out);
@@ -78,15 +89,7 @@ TEST(AgentHost, BadApplianceIsRefusedBeforeAnythingStarts) {
 TEST(AgentHost, SigtermTearsDownWithoutTouchingTheNetdevices) {
   REQUIRE_NETNS();
   HostTest::TempDir dir;
-  auto app = dir.file("down.yaml", R"(switch:
-  managementInterfaces:
-    - {intfId: Management1, cpuInterface: mgmt1, externalPort: 1, internalPort: 5}
-    - {intfId: Management2, externalPort: 2, internalPort: 6}
-interfaceConfig:
-  slice1: {Management1: enabled, Management2: enabled}
-chip:
-  links: {1: down, 2: up}
-)");
+  auto app = dir.file("down.yaml", kPort1Down);
   std::string ns = "aghtest-term-" + std::to_string(::getpid());
   std::string status = dir.path() + "/status.json";
   HostProcess h(dir, {"--netns=" + ns, "--keep-netns", "--status", status, "--trace",
@@ -150,15 +153,7 @@ std::string parsed(HostTest::TempDir const& dir, std::string const& text) {
 TEST(AgentHost, MetricsAreScrapedOverHttpAndParse) {
   REQUIRE_NETNS();
   HostTest::TempDir dir;
-  auto app = dir.file("down.yaml", R"(switch:
-  managementInterfaces:
-    - {intfId: Management1, cpuInterface: mgmt1, externalPort: 1, internalPort: 5}
-    - {intfId: Management2, externalPort: 2, internalPort: 6}
-interfaceConfig:
-  slice1: {Management1: enabled, Management2: enabled}
-chip:
-  links: {1: down, 2: up}
-)");
+  auto app = dir.file("down.yaml", kPort1Down);
   std::string const textfile = dir.path() + "/agenthost.prom";
   HostProcess h(dir, {"--netns=aghtest-metrics-" + std::to_string(::getpid()), "--no-control",
                       "--metrics", "127.0.0.1:0", "--metrics-textfile", textfile, app});
