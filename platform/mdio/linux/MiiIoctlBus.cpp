@@ -7,6 +7,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -29,11 +30,6 @@ class KernelMiiIoctl : public MiiIoctl {
 // would be.
 ::mii_ioctl_data& miiData(::ifreq& ifr) {
   return *reinterpret_cast<::mii_ioctl_data*>(&ifr.ifr_ifru);
-}
-
-std::string errnoText(int err) {
-  char buf[128];
-  return ::strerror_r(err, buf, sizeof buf);
 }
 
 }  // namespace
@@ -106,16 +102,26 @@ int MiiIoctlBus::access(Op op, PortAddr phy, std::uint8_t reg, std::uint16_t* va
   return lastError_;
 }
 
+std::size_t MiiIoctlBus::describe(char* buf, std::size_t size, Op op, PortAddr phy,
+                                  std::uint8_t reg) const {
+  int n = std::snprintf(buf, size, "MDIO %s of PHY %u register 0x%x on %s",
+                        op == Op::read ? "read" : "write", static_cast<unsigned>(phy),
+                        static_cast<unsigned>(reg), netdev_.c_str());
+  return std::min(static_cast<std::size_t>(n), size - 1);
+}
+
 std::string MiiIoctlBus::accessText(Op op, PortAddr phy, std::uint8_t reg) const {
   char buf[80];
-  std::snprintf(buf, sizeof buf, "MDIO %s of PHY %u register 0x%x on %s",
-                op == Op::read ? "read" : "write", static_cast<unsigned>(phy),
-                static_cast<unsigned>(reg), netdev_.c_str());
-  return buf;
+  return std::string(buf, describe(buf, sizeof buf, op, phy, reg));
 }
 
 std::string MiiIoctlBus::failureText(Op op, PortAddr phy, std::uint8_t reg, int err) const {
-  return accessText(op, phy, reg) + " failed: " + errnoText(err);
+  // Built in one buffer: a failing bus fails on every poll.
+  char reason[96];
+  char buf[192];
+  std::size_t const n = describe(buf, sizeof buf, op, phy, reg);
+  std::snprintf(buf + n, sizeof buf - n, " failed: %s", ::strerror_r(err, reason, sizeof reason));
+  return buf;
 }
 
 void MiiIoctlBus::traceOutcome(Op op, PortAddr phy, std::uint8_t reg, int err) {

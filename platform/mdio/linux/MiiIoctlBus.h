@@ -65,6 +65,8 @@ class MiiIoctlBus : public Bus {
   enum class Op : std::uint8_t { read = 0, write = 1 };
   // Runs one ioctl and records its outcome; returns the errno (0: success).
   int access(Op op, PortAddr phy, std::uint8_t reg, std::uint16_t* value);
+  // "MDIO read of PHY 1 register 0x10 on eth1" into buf; returns its length.
+  std::size_t describe(char* buf, std::size_t size, Op op, PortAddr phy, std::uint8_t reg) const;
   std::string accessText(Op op, PortAddr phy, std::uint8_t reg) const;
   std::string failureText(Op op, PortAddr phy, std::uint8_t reg, int err) const;
   void traceOutcome(Op op, PortAddr phy, std::uint8_t reg, int err);
