@@ -1,4 +1,4 @@
-#include "host/ControlServer.h"
+#include "host/control/ControlServer.h"
 
 #include <poll.h>
 #include <sys/socket.h>
@@ -10,7 +10,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "host/ControlProtocol.h"
+#include "host/control/ControlProtocol.h"
 
 namespace Host {
 

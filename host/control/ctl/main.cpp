@@ -3,7 +3,7 @@
 
 #include <iostream>
 
-#include "host/ctl/Client.h"
+#include "host/control/ctl/Client.h"
 
 int main(int argc, char** argv) {
   return Host::Ctl::run(std::vector<std::string>(argv + 1, argv + argc), std::cout, std::cerr);

@@ -1,4 +1,4 @@
-#include "host/StateDb.h"
+#include "host/appliance/StateDb.h"
 
 namespace Host {
 

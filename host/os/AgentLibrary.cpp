@@ -1,4 +1,4 @@
-#include "host/AgentLibrary.h"
+#include "host/os/AgentLibrary.h"
 
 #include <dlfcn.h>
 #include <unistd.h>

@@ -1,4 +1,4 @@
-#include "host/ControlProtocol.h"
+#include "host/control/ControlProtocol.h"
 
 #include <unistd.h>
 

@@ -1,4 +1,4 @@
-#include "host/Command.h"
+#include "host/os/Command.h"
 
 #include <fcntl.h>
 #include <spawn.h>

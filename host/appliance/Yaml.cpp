@@ -1,4 +1,4 @@
-#include "host/Yaml.h"
+#include "host/appliance/Yaml.h"
 
 #include <cerrno>
 #include <cmath>

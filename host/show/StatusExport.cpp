@@ -1,4 +1,4 @@
-#include "host/StatusExport.h"
+#include "host/show/StatusExport.h"
 
 #include <fcntl.h>
 #include <unistd.h>

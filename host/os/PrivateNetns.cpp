@@ -1,4 +1,4 @@
-#include "host/PrivateNetns.h"
+#include "host/os/PrivateNetns.h"
 
 #include <fcntl.h>
 #include <sched.h>
@@ -10,7 +10,7 @@
 #include <fstream>
 #include <stdexcept>
 
-#include "host/Command.h"
+#include "host/os/Command.h"
 
 namespace Host {
 

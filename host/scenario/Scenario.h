@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "host/Appliance.h"
-#include "host/TraceOutput.h"
-#include "host/Yaml.h"
+#include "host/appliance/Appliance.h"
+#include "host/appliance/Yaml.h"
+#include "host/show/TraceOutput.h"
 
 namespace Host {
 

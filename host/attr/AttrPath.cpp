@@ -1,4 +1,4 @@
-#include "host/AttrPath.h"
+#include "host/attr/AttrPath.h"
 
 #include <any>
 #include <stdexcept>

@@ -1,4 +1,4 @@
-#include "host/ctl/Client.h"
+#include "host/control/ctl/Client.h"
 
 #include <sys/socket.h>
 #include <sys/time.h>
@@ -10,7 +10,7 @@
 #include <cstring>
 #include <ostream>
 
-#include "host/ControlProtocol.h"
+#include "host/control/ControlProtocol.h"
 
 namespace Host::Ctl {
 

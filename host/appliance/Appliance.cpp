@@ -1,4 +1,4 @@
-#include "host/Appliance.h"
+#include "host/appliance/Appliance.h"
 
 #include <algorithm>
 #include <set>

@@ -9,8 +9,8 @@
 
 #include <cstdio>
 
-#include "host/Command.h"
-#include "host/PrivateNetns.h"
+#include "host/os/Command.h"
+#include "host/os/PrivateNetns.h"
 #include "tests/support/Netns.h"
 
 namespace {

@@ -19,13 +19,13 @@
 #include <sstream>
 #include <thread>
 
-#include "host/AttrPath.h"
-#include "host/Command.h"
-#include "host/ControlCommands.h"
-#include "host/ControlProtocol.h"
-#include "host/ControlServer.h"
 #include "host/Session.h"
-#include "host/ctl/Client.h"
+#include "host/attr/AttrPath.h"
+#include "host/control/ControlCommands.h"
+#include "host/control/ControlProtocol.h"
+#include "host/control/ControlServer.h"
+#include "host/control/ctl/Client.h"
+#include "host/os/Command.h"
 #include "tests/host/HostTestSupport.h"
 #include "tests/support/Loop.h"
 #include "tests/support/Netns.h"

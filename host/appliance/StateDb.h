@@ -3,7 +3,7 @@
 #include <optional>
 #include <string>
 
-#include "host/Appliance.h"
+#include "host/appliance/Appliance.h"
 #include "platform/hardware/Bcm53134.h"
 #include "platform/interface/EthPhyIntfConfig.h"
 #include "platform/kiv/Dir.h"

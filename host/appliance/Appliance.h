@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "host/Yaml.h"
+#include "host/appliance/Yaml.h"
 #include "platform/interface/EthPhyIntfConfig.h"
 
 namespace Host {

@@ -1,4 +1,4 @@
-#include "host/ControlCommands.h"
+#include "host/control/ControlCommands.h"
 
 #include <algorithm>
 #include <charconv>
@@ -6,10 +6,10 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "host/AttrPath.h"
-#include "host/ControlProtocol.h"
 #include "host/Session.h"
-#include "host/TraceOutput.h"
+#include "host/attr/AttrPath.h"
+#include "host/control/ControlProtocol.h"
+#include "host/show/TraceOutput.h"
 #include "platform/kiv/Clock.h"
 #include "platform/kiv/Trace.h"
 

@@ -1,9 +1,9 @@
-#include "host/Scenario.h"
+#include "host/scenario/Scenario.h"
 
 #include <cstdio>
 
-#include "host/AttrPath.h"
 #include "host/Session.h"
+#include "host/attr/AttrPath.h"
 #include "platform/kiv/Clock.h"
 
 namespace Host {

@@ -1,10 +1,10 @@
-#include "host/TraceOutput.h"
+#include "host/show/TraceOutput.h"
 
 #include <cctype>
 #include <limits>
 #include <stdexcept>
 
-#include "host/Session.h"
+#include "host/show/Timeline.h"
 #include "platform/kiv/Clock.h"
 
 namespace Host {
