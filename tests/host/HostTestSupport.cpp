@@ -61,7 +61,8 @@ bool until(std::function<bool()> const& pred, double seconds) {
   return true;
 }
 
-HostProcess::HostProcess(TempDir const& dir, std::vector<std::string> args)
+HostProcess::HostProcess(TempDir const& dir, std::vector<std::string> args,
+                         std::function<void()> const& inChild)
     : out_(dir.path() + "/stdout"), err_(dir.path() + "/stderr") {
   args.insert(args.begin(), AGENTHOST_BIN);
   pid_ = ::fork();
@@ -72,6 +73,8 @@ HostProcess::HostProcess(TempDir const& dir, std::vector<std::string> args)
     ::dup2(in, 0);
     ::dup2(out, 1);
     ::dup2(err, 2);
+    if (inChild)
+      inChild();
     std::vector<char*> argv;
     for (auto& a : args)
       argv.push_back(a.data());

@@ -57,9 +57,11 @@ bool until(std::function<bool()> const& pred, double seconds);
 
 // agenthost running as a child, its standard input empty and its output in
 // files of a test directory; killed if still running when the object goes.
+// `inChild` runs in the child just before agenthost is executed.
 class HostProcess {
  public:
-  HostProcess(TempDir const& dir, std::vector<std::string> args);
+  HostProcess(TempDir const& dir, std::vector<std::string> args,
+              std::function<void()> const& inChild = {});
   ~HostProcess();
   HostProcess(HostProcess const&) = delete;
   HostProcess& operator=(HostProcess const&) = delete;

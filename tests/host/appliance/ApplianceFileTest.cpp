@@ -105,6 +105,35 @@ TEST(ApplianceFile, EachKindOfBadInputIsRefusedWithLineAndReason) {
     EXPECT_EQ(refusal(c.text), c.message) << c.text;
 }
 
+// The appliance's own MDIO bus instead of the simulated chip.
+TEST(ApplianceFile, MdioTransportAndItsRefusals) {
+  std::string const noChip = std::string(kGood).substr(0, std::string(kGood).find("chip:"));
+  HostTest::TempDir dir;
+  auto a = Host::loadAppliance(
+      dir.file("a.yaml", noChip + "mdio:\n  transport: mii-ioctl\n  netdev: eth1\n"));
+  EXPECT_EQ(a.mdio, Host::MdioTransport::miiIoctl);
+  EXPECT_EQ(a.mdioNetdev, "eth1");
+  EXPECT_EQ(Host::loadAppliance(dir.file("b.yaml", kGood)).mdio, Host::MdioTransport::sim);
+
+  std::vector<std::pair<std::string, std::string>> const cases = {
+      {std::string(kGood) + "mdio: {transport: mii-ioctl, netdev: eth1}\n",
+       ":15: chip describes the simulated chip, which mdio.transport mii-ioctl does not use; "
+       "leave chip out"},
+      {noChip + "mdio: {transport: mii-ioctl}\n",
+       ":15: mdio.netdev is needed with transport mii-ioctl: the netdevice whose MAC drives the "
+       "switch's MDIO bus, e.g. netdev: eth1"},
+      {noChip + "mdio: {transport: mdio-gpio, netdev: eth1}\n",
+       ":15: mdio.transport must be sim or mii-ioctl, not 'mdio-gpio'"},
+      {noChip + "mdio:\n  transport: mii-ioctl\n  netdev: eth-switch-uplink0\n",
+       ":17: mdio.netdev 'eth-switch-uplink0' is 18 bytes long; a netdevice name has at most 15"},
+      {noChip + "mdio: {transport: mii-ioctl, netdev: ''}\n", ":15: mdio.netdev must not be empty"},
+      {std::string(kGood) + "mdio: {netdev: eth1}\n",
+       ":18: mdio.netdev applies to transport mii-ioctl only; the simulated chip has none"},
+  };
+  for (auto const& [text, message] : cases)
+    EXPECT_EQ(refusal(text), message) << text;
+}
+
 TEST(ApplianceFile, MissingFileIsNamed) {
   try {
     Host::loadAppliance("/nonexistent/appliance.yaml");

@@ -79,6 +79,24 @@ TEST(ScenarioFile, BadStepsAreRefusedWithLineAndReason) {
             ":3: steps[0].ham must be present, absent or replaced, not 'maybe'");
 }
 
+TEST(ScenarioFile, AnApplianceOnARealMdioBusIsRefused) {
+  HostTest::TempDir dir;
+  auto path = dir.file("s.yaml", R"(appliance:
+  switch: {managementInterfaces: []}
+  mdio: {transport: mii-ioctl, netdev: eth1}
+steps: []
+)");
+  try {
+    Host::loadScenario(path);
+    FAIL();
+  } catch (InputError const& e) {
+    EXPECT_EQ(std::string(e.what()), path +
+                                         ":1: the appliance's MDIO bus is mii-ioctl on eth1; a "
+                                         "scenario drives the simulated chip and needs "
+                                         "mdio.transport: sim");
+  }
+}
+
 TEST(ScenarioFile, InlineApplianceAndBadTraceSpec) {
   HostTest::TempDir dir;
   auto path = dir.file("s.yaml", R"(trace: "Bcm53134Agent"
