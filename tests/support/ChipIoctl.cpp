@@ -31,6 +31,8 @@ int ChipIoctl::call(int fd, unsigned long request, ::ifreq& ifr) {
   bool const write = request == SIOCSMIIREG;
   if (!write && request != SIOCGMIIREG)
     return EOPNOTSUPP;
+  if (!write && failReads.count({phy, reg}))
+    return EIO;
   auto r = write ? chip_.write(phy, reg, mii.val_in) : chip_.read(phy, reg);
   if (!write)
     mii.val_out = r.value;

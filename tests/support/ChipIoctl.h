@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -23,7 +24,8 @@ std::string toString(BusAccess const& a);
 // chip's registers, as a driver that passes MII ioctls to its MDIO bus
 // would, and (while `record` is set) notes every access it carries out.
 // Another netdevice name is answered with ENODEV, a chip error with EIO,
-// and `failWith`, while non-zero, fails every call with that errno.
+// `failWith`, while non-zero, fails every call with that errno, and reads of
+// the (PHY, register) pairs in `failReads` fail with EIO.
 class ChipIoctl : public Hardware::Mdio::Linux::MiiIoctl {
  public:
   ChipIoctl(std::string netdev, Hardware::Mdio::Sim::Bcm53134Chip& chip)
@@ -33,6 +35,7 @@ class ChipIoctl : public Hardware::Mdio::Linux::MiiIoctl {
   bool record = true;
   std::vector<BusAccess> accesses;
   int failWith = 0;
+  std::set<std::pair<unsigned, unsigned>> failReads;
   unsigned calls = 0;
 
  private:
