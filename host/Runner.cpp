@@ -222,7 +222,7 @@ Orba::Ptr<Hardware::Mdio::Bus> checkedMdioBus(ApplianceDesc const& a) {
   if (a.mdio != MdioTransport::miiIoctl)
     return {};
   auto bus = Hardware::Mdio::Linux::MiiIoctlBus::MiiIoctlBusIs(a.mdioNetdev);
-  for (auto const& l : probeMdio(*bus, a, false))
+  for (auto const& l : probeMdio(*bus, a.portUsers(), false))
     say("MDIO check: " + l);
   return bus;
 }
@@ -240,7 +240,7 @@ int probeAppliance(Options const& o) {
   StateDb db(appliance);
   say("probing " + appliance.file + ": MDIO bus " + db.bus().description());
   try {
-    auto lines = probeMdio(db.bus(), appliance, true);
+    auto lines = probeMdio(db.bus(), appliance.portUsers(), true);
     for (auto const& l : lines)
       say(l);
     say("probe done: " + std::to_string(lines.size()) + " port" + (lines.size() == 1 ? "" : "s") +

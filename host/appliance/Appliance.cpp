@@ -14,6 +14,24 @@ std::vector<std::string> ApplianceDesc::cpuInterfaceNames() const {
   return r;
 }
 
+std::vector<std::pair<unsigned, std::string>> ApplianceDesc::portUsers() const {
+  std::vector<std::pair<unsigned, std::string>> ports;
+  auto add = [&](unsigned port, std::string const& user) {
+    for (auto& [p, users] : ports) {
+      if (p == port) {
+        users += ", " + user;
+        return;
+      }
+    }
+    ports.emplace_back(port, user);
+  };
+  for (auto const& m : mgmtInterfaces) {
+    add(m.externalPort, m.intfId + " external");
+    add(m.internalPort, m.intfId + " internal");
+  }
+  return ports;
+}
+
 std::string netdevNameProblem(std::string const& name) {
   if (name.size() > kMaxNetdevName) {
     return "is " + std::to_string(name.size()) + " bytes long; a netdevice name has at most " +

@@ -56,6 +56,9 @@ struct ApplianceDesc {
 
   // The CPU netdevice names, each once, in order of appearance.
   std::vector<std::string> cpuInterfaceNames() const;
+  // The switch ports the management interfaces use, each once, in order of
+  // appearance, with who uses them ("Management1 external, ...").
+  std::vector<std::pair<unsigned, std::string>> portUsers() const;
 };
 
 // Ports of the simulated chip that a management interface may use.

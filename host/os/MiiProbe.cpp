@@ -4,7 +4,6 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <map>
 
 #include "platform/mdio/linux/MiiIoctlBus.h"
 
@@ -48,25 +47,6 @@ std::string advice(MiiIoctlBus const& bus, int err, unsigned port) {
   }
 }
 
-// Every port a management interface uses, each once, with who uses it.
-std::vector<std::pair<unsigned, std::string>> portsOf(ApplianceDesc const& a) {
-  std::vector<std::pair<unsigned, std::string>> ports;
-  auto add = [&](unsigned port, std::string const& user) {
-    for (auto& [p, users] : ports) {
-      if (p == port) {
-        users += ", " + user;
-        return;
-      }
-    }
-    ports.emplace_back(port, user);
-  };
-  for (auto const& m : a.mgmtInterfaces) {
-    add(m.externalPort, m.intfId + " external");
-    add(m.internalPort, m.intfId + " internal");
-  }
-  return ports;
-}
-
 std::string hex4(std::uint16_t v) {
   char buf[8];
   std::snprintf(buf, sizeof buf, "0x%04x", v);
@@ -89,11 +69,10 @@ class QuietBus {
 
 }  // namespace
 
-std::vector<std::string> probeMdio(Hardware::Mdio::Bus& bus, ApplianceDesc const& appliance,
-                                   bool full) {
+std::vector<std::string> probeMdio(Hardware::Mdio::Bus& bus, ProbePorts const& ports, bool full) {
   QuietBus quiet;
   std::vector<std::string> lines;
-  for (auto const& [port, users] : portsOf(appliance)) {
+  for (auto const& [port, users] : ports) {
     auto const phy = static_cast<Hardware::Mdio::PortAddr>(port);
     auto read = [&](std::uint8_t reg) {
       auto r = bus.read(phy, reg);

@@ -4,7 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "host/appliance/Appliance.h"
+#include <utility>
+
 #include "platform/mdio/Bus.h"
 
 namespace Host {
@@ -16,9 +17,12 @@ class MiiProbeError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// The ports to look at: each port number once, with who uses it
+// ("Management1 external"), in the order to look.
+using ProbePorts = std::vector<std::pair<unsigned, std::string>>;
+
 // The appliance's MDIO bus looked at by the host before the agent touches
-// it, port by port, for every port a management interface uses (in the
-// order the interfaces name them, each port once).
+// it, port by port.
 //
 // The start-up check (`full` false) reads each port's PHY identifier (MII
 // registers 2 and 3). The probe (`full` true, `agenthost --probe`) also
@@ -28,7 +32,6 @@ class MiiProbeError : public std::runtime_error {
 //   "port 1 (Management1 external): PHY identifier 0xae02 0x5071"
 // The first access that fails ends it with MiiProbeError. Failures are not
 // traced by the bus meanwhile: the error says it all.
-std::vector<std::string> probeMdio(Hardware::Mdio::Bus& bus, ApplianceDesc const& appliance,
-                                   bool full);
+std::vector<std::string> probeMdio(Hardware::Mdio::Bus& bus, ProbePorts const& ports, bool full);
 
 }  // namespace Host

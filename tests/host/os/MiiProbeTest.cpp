@@ -29,7 +29,7 @@ TEST(MiiProbe, ReportsEveryPortOnceWithItsRegisters) {
   db.chip().regIs(2, Chip::kExtCtrl, 0x3000);
   db.chip().regIs(2, Chip::kAuxCtrl, 0x430);
 
-  EXPECT_EQ(Host::probeMdio(db.bus(), a, false),
+  EXPECT_EQ(Host::probeMdio(db.bus(), a.portUsers(), false),
             (std::vector<std::string>{
                 "port 1 (Management1 external): PHY identifier 0xae02 0x5071",
                 "port 5 (Management1 internal, Management3 internal): PHY identifier 0xae02 0x5071",
@@ -37,7 +37,7 @@ TEST(MiiProbe, ReportsEveryPortOnceWithItsRegisters) {
                 "port 6 (Management2 internal): PHY identifier 0xae02 0x5071",
                 "port 3 (Management3 external): PHY identifier 0xae02 0x5071",
             }));
-  auto const full = Host::probeMdio(db.bus(), a, true);
+  auto const full = Host::probeMdio(db.bus(), a.portUsers(), true);
   ASSERT_EQ(full.size(), 5u);
   EXPECT_EQ(full[0],
             "port 1 (Management1 external): PHY identifier 0xae02 0x5071; MII status 0x796d, "
