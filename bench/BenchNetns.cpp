@@ -28,4 +28,9 @@ void benchNetnsTeardown() {
   ns.reset();
 }
 
+void registerKernelBenchmark(char const* name, void (*fn)(benchmark::State&)) {
+  benchmark::RegisterBenchmark(name, fn)->UseRealTime()->Repetitions(9)->Unit(
+      benchmark::kMicrosecond);
+}
+
 }  // namespace Bench

@@ -13,4 +13,9 @@ TestSupport::NetNamespace* benchNetns(benchmark::State& st);
 // Leaves and deletes the namespace, if one was made.
 void benchNetnsTeardown();
 
+// Registers a benchmark of a call into the kernel, in wall time. The
+// kernel's share varies with whatever else the machine is doing: more
+// repetitions than elsewhere, so that their median is steady.
+void registerKernelBenchmark(char const* name, void (*fn)(benchmark::State&));
+
 }  // namespace Bench

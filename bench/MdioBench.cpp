@@ -84,11 +84,8 @@ void BM_MiiIoctlBare(benchmark::State& st) {
 bool registerMdioBenchmarks(std::string* whyNot) {
   if (!TestSupport::NetNamespace::available(whyNot))
     return false;
-  for (auto [name, fn] : {std::pair{"BM_MiiIoctlBusRead", &BM_MiiIoctlBusRead},
-                          std::pair{"BM_MiiIoctlBare", &BM_MiiIoctlBare}}) {
-    benchmark::RegisterBenchmark(name, fn)->UseRealTime()->Repetitions(9)->Unit(
-        benchmark::kMicrosecond);
-  }
+  registerKernelBenchmark("BM_MiiIoctlBusRead", &BM_MiiIoctlBusRead);
+  registerKernelBenchmark("BM_MiiIoctlBare", &BM_MiiIoctlBare);
   return true;
 }
 

@@ -150,15 +150,10 @@ void BM_ProtodownNameLookup(benchmark::State& st) {
 bool registerProtodownBenchmarks(std::string* whyNot) {
   if (!TestSupport::NetNamespace::available(whyNot))
     return false;
-  for (auto [name, fn] : {std::pair{"BM_ProtodownAgent", &BM_ProtodownAgent},
-                          std::pair{"BM_ProtodownBareLibnl", &BM_ProtodownBareLibnl},
-                          std::pair{"BM_ProtodownIpCommand", &BM_ProtodownIpCommand},
-                          std::pair{"BM_ProtodownNameLookup", &BM_ProtodownNameLookup}}) {
-    // The kernel's share varies with whatever else the machine is doing:
-    // more repetitions than elsewhere, so that their median is steady.
-    benchmark::RegisterBenchmark(name, fn)->UseRealTime()->Repetitions(9)->Unit(
-        benchmark::kMicrosecond);
-  }
+  registerKernelBenchmark("BM_ProtodownAgent", &BM_ProtodownAgent);
+  registerKernelBenchmark("BM_ProtodownBareLibnl", &BM_ProtodownBareLibnl);
+  registerKernelBenchmark("BM_ProtodownIpCommand", &BM_ProtodownIpCommand);
+  registerKernelBenchmark("BM_ProtodownNameLookup", &BM_ProtodownNameLookup);
   return true;
 }
 

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 
 #include "host/control/ControlCommands.h"
@@ -215,6 +216,16 @@ std::unique_ptr<ControlServer> controlServer(Options const& o, ControlContext& c
 
 namespace {
 
+// The appliance file, or nothing after saying why it is refused.
+std::optional<ApplianceDesc> applianceOrComplaint(std::string const& path) {
+  try {
+    return loadAppliance(path);
+  } catch (InputError const& e) {
+    complain(e.what());
+    return std::nullopt;
+  }
+}
+
 // The appliance's real MDIO bus, opened in the host's own network namespace
 // and checked port by port; null for the simulated chip. Throws
 // MiiProbeError.
@@ -230,13 +241,10 @@ Orba::Ptr<Hardware::Mdio::Bus> checkedMdioBus(ApplianceDesc const& a) {
 }  // namespace
 
 int probeAppliance(Options const& o) {
-  ApplianceDesc appliance;
-  try {
-    appliance = loadAppliance(o.appliance);
-  } catch (InputError const& e) {
-    complain(e.what());
+  auto loaded = applianceOrComplaint(o.appliance);
+  if (!loaded)
     return kExitUsage;
-  }
+  ApplianceDesc const& appliance = *loaded;
   StateDb db(appliance);
   say("probing " + appliance.file + ": MDIO bus " + db.bus().description());
   try {
@@ -260,13 +268,10 @@ int runAppliance(Options const& o) {
     complain(e.what());
     return kExitUsage;
   }
-  ApplianceDesc appliance;
-  try {
-    appliance = loadAppliance(o.appliance);
-  } catch (InputError const& e) {
-    complain(e.what());
+  auto loaded = applianceOrComplaint(o.appliance);
+  if (!loaded)
     return kExitUsage;
-  }
+  ApplianceDesc const& appliance = *loaded;
 
   std::unique_ptr<StopSignals> signals = stopSignals();
   if (!signals)

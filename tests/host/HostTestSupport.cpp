@@ -5,6 +5,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <gtest/gtest.h>
+
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -49,6 +51,20 @@ std::string readFile(std::string const& path) {
   std::stringstream ss;
   ss << in.rdbuf();
   return ss.str();
+}
+
+std::string refusalOf(TempDir const& dir, std::string const& text,
+                      std::function<void(std::string const& path)> const& load) {
+  auto path = dir.file("input.yaml", text);
+  try {
+    load(path);
+  } catch (Host::InputError const& e) {
+    std::string msg = e.what();
+    EXPECT_EQ(msg.rfind(path, 0), 0u) << msg;
+    return msg.substr(path.size());
+  }
+  ADD_FAILURE() << "accepted:\n" << text;
+  return {};
 }
 
 bool until(std::function<bool()> const& pred, double seconds) {
