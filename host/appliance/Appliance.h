@@ -1,3 +1,4 @@
+// The appliance: its description read from YAML and the in-process state database built from it
 #pragma once
 
 #include <cstdint>

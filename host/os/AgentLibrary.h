@@ -1,3 +1,4 @@
+// The operating system: loading the agent library, the private namespace, running programs
 #pragma once
 
 #include <string>

@@ -1,3 +1,4 @@
+// What the host shows: the timeline on stdout, trace output and the status file
 #pragma once
 
 #include <cstdint>
