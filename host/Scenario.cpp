@@ -85,7 +85,8 @@ void linkEvent(Step& s, MapReader const& m) {
   unsigned p = port(m);
   std::string state = m.text("state");
   if (state != "up" && state != "down" && state != "flap")
-    refuse(m.at("state"), m.what() + ".state must be up, down or flap, not '" + state + "'");
+    refuse(m.at("state"),
+           m.what() + ".state must be up, down or flap, not '" + clipped(state) + "'");
   s.text = "link " + std::to_string(p) + " " + state +
            (state == "flap" ? " (down and up between two reads: only the latch sees it)" : "");
   s.apply = [p, state](World& w) {
@@ -227,7 +228,7 @@ void hamEvent(Step& s, std::string const& file, YAML::Node const& n, std::string
   } else if (v == "absent" || v == "false") {
     present = false;
   } else {
-    refuse(where(file, n), what + " must be present, absent or replaced, not '" + v + "'");
+    refuse(where(file, n), what + " must be present, absent or replaced, not '" + clipped(v) + "'");
   }
   s.text = present ? "hardware access handle (ham) appears" : "hardware access handle (ham) goes";
   s.apply = [present](World& w) { w.session.db().hamPresentIs(present); };
@@ -287,6 +288,26 @@ void callEvent(Step& s, MapReader const& m, bool instantiate) {
   };
 }
 
+// `refused: TEXT` on a write, insert or call: the agent must refuse it with
+// a message containing the text, and the step holds when it does.
+void expectRefusal(Step& s, MapReader const& m) {
+  if (!m.has("refused"))
+    return;
+  std::string want = m.text("refused");
+  s.text += " (refused: " + want + ")";
+  s.apply = [apply = std::move(s.apply), want](World& w) {
+    try {
+      apply(w);
+    } catch (std::exception const& e) {
+      std::string got = e.what();
+      if (got.find(want) != std::string::npos)
+        return;
+      throw std::runtime_error("refused, but with: " + got);
+    }
+    throw std::runtime_error("accepted; a refusal was expected");
+  };
+}
+
 void deleteEvent(Step& s, std::string const& path) {
   s.text = "delete " + path;
   s.apply = [path](World& w) { deleteAttr(resolvePath(rootOf(w), path)); };
@@ -308,7 +329,8 @@ void parseExpectation(Step& s, MapReader const& e) {
     unsigned p = port(m);
     std::string want = m.text("linkStatus");
     if (want != "0" && want != "1" && want != "absent")
-      refuse(m.at("linkStatus"), w + ".linkStatus must be 0, 1 or absent, not '" + want + "'");
+      refuse(m.at("linkStatus"),
+             w + ".linkStatus must be 0, 1 or absent, not '" + clipped(want) + "'");
     s.text = portText(p) + " link status " + want;
     s.check = [p, want](World& wd) {
       auto ps = wd.session.db().status().port(static_cast<Hardware::Bcm53134::PortId>(p));
@@ -556,18 +578,21 @@ Step parseStep(YAML::Node const& node, std::string const& file, std::string cons
   } else if (key == "mgmtDel") {
     mgmtDelEvent(s, scalarText(file, value, sub));
   } else if (key == "set") {
-    setEvent(s, args({"attr", "value", "new"}));
-  } else if (key == "call") {
-    callEvent(s, args({"attr", "args"}), false);
-  } else if (key == "insert") {
-    callEvent(s, args({"attr", "args"}), true);
+    auto m = args({"attr", "value", "new", "refused"});
+    setEvent(s, m);
+    expectRefusal(s, m);
+  } else if (key == "call" || key == "insert") {
+    auto m = args({"attr", "args", "refused"});
+    callEvent(s, m, key == "insert");
+    expectRefusal(s, m);
   } else if (key == "delete") {
     deleteEvent(s, scalarText(file, value, sub));
   } else {
     std::string all;
     for (auto const* k : kEventKeys)
       all += std::string(all.empty() ? "" : ", ") + k;
-    refuse(where(file, value), "unknown step '" + key + "' (one of: expect, note, " + all + ")");
+    refuse(where(file, value),
+           "unknown step '" + clipped(key) + "' (one of: expect, note, " + all + ")");
   }
   return s;
 }

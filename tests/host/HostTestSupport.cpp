@@ -50,12 +50,13 @@ bool until(std::function<bool()> const& pred, double seconds) {
   return true;
 }
 
-HostProcess::HostProcess(TempDir const& dir, std::vector<std::string> args)
+HostProcess::HostProcess(TempDir const& dir, std::vector<std::string> args,
+                         std::string const& input)
     : out_(dir.path() + "/stdout"), err_(dir.path() + "/stderr") {
   args.insert(args.begin(), AGENTHOST_BIN);
   pid_ = ::fork();
   if (pid_ == 0) {
-    int in = ::open("/dev/null", O_RDONLY);
+    int in = ::open(input.c_str(), O_RDONLY);
     int out = ::open(out_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     int err = ::open(err_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     ::dup2(in, 0);

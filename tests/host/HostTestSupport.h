@@ -28,11 +28,13 @@ std::string readFile(std::string const& path);
 // Polls the condition every 20 ms until it holds or the time is up.
 bool until(std::function<bool()> const& pred, double seconds);
 
-// agenthost running as a child, its standard input empty and its output in
-// files of a test directory; killed if still running when the object goes.
+// agenthost running as a child, its standard input empty (or read from a
+// file) and its output in files of a test directory; killed if still running
+// when the object goes.
 class HostProcess {
  public:
-  HostProcess(TempDir const& dir, std::vector<std::string> args);
+  HostProcess(TempDir const& dir, std::vector<std::string> args,
+              std::string const& input = "/dev/null");
   ~HostProcess();
   HostProcess(HostProcess const&) = delete;
   HostProcess& operator=(HostProcess const&) = delete;
