@@ -7,7 +7,7 @@
 #include <set>
 #include <string>
 
-#include "host/Appliance.h"
+#include "host/appliance/Appliance.h"
 
 namespace {
 

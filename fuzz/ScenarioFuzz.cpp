@@ -16,7 +16,7 @@
 #include <fstream>
 #include <string>
 
-#include "host/Scenario.h"
+#include "host/scenario/Scenario.h"
 
 namespace {
 

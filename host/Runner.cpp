@@ -12,10 +12,10 @@
 #include <memory>
 #include <stdexcept>
 
-#include "host/ControlCommands.h"
-#include "host/ControlProtocol.h"
-#include "host/ControlServer.h"
-#include "host/Scenario.h"
+#include "host/control/ControlCommands.h"
+#include "host/control/ControlProtocol.h"
+#include "host/control/ControlServer.h"
+#include "host/scenario/Scenario.h"
 #include "platform/kiv/EventLoop.h"
 #include "platform/kiv/Trace.h"
 

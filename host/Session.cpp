@@ -10,16 +10,6 @@
 
 namespace Host {
 
-void Timeline::line(std::string const& kind, std::string const& text) const {
-  std::fprintf(out_, "%10.3f  %-7s %s\n", Kiv::System::currentTime(), kind.c_str(), text.c_str());
-  std::fflush(out_);
-}
-
-void Timeline::note(std::string const& text) const {
-  std::fprintf(out_, "%s\n", text.c_str());
-  std::fflush(out_);
-}
-
 Session::Session(ApplianceDesc appliance, SessionOptions const& options, Timeline const& timeline)
     : appliance_(std::move(appliance)),
       timeline_(timeline),

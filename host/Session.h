@@ -5,11 +5,12 @@
 #include <optional>
 #include <string>
 
-#include "host/AgentLibrary.h"
-#include "host/Appliance.h"
-#include "host/PrivateNetns.h"
-#include "host/StateDb.h"
-#include "host/StatusExport.h"
+#include "host/appliance/Appliance.h"
+#include "host/appliance/StateDb.h"
+#include "host/os/AgentLibrary.h"
+#include "host/os/PrivateNetns.h"
+#include "host/show/StatusExport.h"
+#include "host/show/Timeline.h"
 
 namespace Host {
 
@@ -36,18 +37,6 @@ struct SessionOptions {
   bool allowHostNetdevs = true;   // scenarios and tests set false
   bool releaseNetnsName = false;  // scenarios: the namespace ends with the run
   std::string statusFile;
-};
-
-// Times and texts for the user, one line each: "   4.000  event   link 1 down".
-class Timeline {
- public:
-  explicit Timeline(std::FILE* out) : out_(out) {}
-  void line(std::string const& kind, std::string const& text) const;
-  // A line without a time, for what happens outside the loop.
-  void note(std::string const& text) const;
-
- private:
-  std::FILE* out_;
 };
 
 // One run of the agent on one appliance: the state database over the

@@ -6,7 +6,7 @@
 #include <signal.h>
 #include <unistd.h>
 
-#include "host/Command.h"
+#include "host/os/Command.h"
 #include "tests/host/HostTestSupport.h"
 #include "tests/support/Netns.h"
 

@@ -15,6 +15,17 @@
 
 namespace HostTest {
 
+Host::ApplianceDesc twoInterfaces() {
+  Host::ApplianceDesc a;
+  a.file = "test";
+  a.mgmtInterfaces = {{"Management1", "mgmt1", 1, 5}, {"Management2", "", 2, 6}};
+  a.slices = {{"slice1",
+               {{"Management1", Interface::IntfEnabledState::enabled},
+                {"Management2", Interface::IntfEnabledState::disabled}}}};
+  a.links = {{1, true}};
+  return a;
+}
+
 TempDir::TempDir() {
   std::string tmpl = (std::filesystem::temp_directory_path() / "agenthost-test-XXXXXX").string();
   if (!::mkdtemp(tmpl.data()))

@@ -6,7 +6,34 @@
 #include <string>
 #include <vector>
 
+#include "host/appliance/Appliance.h"
+
 namespace HostTest {
+
+// An appliance file with two management interfaces, ports 1/5 (CPU netdevice
+// mgmt1) and 2/6 (none), two slices, links 1 up and 2 down.
+inline constexpr char const* kTwoInterfaceAppliance = R"(switch:
+  ham: false
+  bus: 2
+  managementInterfaces:
+    - intfId: Management1
+      cpuInterface: mgmt1
+      externalPort: 1
+      internalPort: 5
+    - intfId: Management2
+      externalPort: 2
+      internalPort: 6
+interfaceConfig:
+  slice1: {Management1: enabled}
+  slice2: {Management2: disabled, Ethernet7: enabled}
+chip:
+  links: {1: up, 2: down}
+  accessTime: 0.5
+)";
+
+// The same two management interfaces as a description, with one slice
+// (Management2 disabled), port 1 up and ham present on bus 0.
+Host::ApplianceDesc twoInterfaces();
 
 // A directory of its own for one test, removed with everything in it.
 class TempDir {

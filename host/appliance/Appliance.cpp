@@ -1,0 +1,167 @@
+#include "host/appliance/Appliance.h"
+
+#include <algorithm>
+#include <set>
+
+namespace Host {
+
+std::vector<std::string> ApplianceDesc::cpuInterfaceNames() const {
+  std::vector<std::string> r;
+  for (auto const& m : mgmtInterfaces) {
+    if (!m.cpuInterface.empty() && std::find(r.begin(), r.end(), m.cpuInterface) == r.end())
+      r.push_back(m.cpuInterface);
+  }
+  return r;
+}
+
+std::string netdevNameProblem(std::string const& name) {
+  if (name.size() > kMaxNetdevName) {
+    return "is " + std::to_string(name.size()) + " bytes long; a netdevice name has at most " +
+           std::to_string(kMaxNetdevName);
+  }
+  if (name == "." || name == "..")
+    return "is not a netdevice name";
+  for (char c : name) {
+    if (c == '/' || c == ':' || c == '\'' || c == '"' || c == '\\' ||
+        static_cast<unsigned char>(c) <= ' ' || static_cast<unsigned char>(c) >= 0x7f)
+      return "contains a character a netdevice name cannot have";
+  }
+  return {};
+}
+
+Interface::IntfEnabledState parseEnabledState(std::string const& file, YAML::Node const& n,
+                                              std::string const& what) {
+  std::string s = scalarText(file, n, what);
+  auto v = Interface::intfEnabledStateNames().value(s);
+  if (!v || !Interface::intfEnabledStateNames().name(*v)) {
+    refuse(where(file, n),
+           what + " must be enabled, disabled or unknownEnabledState, not '" + clipped(s) + "'");
+  }
+  return static_cast<Interface::IntfEnabledState>(*v);
+}
+
+MgmtIntfDesc parseMgmtInterface(MapReader const& m) {
+  MgmtIntfDesc d;
+  d.intfId = m.text("intfId");
+  if (d.intfId.empty())
+    refuse(m.at("intfId"), m.what() + ".intfId must not be empty");
+  d.cpuInterface = m.text("cpuInterface", "");
+  if (auto why = netdevNameProblem(d.cpuInterface); !d.cpuInterface.empty() && !why.empty())
+    refuse(m.at("cpuInterface"),
+           m.what() + ".cpuInterface '" + clipped(d.cpuInterface) + "' " + why);
+  d.externalPort = static_cast<unsigned>(m.number("externalPort", 0, kMaxPort));
+  d.internalPort = static_cast<unsigned>(m.number("internalPort", 0, kMaxPort));
+  if (d.externalPort == d.internalPort) {
+    refuse(m.at("internalPort"), m.what() + ": the external and the internal port are both " +
+                                     std::to_string(d.externalPort));
+  }
+  return d;
+}
+
+void checkMgmtInterfaces(std::vector<MgmtIntfDesc> const& all, MgmtIntfDesc const& added,
+                         Where const& at) {
+  if (all.size() >= kMaxMgmtInterfaces) {
+    refuse(at, "management interface " + clipped(added.intfId) + " is one too many: at most " +
+                   std::to_string(kMaxMgmtInterfaces) + " management interfaces");
+  }
+  for (auto const& m : all) {
+    if (m.intfId == added.intfId)
+      refuse(at, "interface id " + clipped(added.intfId) + " is used by two management interfaces");
+  }
+}
+
+ApplianceDesc parseAppliance(YAML::Node const& node, std::string const& file) {
+  ApplianceDesc a;
+  a.file = file;
+  MapReader top(file, node, "the appliance", {"switch", "interfaceConfig", "chip", "netdevices"});
+
+  MapReader sw(file, top.required("switch"), "switch", {"ham", "bus", "managementInterfaces"});
+  a.ham = sw.flag("ham", true);
+  a.bus = static_cast<unsigned>(sw.number("bus", 0, 31, 0));
+  auto list = sw.required("managementInterfaces");
+  if (!list.IsSequence())
+    refuse(where(file, list), "switch.managementInterfaces must be a list");
+  for (std::size_t i = 0; i < list.size(); ++i) {
+    std::string what = "managementInterfaces[" + std::to_string(i) + "]";
+    MapReader m(file, list[i], what, {"intfId", "cpuInterface", "externalPort", "internalPort"});
+    auto d = parseMgmtInterface(m);
+    checkMgmtInterfaces(a.mgmtInterfaces, d, m.at("intfId"));
+    a.mgmtInterfaces.push_back(d);
+  }
+
+  if (auto ic = top.optional("interfaceConfig")) {
+    if (!ic.IsMap())
+      refuse(where(file, ic), "interfaceConfig must map slice names to their interfaces");
+    std::set<std::string> seenIntf, seenSlice;
+    for (auto const& kv : ic) {
+      SliceDesc s;
+      s.name = scalarText(file, kv.first, "a slice name");
+      if (s.name.empty() || s.name.find('/') != std::string::npos)
+        refuse(where(file, kv.first), "slice name '" + clipped(s.name) + "' is not a valid name");
+      if (!seenSlice.insert(s.name).second)
+        refuse(where(file, kv.first), "slice " + clipped(s.name) + " is given twice");
+      YAML::Node intfs = kv.second;
+      if (!intfs.IsMap() && !intfs.IsNull()) {
+        refuse(where(file, intfs),
+               "interfaceConfig." + clipped(s.name) + " must map interface ids to enabled states");
+      }
+      for (auto const& entry : intfs) {
+        IntfConfigDesc d;
+        d.intfId = scalarText(file, entry.first, "an interface id");
+        if (d.intfId.empty())
+          refuse(where(file, entry.first), "an interface id must not be empty");
+        if (!seenIntf.insert(d.intfId).second) {
+          refuse(where(file, entry.first), "interface " + clipped(d.intfId) +
+                                               " is configured twice (an interface has one entry)");
+        }
+        d.state = parseEnabledState(file, entry.second,
+                                    "interfaceConfig." + clipped(s.name) + "." + clipped(d.intfId));
+        s.interfaces.push_back(d);
+      }
+      a.slices.push_back(std::move(s));
+    }
+  }
+
+  if (auto chipNode = top.optional("chip")) {
+    MapReader chip(file, chipNode, "chip", {"links", "txDisableCoupling", "accessTime"});
+    a.txDisableCoupling = chip.flag("txDisableCoupling", true);
+    if (chip.has("accessTime")) {
+      a.accessTime = chip.seconds("accessTime");
+      if (a.accessTime <= 0 || a.accessTime > 10)
+        refuse(chip.at("accessTime"), "chip.accessTime must be above 0 and at most 10 seconds");
+    }
+    if (auto links = chip.optional("links")) {
+      if (!links.IsMap())
+        refuse(where(file, links), "chip.links must map port numbers to up or down");
+      for (auto const& kv : links) {
+        auto port = static_cast<unsigned>(scalarNumber(file, kv.first, "a port", 0, kMaxPort));
+        std::string state = scalarText(file, kv.second, "chip.links." + std::to_string(port));
+        if (state != "up" && state != "down") {
+          refuse(where(file, kv.second), "chip.links." + std::to_string(port) +
+                                             " must be up or down, not '" + clipped(state) + "'");
+        }
+        if (!a.links.emplace(port, state == "up").second)
+          refuse(where(file, kv.first), "port " + std::to_string(port) + " is given twice");
+      }
+    }
+  }
+
+  std::string mode = top.text("netdevices", "private");
+  if (mode == "private") {
+    a.netdevices = NetdevMode::privateNamespace;
+  } else if (mode == "host") {
+    a.netdevices = NetdevMode::hostNamespace;
+  } else {
+    refuse(top.at("netdevices"), "netdevices must be private or host, not '" + clipped(mode) + "'");
+  }
+  return a;
+}
+
+ApplianceDesc loadAppliance(std::string const& path) {
+  auto doc = loadYamlFile(path);
+  if (!doc || doc.IsNull())
+    throw InputError(path + ": the file is empty");
+  return parseAppliance(doc, path);
+}
+
+}  // namespace Host

@@ -1,0 +1,79 @@
+// The appliance: its description read from YAML and the in-process state database built from it
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "host/appliance/Yaml.h"
+#include "platform/interface/EthPhyIntfConfig.h"
+
+namespace Host {
+
+// One management interface of the switch: its interface id, the name of its
+// CPU netdevice (empty for none), and its two switch ports.
+struct MgmtIntfDesc {
+  std::string intfId;
+  std::string cpuInterface;
+  unsigned externalPort = 0;
+  unsigned internalPort = 0;
+};
+
+struct IntfConfigDesc {
+  std::string intfId;
+  Interface::IntfEnabledState state = Interface::IntfEnabledState::enabled;
+};
+
+struct SliceDesc {
+  std::string name;
+  std::vector<IntfConfigDesc> interfaces;
+};
+
+// Where the agent's CPU netdevices live. `privateNamespace` (the default):
+// the host makes them in a private network namespace, or simulates them.
+// `hostNamespace`: the production mode on a real appliance, where the agent
+// acts on the netdevices of the host's own namespace.
+enum class NetdevMode { privateNamespace, hostNamespace };
+
+// An appliance as its description file states it, checked.
+struct ApplianceDesc {
+  std::string file;
+  bool ham = true;                           // the hardware access handle is present at start
+  unsigned bus = 0;                          // the MDIO bus the switch sits on (bus selection bit)
+  std::vector<MgmtIntfDesc> mgmtInterfaces;  // keyed by position
+  std::vector<SliceDesc> slices;
+  std::map<unsigned, bool> links;  // the simulated chip's initial link per port
+  bool txDisableCoupling = true;
+  double accessTime = 0;  // seconds per chip access; 0 keeps the chip's own
+  NetdevMode netdevices = NetdevMode::privateNamespace;
+
+  // The CPU netdevice names, each once, in order of appearance.
+  std::vector<std::string> cpuInterfaceNames() const;
+};
+
+// Ports of the simulated chip that a management interface may use.
+inline constexpr unsigned kMaxPort = 7;
+// Longest netdevice name the kernel takes (IFNAMSIZ less the terminator).
+inline constexpr std::size_t kMaxNetdevName = 15;
+
+// Reads and checks an appliance description. Everything wrong is refused
+// with an InputError naming the file and line.
+ApplianceDesc loadAppliance(std::string const& path);
+// The same from a YAML node found in `file` (a scenario's inline appliance).
+ApplianceDesc parseAppliance(YAML::Node const& node, std::string const& file);
+
+// Checks of single items, shared with the scenario events that add them.
+MgmtIntfDesc parseMgmtInterface(MapReader const& m);
+Interface::IntfEnabledState parseEnabledState(std::string const& file, YAML::Node const& n,
+                                              std::string const& what);
+// Why a netdevice name is unusable, or empty when it is fine.
+std::string netdevNameProblem(std::string const& name);
+// The most management interfaces an appliance has, in its file or added
+// while it runs.
+inline constexpr std::size_t kMaxMgmtInterfaces = 255;
+// Cross-checks of the management interfaces (duplicate ids, too many).
+void checkMgmtInterfaces(std::vector<MgmtIntfDesc> const& all, MgmtIntfDesc const& added,
+                         Where const& at);
+
+}  // namespace Host

@@ -1,0 +1,71 @@
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "host/appliance/Appliance.h"
+#include "platform/hardware/Bcm53134.h"
+#include "platform/interface/EthPhyIntfConfig.h"
+#include "platform/kiv/Dir.h"
+#include "platform/mdio/sim/SimBcm53134.h"
+#include "platform/stratum/EntityManager.h"
+
+namespace Host {
+
+// The appliance's state database, in process: the switch's hardware config
+// and status, the interface configuration slices and the mount profile the
+// agent asks for, over a simulated BCM53134 on MDIO bus 0. Building it makes
+// its entity manager the process's local one, which agents created
+// afterwards hold.
+class StateDb {
+ public:
+  static constexpr char const* kMountProfile = "Bcm53134Agent";
+  static constexpr char const* kSlicePath = "interface/config/eth/phy/slice";
+  static std::string configPath();
+  static std::string statusPath();
+
+  explicit StateDb(ApplianceDesc const& appliance);
+  ~StateDb();
+  StateDb(StateDb const&) = delete;
+  StateDb& operator=(StateDb const&) = delete;
+
+  Stratum::EntityManager& entityManager() const { return *em_; }
+  Hardware::Mdio::Sim::Bcm53134Chip& chip() const { return *chip_; }
+  Hardware::Bcm53134::Config& config() const { return *config_; }
+  Hardware::Bcm53134::Status& status() const { return *status_; }
+  Kiv::Dir& sliceDir() const { return *sliceDir_; }
+
+  // The hardware access handle appears or goes.
+  void hamPresentIs(bool present);
+  // A new handle over the same bus takes the place of the present one, as
+  // when the bus driver is restarted: the config notifies a change of ham.
+  void hamReplace();
+  bool hamPresent() const { return static_cast<bool>(config_->ham()); }
+
+  // Management interfaces are keyed by position; an added one takes the
+  // first free key. Removal is by interface id; false when there is none.
+  std::uint8_t mgmtInterfaceAdd(MgmtIntfDesc const& d);
+  bool mgmtInterfaceDel(std::string const& intfId);
+  std::vector<MgmtIntfDesc> mgmtInterfaces() const;
+
+  // Slices and their interface configurations. The mutators return false
+  // when what they act on is absent (or, for additions, already there).
+  Orba::Ptr<Interface::EthPhyIntfConfigDir> slice(std::string const& name) const;
+  bool sliceAdd(SliceDesc const& s);
+  bool sliceDel(std::string const& name);
+  bool intfConfigAdd(std::string const& sliceName, IntfConfigDesc const& d);
+  bool intfConfigDel(std::string const& sliceName, std::string const& intfId);
+  // Changes the enabled state of an interface in whichever slice holds it.
+  bool enabledStateIs(std::string const& intfId, Interface::IntfEnabledState s);
+  std::optional<Interface::IntfEnabledState> enabledState(std::string const& intfId) const;
+
+ private:
+  Orba::Ptr<Stratum::EntityManager> em_;
+  Orba::Ptr<Hardware::Mdio::Sim::Bcm53134Chip> chip_;
+  Orba::Ptr<Fru::Ham> ham_;
+  Orba::Ptr<Hardware::Bcm53134::Config> config_;
+  Orba::Ptr<Hardware::Bcm53134::Status> status_;
+  Orba::Ptr<Kiv::Dir> sliceDir_;
+};
+
+}  // namespace Host

@@ -1,0 +1,38 @@
+#include "host/control/ControlProtocol.h"
+
+#include <unistd.h>
+
+#include <cstdlib>
+
+namespace Host::Control {
+
+std::string defaultSocketPath() {
+  if (::geteuid() == 0)
+    return "/run/agenthost/control.sock";
+  if (char const* xdg = std::getenv("XDG_RUNTIME_DIR"); xdg && xdg[0] == '/')
+    return std::string(xdg) + "/agenthost/control.sock";
+  return "/tmp/agenthost-" + std::to_string(::geteuid()) + "/control.sock";
+}
+
+std::string commandSummary() {
+  return R"(  show status                     published link status per port and the error text
+  show agent                      the state machine: state, xid, repollingNeeded, pollPeriod,
+                                  register records, intfState, the CPU interface manager
+  get PATH ATTRIBUTE              read an attribute (ATTRIBUTE[KEY]: one member of a collection)
+  set PATH ATTRIBUTE VALUE        write an attribute, VALUE in the text form of its type
+  call PATH OPERATION [ARGS...]   call an operation
+  list [PATH]                     the attributes of an object, or the members of a collection
+  trace [FACILITY LEVELS]         show or change trace levels: trace Bcm53134Agent 0,1,8
+  sim link PORT up|down|flap      the simulated chip's link partner on a port (0 to 7)
+  sim reg PAGE ADDR VALUE         set a chip register behind the agent's back: page 0x10 + port
+  sim fail COUNT TEXT             the next COUNT register accesses fail with TEXT
+
+  PATH names an object from the agent's root: . (the root), bcm53134Sm (the state machine),
+  bcm53134Sm.cpuIfMgr.cpuInterface[mgmt1] (a CPU interface),
+  'bcm53134Sm.registerVal[Bcm53134::Agent::RegisterId(page=0x11, addr=0x20)]' (a register
+  record). get and set also take PATH.ATTRIBUTE as one word. In list, access is r (read),
+  w (write or insert) and x (call).
+)";
+}
+
+}  // namespace Host::Control

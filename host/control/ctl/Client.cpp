@@ -1,0 +1,186 @@
+#include "host/control/ctl/Client.h"
+
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <ostream>
+
+#include <CLI/CLI.hpp>
+
+#include "host/control/ctl/CliRefusal.h"
+
+#include "host/control/ControlProtocol.h"
+
+namespace Host::Ctl {
+
+namespace {
+
+using Json = nlohmann::ordered_json;
+
+// Closes the descriptor however the request ends.
+struct Fd {
+  int fd;
+  ~Fd() {
+    if (fd >= 0)
+      ::close(fd);
+  }
+};
+
+std::string connectError(std::string const& path, int err) {
+  switch (err) {
+    case ENOENT:
+      return "no control socket at " + path +
+             " (is agenthost running? --socket PATH names another)";
+    case ECONNREFUSED:
+      return "nothing answers on " + path + " (left behind by a host that is gone?)";
+    case EACCES:
+    case EPERM:
+      return path + ": permission denied (the control socket is for the host's user and root)";
+    default:
+      return path + ": " + std::strerror(err);
+  }
+}
+
+}  // namespace
+
+Json request(std::string const& socketPath, std::vector<std::string> const& argv,
+             double timeoutSeconds) {
+  sockaddr_un addr{};
+  addr.sun_family = AF_UNIX;
+  if (socketPath.empty() || socketPath.size() >= sizeof addr.sun_path)
+    throw NoAnswer("socket path '" + socketPath + "' is empty or too long");
+  std::memcpy(addr.sun_path, socketPath.c_str(), socketPath.size() + 1);
+
+  Fd s{::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0)};
+  if (s.fd < 0)
+    throw NoAnswer(std::string("socket: ") + std::strerror(errno));
+  timeval tv{};
+  tv.tv_sec = static_cast<time_t>(timeoutSeconds);
+  tv.tv_usec = static_cast<suseconds_t>((timeoutSeconds - std::floor(timeoutSeconds)) * 1e6);
+  ::setsockopt(s.fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+  ::setsockopt(s.fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
+  if (::connect(s.fd, reinterpret_cast<sockaddr const*>(&addr), sizeof addr) != 0)
+    throw NoAnswer(connectError(socketPath, errno));
+
+  std::string line = Json{{"argv", argv}}.dump() + "\n";
+  if (line.size() > Control::kMaxRequestBytes)
+    throw NoAnswer("the request is longer than " + std::to_string(Control::kMaxRequestBytes) +
+                   " bytes");
+  // A host that refuses the connection answers at once and closes; its
+  // answer is still there to read when sending fails.
+  for (std::size_t sent = 0; sent < line.size();) {
+    ssize_t n = ::send(s.fd, line.data() + sent, line.size() - sent, MSG_NOSIGNAL);
+    if (n < 0 && errno == EINTR)
+      continue;
+    if (n <= 0)
+      break;
+    sent += static_cast<std::size_t>(n);
+  }
+
+  std::string in;
+  char buf[16384];
+  while (in.find('\n') == std::string::npos) {
+    ssize_t n = ::recv(s.fd, buf, sizeof buf, 0);
+    if (n < 0 && errno == EINTR)
+      continue;
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+      throw NoAnswer("no answer from " + socketPath + " within " +
+                     std::to_string(static_cast<int>(timeoutSeconds)) + " s");
+    if (n <= 0)
+      throw NoAnswer("the host at " + socketPath + " closed the connection without an answer");
+    in.append(buf, static_cast<std::size_t>(n));
+  }
+  Json response = Json::parse(in.substr(0, in.find('\n')), nullptr, false);
+  if (response.is_discarded() || !response.is_object() || !response.contains("ok") ||
+      !response["ok"].is_boolean())
+    throw NoAnswer("the answer from " + socketPath + " is not a control response");
+  return response;
+}
+
+std::string usage() {
+  return "Usage: agentctl [--socket PATH] [--json] COMMAND [ARGS...]\n"
+         "Looks at and changes the agent in a running agenthost through its control socket.\n"
+         "\n"
+         "Commands:\n" +
+         Control::commandSummary() +
+         "\n"
+         "Options:\n"
+         "  --socket PATH   the host's control socket (default " +
+         Control::defaultSocketPath() +
+         ",\n"
+         "                  as agenthost makes it for this user)\n"
+         "  --json          print the host's response as JSON: {\"ok\": true, \"text\": ...,\n"
+         "                  \"result\": ...} or {\"ok\": false, \"error\": ...}\n"
+         "  --help          this text\n"
+         "\n"
+         "Exit status: 0 done; 1 the host refused the command (unknown path or attribute,\n"
+         "a value that does not parse, a read-only attribute, ...); 2 bad usage; 3 no answer\n"
+         "from a host (none running, connection refused).\n";
+}
+
+int run(std::vector<std::string> const& args, std::ostream& out, std::ostream& err) {
+  std::string socketPath;
+  bool json = false, help = false;
+  CLI::App app("agentctl");
+  // The help text is ours (usage()). Parsing stops at the command: its
+  // arguments are the host's to read, whatever they look like.
+  app.set_help_flag();
+  app.prefix_command();
+  app.allow_windows_style_options(false);
+  app.add_flag("-h,--help", help);
+  app.add_flag("--json", json)->disable_flag_override();
+  app.add_option("--socket", socketPath);
+  std::vector<std::string> reversed(args.rbegin(), args.rend());
+  try {
+    app.parse(reversed);
+  } catch (CLI::ParseError const& e) {
+    err << "agentctl: " << cliRefusal(e) << "\nTry agentctl --help.\n";
+    return kExitUsage;
+  }
+  if (help) {
+    out << usage();
+    return kExitOk;
+  }
+  std::vector<std::string> command = app.remaining();
+  if (!command.empty() && command.front() == "--") {
+    command.erase(command.begin());
+  } else if (!command.empty() && command.front().rfind("--", 0) == 0) {
+    err << "agentctl: unknown option " << command.front() << "\nTry agentctl --help.\n";
+    return kExitUsage;
+  }
+  if (command.empty()) {
+    err << "agentctl: no command\n" << usage();
+    return kExitUsage;
+  }
+  if (socketPath.empty())
+    socketPath = Control::defaultSocketPath();
+
+  Json response;
+  try {
+    response = request(socketPath, command);
+  } catch (NoAnswer const& e) {
+    if (json)
+      out << Json{{"ok", false}, {"error", e.what()}}.dump(2) << "\n";
+    else
+      err << "agentctl: " << e.what() << "\n";
+    return kExitNoHost;
+  }
+  bool ok = response["ok"].get<bool>();
+  if (json) {
+    out << response.dump(2, ' ', false, Json::error_handler_t::replace) << "\n";
+  } else if (ok) {
+    auto text = response.value("text", std::string());
+    if (!text.empty())
+      out << text << "\n";
+  } else {
+    err << "agentctl: " << response.value("error", std::string("refused")) << "\n";
+  }
+  return ok ? kExitOk : kExitRefused;
+}
+
+}  // namespace Host::Ctl

@@ -1,0 +1,154 @@
+#include "host/show/StatusExport.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <sstream>
+#include <stdexcept>
+
+#include "platform/kiv/Clock.h"
+
+namespace Host {
+
+namespace {
+
+std::string jsonString(std::string const& s) {
+  std::string r = "\"";
+  for (unsigned char c : s) {
+    switch (c) {
+      case '"':
+        r += "\\\"";
+        break;
+      case '\\':
+        r += "\\\\";
+        break;
+      case '\n':
+        r += "\\n";
+        break;
+      case '\t':
+        r += "\\t";
+        break;
+      default:
+        if (c < 0x20) {
+          char buf[8];
+          std::snprintf(buf, sizeof buf, "\\u%04x", c);
+          r += buf;
+        } else {
+          r += static_cast<char>(c);
+        }
+    }
+  }
+  return r + "\"";
+}
+
+std::string linkName(unsigned v) {
+  auto const* n = Hardware::Bcm53134::linkStatusNames().name(static_cast<std::uint8_t>(v));
+  return n ? n : std::to_string(v);
+}
+
+}  // namespace
+
+StatusSnapshot snapshotOf(Hardware::Bcm53134::Status const& status) {
+  StatusSnapshot s;
+  s.error = status.error();
+  for (auto const& [port, ps] : status.ports())
+    s.linkStatus[port] = static_cast<unsigned>(ps->linkStatus());
+  return s;
+}
+
+std::string statusJson(StatusSnapshot const& s, double time) {
+  std::ostringstream os;
+  os << "{\n  \"time\": " << time << ",\n  \"error\": " << jsonString(s.error)
+     << ",\n  \"ports\": {";
+  bool first = true;
+  for (auto const& [port, link] : s.linkStatus) {
+    os << (first ? "\n" : ",\n") << "    \"" << port << "\": {\"linkStatus\": " << link
+       << ", \"link\": " << jsonString(linkName(link)) << "}";
+    first = false;
+  }
+  os << (first ? "}\n}\n" : "\n  }\n}\n");
+  return os.str();
+}
+
+std::vector<std::string> statusChanges(StatusSnapshot const& before, StatusSnapshot const& after) {
+  std::vector<std::string> r;
+  if (before.error != after.error)
+    r.push_back(after.error.empty() ? "error cleared" : "error: " + after.error);
+  for (auto const& [port, link] : after.linkStatus) {
+    auto it = before.linkStatus.find(port);
+    if (it == before.linkStatus.end() || it->second != link) {
+      r.push_back("port " + std::to_string(port) + " link status " + std::to_string(link) + " (" +
+                  linkName(link) + ")");
+    }
+  }
+  for (auto const& [port, link] : before.linkStatus) {
+    if (!after.linkStatus.count(port))
+      r.push_back("port " + std::to_string(port) + " removed");
+  }
+  return r;
+}
+
+void writeFileAtomically(std::string const& path, std::string const& content) {
+  std::string tmp = path + ".tmp" + std::to_string(::getpid());
+  int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0)
+    throw std::runtime_error("cannot write " + tmp + ": " + std::strerror(errno));
+  std::size_t done = 0;
+  while (done < content.size()) {
+    ssize_t n = ::write(fd, content.data() + done, content.size() - done);
+    if (n < 0 && errno == EINTR)
+      continue;
+    if (n < 0) {
+      std::string why = std::strerror(errno);
+      ::close(fd);
+      ::unlink(tmp.c_str());
+      throw std::runtime_error("cannot write " + tmp + ": " + why);
+    }
+    done += static_cast<std::size_t>(n);
+  }
+  ::close(fd);
+  if (::rename(tmp.c_str(), path.c_str()) != 0) {
+    std::string why = std::strerror(errno);
+    ::unlink(tmp.c_str());
+    throw std::runtime_error("cannot replace " + path + ": " + why);
+  }
+}
+
+StatusWatcher::StatusWatcher(Hardware::Bcm53134::Status& status, std::string jsonPath,
+                             OnChange onChange)
+    : status_(status),
+      path_(std::move(jsonPath)),
+      onChange_(std::move(onChange)),
+      last_(snapshotOf(status)) {
+  slot_.callbackIs([this](Kiv::AttributeId, void const*) {
+    if (!flush_.armed())
+      flush_.arm(Kiv::System::currentTime());
+  });
+  status_.publisher()->subscriberAdd(slot_);
+}
+
+StatusWatcher::~StatusWatcher() {
+  slot_.unsubscribe();
+}
+
+void StatusWatcher::write() {
+  if (!path_.empty())
+    writeFileAtomically(path_, statusJson(last_, Kiv::System::currentTime()));
+}
+
+void StatusWatcher::changed() {
+  flush_.disarm();
+  auto now = snapshotOf(status_);
+  if (now == last_)
+    return;
+  auto changes = statusChanges(last_, now);
+  last_ = std::move(now);
+  write();
+  if (onChange_)
+    onChange_(changes);
+}
+
+}  // namespace Host

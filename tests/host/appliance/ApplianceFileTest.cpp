@@ -1,0 +1,161 @@
+// Appliance descriptions: what is accepted, and that each kind of bad input
+// is refused with the file, the line and what is wrong.
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "host/appliance/Appliance.h"
+#include "tests/host/HostTestSupport.h"
+
+namespace {
+
+using Host::InputError;
+
+constexpr char const* kGood = HostTest::kTwoInterfaceAppliance;
+
+std::string refusal(std::string const& text) {
+  HostTest::TempDir dir;
+  auto path = dir.file("appliance.yaml", text);
+  try {
+    Host::loadAppliance(path);
+  } catch (InputError const& e) {
+    std::string msg = e.what();
+    // Messages start with the file; keep the rest.
+    EXPECT_EQ(msg.rfind(path, 0), 0u) << msg;
+    return msg.substr(path.size());
+  }
+  ADD_FAILURE() << "accepted:\n" << text;
+  return {};
+}
+
+std::string replaced(std::string text, std::string const& from, std::string const& to) {
+  auto pos = text.find(from);
+  EXPECT_NE(pos, std::string::npos) << from;
+  return text.replace(pos, from.size(), to);
+}
+
+TEST(ApplianceFile, ReadsEverythingItStates) {
+  HostTest::TempDir dir;
+  auto a = Host::loadAppliance(dir.file("a.yaml", kGood));
+  EXPECT_FALSE(a.ham);
+  EXPECT_EQ(a.bus, 2u);
+  ASSERT_EQ(a.mgmtInterfaces.size(), 2u);
+  EXPECT_EQ(a.mgmtInterfaces[0].cpuInterface, "mgmt1");
+  EXPECT_EQ(a.mgmtInterfaces[1].cpuInterface, "");
+  EXPECT_EQ(a.mgmtInterfaces[1].externalPort, 2u);
+  EXPECT_EQ(a.mgmtInterfaces[1].internalPort, 6u);
+  ASSERT_EQ(a.slices.size(), 2u);
+  EXPECT_EQ(a.slices[1].interfaces[0].state, Interface::IntfEnabledState::disabled);
+  EXPECT_EQ(a.links, (std::map<unsigned, bool>{{1, true}, {2, false}}));
+  EXPECT_DOUBLE_EQ(a.accessTime, 0.5);
+  EXPECT_EQ(a.netdevices, Host::NetdevMode::privateNamespace);
+  EXPECT_EQ(a.cpuInterfaceNames(), std::vector<std::string>{"mgmt1"});
+}
+
+TEST(ApplianceFile, JsonIsAcceptedToo) {
+  HostTest::TempDir dir;
+  auto a = Host::loadAppliance(dir.file("a.json", R"({"switch": {"managementInterfaces": [
+        {"intfId": "Management1", "externalPort": 3, "internalPort": 4}]},
+        "netdevices": "host"})"));
+  EXPECT_TRUE(a.ham);
+  EXPECT_EQ(a.mgmtInterfaces.at(0).externalPort, 3u);
+  EXPECT_EQ(a.netdevices, Host::NetdevMode::hostNamespace);
+}
+
+TEST(ApplianceFile, EachKindOfBadInputIsRefusedWithLineAndReason) {
+  struct Case {
+    std::string text;
+    std::string message;  // what follows the file name
+  };
+  std::vector<Case> cases = {
+      {replaced(kGood, "  bus: 2", "  bsu: 2"),
+       ":3: unknown key 'bsu' in switch (known keys: ham, bus, managementInterfaces)"},
+      {replaced(kGood, "      externalPort: 2\n", ""),
+       ":9: managementInterfaces[1] lacks the required key 'externalPort'"},
+      {replaced(kGood, "externalPort: 2", "externalPort: 8"),
+       ":10: managementInterfaces[1].externalPort 8 is out of range (0 to 7)"},
+      {replaced(kGood, "internalPort: 6", "internalPort: -1"),
+       ":11: managementInterfaces[1].internalPort must be a number, not '-1'"},
+      {replaced(kGood, "intfId: Management2", "intfId: Management1"),
+       ":9: interface id Management1 is used by two management interfaces"},
+      {replaced(kGood, "cpuInterface: mgmt1", "cpuInterface: mgmt-interface-1x"),
+       ":6: managementInterfaces[0].cpuInterface 'mgmt-interface-1x' is 17 bytes long; a "
+       "netdevice name has at most 15"},
+      {replaced(kGood, "cpuInterface: mgmt1", "cpuInterface: mgmt/1"),
+       ":6: managementInterfaces[0].cpuInterface 'mgmt/1' contains a character a netdevice name "
+       "cannot have"},
+      {replaced(kGood, "internalPort: 5", "internalPort: 1"),
+       ":8: managementInterfaces[0]: the external and the internal port are both 1"},
+      {replaced(kGood, "  links: {1: up", "  links: {1: sideways"),
+       ":16: chip.links.1 must be up or down, not 'sideways'"},
+      {replaced(kGood, "Ethernet7: enabled", "Management1: enabled"),
+       ":14: interface Management1 is configured twice (an interface has one entry)"},
+      {replaced(kGood, "Management1: enabled}", "Management1: on}"),
+       ":13: interfaceConfig.slice1.Management1 must be enabled, disabled or "
+       "unknownEnabledState, not 'on'"},
+      {replaced(kGood, "  ham: false\n", "  ham: false\n  ham: true\n"),
+       ":3: key 'ham' given twice in switch"},
+      {replaced(kGood, "      internalPort: 6\n", "      internalPort: [6\n"),
+       ":12: YAML syntax error: end of sequence flow not found"},
+      {std::string(kGood) + "netdevices: everywhere\n",
+       ":18: netdevices must be private or host, not 'everywhere'"},
+      {"switch: {}\n", ":1: switch lacks the required key 'managementInterfaces'"},
+      {"", ": the file is empty"},
+  };
+  for (auto const& c : cases)
+    EXPECT_EQ(refusal(c.text), c.message) << c.text;
+}
+
+TEST(ApplianceFile, MissingFileIsNamed) {
+  try {
+    Host::loadAppliance("/nonexistent/appliance.yaml");
+    FAIL();
+  } catch (InputError const& e) {
+    EXPECT_EQ(std::string(e.what()),
+              "/nonexistent/appliance.yaml: cannot open: No such file or directory");
+  }
+}
+
+// Odd files are refused for what they are, without blocking and before
+// anything is parsed; an oversized value is quoted only in part.
+TEST(InputFiles, DirectoriesFifosHugeFilesAndHugeValuesAreRefusedBriefly) {
+  HostTest::TempDir dir;
+  auto message = [](auto load, std::string const& path) {
+    try {
+      load(path);
+    } catch (InputError const& e) {
+      return std::string(e.what());
+    }
+    return std::string("accepted");
+  };
+  auto appliance = [](std::string const& p) { Host::loadAppliance(p); };
+  // Scenarios are read through the same reader.
+  auto yaml = [](std::string const& p) { Host::loadYamlFile(p); };
+  for (auto load : {+appliance, +yaml}) {
+    EXPECT_EQ(message(load, dir.path()), dir.path() + ": is a directory; give a file");
+    auto fifo = dir.path() + "/fifo";
+    ::mkfifo(fifo.c_str(), 0600);  // nobody writes to it: reading must not wait
+    EXPECT_EQ(message(load, fifo),
+              fifo + ": is not a regular file (a FIFO, socket or device); give a file");
+    EXPECT_EQ(message(load, "/dev/zero"),
+              "/dev/zero: is not a regular file (a FIFO, socket or device); give a file");
+    ::unlink(fifo.c_str());
+  }
+  auto big = dir.file("big.yaml", "# " + std::string(1024 * 1024, 'x') + "\n");
+  EXPECT_EQ(message(appliance, big),
+            big + ": is 1048579 bytes long; an input file has at most 1048576 bytes (1 MiB)");
+
+  // A scalar of 1,000,000 characters: the message shows the start of it.
+  std::string const value(1000000, 'z');
+  auto msg = refusal(replaced(kGood, "bus: 2", "bus: " + value));
+  EXPECT_LT(msg.size(), 200u) << msg.substr(0, 300);
+  EXPECT_EQ(msg, ":3: switch.bus must be a number, not '" + std::string(72, 'z') +
+                     "... (1000000 characters)'");
+  msg = refusal(replaced(kGood, "cpuInterface: mgmt1", "cpuInterface: mgmt1" + value));
+  EXPECT_EQ(msg.substr(0, msg.find(';')), ":6: managementInterfaces[0].cpuInterface 'mgmt1" +
+                                              std::string(67, 'z') +
+                                              "... (1000005 characters)' is 1000005 bytes long");
+}
+
+}  // namespace

@@ -1,0 +1,84 @@
+// The state database built from an appliance: what the agent mounts, and
+// the host's changes reaching the entities.
+
+#include <gtest/gtest.h>
+
+#include "host/appliance/StateDb.h"
+#include "tests/host/HostTestSupport.h"
+#include "tests/support/Loop.h"
+
+namespace {
+
+using Hardware::Bcm53134::LinkStatus;
+using HostTest::twoInterfaces;
+
+TEST(StateDb, HoldsWhatTheAgentMountsUnderItsPaths) {
+  Host::StateDb db(twoInterfaces());
+  auto& em = *Stratum::EntityManager::local();
+  EXPECT_EQ(&em, &db.entityManager());
+  auto const* profile = em.mountProfile("Bcm53134Agent");
+  ASSERT_NE(profile, nullptr);
+  EXPECT_EQ(*profile, (std::vector<std::string>{Cell::path("hardware/bcm53134/config", 0),
+                                                Cell::path("hardware/bcm53134/status", 0),
+                                                "interface/config/eth/phy/slice"}));
+  EXPECT_EQ(em.getEntity(Cell::path("hardware/bcm53134/config", 0)).get(), &db.config());
+  EXPECT_EQ(em.getEntity(Cell::path("hardware/bcm53134/status", 0)).get(), &db.status());
+  EXPECT_EQ(em.getEntity("interface/config/eth/phy/slice").get(), &db.sliceDir());
+
+  // Management interfaces keyed by position, with their ports and names.
+  auto const& m = db.config().mgmtInterfaces();
+  ASSERT_EQ(m.size(), 2u);
+  EXPECT_EQ(m.at(0)->intfId(), Lanx::IntfId("Management1"));
+  EXPECT_EQ(m.at(0)->cpuIntfName(), "mgmt1");
+  EXPECT_EQ(m.at(1)->externalPort(), 2);
+  EXPECT_EQ(m.at(1)->internalPort(), 6);
+  EXPECT_EQ(db.config().busBits(), 1u);
+
+  // The handle reaches the simulated chip on the selected bus.
+  ASSERT_TRUE(db.config().ham());
+  EXPECT_EQ(db.config().ham()->bus(db.config().busBits()).get(), &db.chip());
+  EXPECT_TRUE(db.chip().link(1));
+  EXPECT_FALSE(db.chip().link(2));
+
+  auto slice = db.slice("slice1");
+  ASSERT_TRUE(slice);
+  EXPECT_EQ(slice->intfConfig(Lanx::IntfId("Management2"))->enabledState(),
+            Interface::IntfEnabledState::disabled);
+}
+
+TEST(StateDb, HostChangesReachTheEntitiesAndNotify) {
+  auto a = twoInterfaces();
+  a.ham = false;
+  a.bus = 1;
+  Host::StateDb db(a);
+  EXPECT_FALSE(db.config().ham());
+  EXPECT_EQ(db.config().busBits(), 2u);
+
+  std::vector<Kiv::AttributeId> seen;
+  Orba::SubscriberSlot slot([&](Kiv::AttributeId id, void const*) { seen.push_back(id); });
+  db.config().publisher()->subscriberAdd(slot);
+  db.hamPresentIs(true);
+  auto first = db.config().ham();
+  db.hamReplace();
+  EXPECT_NE(db.config().ham(), first);
+  EXPECT_EQ(seen, (std::vector<Kiv::AttributeId>{Hardware::Bcm53134::Config::hamAttrId(),
+                                                 Hardware::Bcm53134::Config::hamAttrId()}));
+
+  // A removed position is reused by the next addition.
+  EXPECT_TRUE(db.mgmtInterfaceDel("Management1"));
+  EXPECT_FALSE(db.mgmtInterfaceDel("Management1"));
+  EXPECT_EQ(db.mgmtInterfaceAdd({"Management3", "mgmt3", 3, 7}), 0);
+  EXPECT_EQ(db.mgmtInterfaces().at(0).intfId, "Management3");
+
+  EXPECT_TRUE(db.enabledStateIs("Management2", Interface::IntfEnabledState::enabled));
+  EXPECT_FALSE(db.enabledStateIs("Ethernet9", Interface::IntfEnabledState::enabled));
+  EXPECT_FALSE(db.sliceAdd({"slice1", {}}));
+  EXPECT_TRUE(db.sliceAdd({"slice2", {{"Ethernet9", Interface::IntfEnabledState::disabled}}}));
+  EXPECT_EQ(db.enabledState("Ethernet9"), Interface::IntfEnabledState::disabled);
+  EXPECT_TRUE(db.intfConfigDel("slice2", "Ethernet9"));
+  EXPECT_FALSE(db.intfConfigAdd("slice3", {"Ethernet9", Interface::IntfEnabledState::enabled}));
+  EXPECT_TRUE(db.sliceDel("slice2"));
+  EXPECT_FALSE(db.slice("slice2"));
+}
+
+}  // namespace

@@ -1,0 +1,492 @@
+// Live control: the host's control socket driven by agentctl's own code, in
+// virtual time in this process (the test serves the socket between agent
+// events) and against agenthost processes in real time.
+
+#include <fcntl.h>
+#include <grp.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <future>
+#include <nlohmann/json.hpp>
+#include <regex>
+#include <sstream>
+#include <thread>
+
+#include "host/Session.h"
+#include "host/attr/AttrPath.h"
+#include "host/control/ControlCommands.h"
+#include "host/control/ControlProtocol.h"
+#include "host/control/ControlServer.h"
+#include "host/control/ctl/Client.h"
+#include "host/os/Command.h"
+#include "tests/host/HostTestSupport.h"
+#include "tests/support/Loop.h"
+#include "tests/support/Netns.h"
+
+namespace {
+
+using Json = nlohmann::ordered_json;
+
+struct Ran {
+  int status;
+  std::string out, err;
+};
+
+// The host's pieces as agenthost puts them together for a real-time run,
+// on the loop in virtual time: the example appliance, the simulated CPU
+// interface manager, the control socket in a directory of the test's own.
+class ControlledHost {
+ public:
+  explicit ControlledHost(std::string const& dir) : timeline_(std::fopen("/dev/null", "w")) {
+    TestSupport::resetLoop();
+    Host::SessionOptions o;
+    o.cpu = Host::CpuRequest::simulated;
+    o.allowHostNetdevs = false;
+    session_ = std::make_unique<Host::Session>(
+        Host::loadAppliance(std::string(EXAMPLES_DIR) + "/appliance.yaml"), o, tl_);
+    context_ = std::make_unique<Host::ControlContext>(
+        Host::ControlContext{*session_, Host::handleTraceLevels, Host::handleTraceLevelsIs});
+    path = dir + "/control/agenthost.sock";
+    server = std::make_unique<Host::ControlServer>(
+        path, [this](auto const& argv) { return Host::controlCommand(*context_, argv); });
+    session_->start();
+    TestSupport::advance(0.5);  // mounted, first cycle done
+  }
+  ~ControlledHost() {
+    server.reset();
+    session_.reset();
+    std::fclose(timeline_);
+  }
+
+  // agentctl with these arguments, run on a thread while this thread serves
+  // the socket.
+  Ran ctl(std::vector<std::string> args) {
+    args.insert(args.begin(), {"--socket", path});
+    std::ostringstream out, err;
+    auto status = std::async(std::launch::async, [&] { return Host::Ctl::run(args, out, err); });
+    while (status.wait_for(std::chrono::seconds(0)) != std::future_status::ready)
+      server->pollOnce(10);
+    return {status.get(), out.str(), err.str()};
+  }
+  // The text of a command that must succeed.
+  std::string ok(std::vector<std::string> args) {
+    auto r = ctl(args);
+    EXPECT_EQ(r.status, 0) << r.err;
+    return r.out;
+  }
+  // The error of a command that must be refused.
+  std::string refused(std::vector<std::string> args) {
+    auto r = ctl(args);
+    EXPECT_EQ(r.status, 1) << r.out;
+    return r.err;
+  }
+
+  Host::Session& session() { return *session_; }
+  std::string path;
+  std::unique_ptr<Host::ControlServer> server;
+
+ private:
+  std::FILE* timeline_;
+  Host::Timeline tl_{timeline_};
+  std::unique_ptr<Host::Session> session_;
+  std::unique_ptr<Host::ControlContext> context_;
+};
+
+constexpr char const* kMgmt1State = "bcm53134Sm.cpuIfMgr.cpuInterface[mgmt1]";
+
+TEST(ControlVirtualTime, AttributesAreReadAndWrittenThroughTheGenericInterface) {
+  HostTest::TempDir dir;
+  ControlledHost h(dir.path());
+  EXPECT_EQ(h.ok({"get", "bcm53134Sm", "pollPeriod"}), "2\n");
+  EXPECT_EQ(h.ok({"get", "bcm53134Sm.state"}), "idle\n");
+  EXPECT_EQ(
+      h.ok({"get", "bcm53134Sm.registerVal[Bcm53134::Agent::RegisterId(page=0x11, addr=0x30)]",
+            "val"}),
+      "1072\n");
+  EXPECT_EQ(h.ok({"get", kMgmt1State, "state"}), "enabled\n");
+
+  // A shorter poll period takes effect at the next idle scheduling.
+  EXPECT_EQ(h.ok({"set", "bcm53134Sm", "pollPeriod", "0.25"}), "bcm53134Sm.pollPeriod = 0.25\n");
+  auto& chip = h.session().db().chip();
+  TestSupport::advance(2.0);  // the cycle already scheduled, then 0.25 s apart
+  chip.countersClear();
+  TestSupport::advance(1.0);
+  EXPECT_EQ(chip.miiStatusReadsTotal(), 8u) << "four cycles of two interfaces";
+  EXPECT_EQ(h.ok({"set", kMgmt1State, "simFail", "true"}),
+            std::string(kMgmt1State) + ".simFail = true\n");
+
+  // Refusals say what is wrong and change nothing.
+  EXPECT_EQ(h.refused({"set", "bcm53134Sm", "miiStatusRegister", "3"}),
+            "agentctl: bcm53134Sm.miiStatusRegister is read-only (constant)\n");
+  EXPECT_EQ(h.refused({"set", "bcm53134Sm", "config", "x"}),
+            "agentctl: bcm53134Sm.config is read-only (handle)\n");
+  EXPECT_EQ(h.refused({"set", "bcm53134Sm", "pollPeriod", "soon"}),
+            "agentctl: bcm53134Sm.pollPeriod: 'soon' is not a valid number of seconds\n");
+  EXPECT_EQ(
+      h.refused({"set", "bcm53134Sm", "state", "sleeping"}).find("sleeping") != std::string::npos,
+      true);
+  EXPECT_NE(h.refused({"get", "bcm53134Sm", "pollPeriods"})
+                .find("has no attribute pollPeriods; it has: config, status,"),
+            std::string::npos);
+  EXPECT_NE(h.refused({"get", "bcm53134Sm.cpuIfMgr.cpuInterface[mgmt9]", "state"})
+                .find("cpuInterface[mgmt9] is absent"),
+            std::string::npos);
+  EXPECT_NE(h.refused({"list", "bcm53134Sm.nosuch"}).find("no attribute nosuch"),
+            std::string::npos);
+  EXPECT_NE(h.refused({"call", "bcm53134Sm", "readRegVals"}).find("cannot be called"),
+            std::string::npos);
+  EXPECT_NE(h.refused({"frobnicate"}).find("unknown command 'frobnicate'"), std::string::npos);
+  EXPECT_EQ(h.ok({"get", "bcm53134Sm", "pollPeriod"}), "0.25\n");
+
+  // Operations, and the JSON answer with numbers as numbers.
+  auto xid = std::stoul(h.ok({"get", "bcm53134Sm", "xid"}));
+  EXPECT_EQ(h.ok({"call", "bcm53134Sm", "nextXid"}), std::to_string(xid + 1) + "\n");
+  auto r = h.ctl({"--json", "get", "bcm53134Sm", "xid"});
+  EXPECT_EQ(r.status, 0);
+  auto j = Json::parse(r.out);
+  EXPECT_EQ(j["result"]["value"], xid + 1);
+  EXPECT_EQ(j["result"]["type"], "U32");
+  r = h.ctl({"--json", "get", "bcm53134Sm", "nosuch"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_FALSE(Json::parse(r.out)["ok"].get<bool>());
+}
+
+TEST(ControlVirtualTime, ShowAgentAndListGiveTheAgentsTables) {
+  HostTest::TempDir dir;
+  ControlledHost h(dir.path());
+  auto agent = h.ok({"show", "agent"});
+  for (char const* row :
+       {"\n  state            idle\n", "\n  repollingNeeded  ", "\n  pollPeriod       2\n",
+        "\n  id                                                 size  val     "
+        "valid  configVal  configValid\n",
+        "\n  Bcm53134::Agent::RegisterId(page=0x11, addr=0x20)  2     0x1000  "
+        "true   0x1000     true\n",
+        "\n  Management2  enabled\n",
+        "CPU interface manager: Bcm53134::Agent::TestCpuIfMgr, 1 interface\n",
+        "\n  mgmt1      enabled  Bcm53134::Agent::TestCpuInterface  false\n"})
+    EXPECT_NE(agent.find(row), std::string::npos) << row << "\nin:\n" << agent;
+  auto j = Json::parse(h.ctl({"--json", "show", "agent"}).out)["result"]["stateMachine"];
+  EXPECT_EQ(j["registerVal"].size(), 8u);
+  EXPECT_EQ(j["registerVal"][0]["val"], 0x1000);
+  EXPECT_EQ(j["intfState"]["Management1"], "enabled");
+
+  auto list = h.ok({"list", "bcm53134Sm.cpuIfMgr.cpuInterface[mgmt1]"});
+  EXPECT_TRUE(std::regex_search(list, std::regex("\n  simFail +value +bool +rw +false\n"))) << list;
+  EXPECT_TRUE(std::regex_search(list, std::regex("\n  enable +operation +x +\\(\\)\n"))) << list;
+  EXPECT_NE(h.ok({"list", "."}).find("bcm53134Sm  instantiating"), std::string::npos);
+  EXPECT_NE(h.ok({"list", "bcm53134Sm.intfState"}).find("\n  Management1  enabled\n"),
+            std::string::npos);
+}
+
+TEST(ControlVirtualTime, TraceLevelsChangeWhileRunning) {
+  HostTest::TempDir dir;
+  ControlledHost h(dir.path());
+  TestSupport::TraceCapture trace("Bcm53134Agent/0 CpuIfMgr/0");
+  TestSupport::advance(4);
+  EXPECT_TRUE(trace.matching("handleState: state idle").empty());
+
+  EXPECT_EQ(h.ok({"trace", "Bcm53134Agent", "0,8"}), "Bcm53134Agent levels 0,8\n");
+  EXPECT_NE(h.ok({"trace"}).find("Bcm53134Agent  0,8\n"), std::string::npos);
+  TestSupport::advance(4);
+  EXPECT_EQ(trace.matching("::handleState: state idle").size(), 2u);
+
+  h.ok({"trace", "Bcm53134Agent", "none"});
+  trace.clear();
+  TestSupport::advance(4);
+  EXPECT_TRUE(trace.sink.lines.empty());
+  EXPECT_NE(h.refused({"trace", "Nosuch", "0"}).find("facilities: Bcm53134Agent, CpuIfMgr"),
+            std::string::npos);
+  EXPECT_NE(h.refused({"trace", "CpuIfMgr", "40"}).find("bad trace level '40'"), std::string::npos);
+}
+
+// The worst case: the link drops right after a cycle. The next cycle comes
+// one poll period later and finds it at once.
+TEST(ControlVirtualTime, SimulatedLinkDownLeadsToProtodownWithinAPollPeriodAndACycle) {
+  HostTest::TempDir dir;
+  ControlledHost h(dir.path());
+  auto mgmt1 = [&] {
+    auto v =
+        Host::readAttr(Host::resolvePath(*h.session().root(), std::string(kMgmt1State) + ".state"));
+    return v.text();
+  };
+  double period = 2.0, cycle = 0.01;
+  auto& chip = h.session().db().chip();
+  auto reads = chip.miiStatusReadsTotal();
+  ASSERT_TRUE(TestSupport::runUntil([&] { return chip.miiStatusReadsTotal() > reads; }, period));
+  TestSupport::runUntilIdle();
+  EXPECT_EQ(h.ok({"sim", "link", "1", "down"}), "link 1 down\n");
+  double t0 = TestSupport::now();
+  ASSERT_TRUE(TestSupport::runUntil([&] { return mgmt1() == "disabled"; }, period + cycle));
+  EXPECT_GT(TestSupport::now() - t0, period - cycle) << "found at the next cycle, not sooner";
+  EXPECT_EQ(h.ok({"get", kMgmt1State, "state"}), "disabled\n");
+  EXPECT_NE(h.ok({"show", "status"}).find("\n1     Management1  0           linkDown\n"),
+            std::string::npos);
+
+  h.ok({"sim", "link", "1", "up"});
+  ASSERT_TRUE(TestSupport::runUntil([&] { return mgmt1() == "enabled"; }, period + cycle));
+
+  // A register changed behind the agent's back, and failing accesses that
+  // the next re-read runs into.
+  EXPECT_EQ(h.ok({"sim", "reg", "0x11", "0x30", "0x0"}),
+            "chip page 0x11 address 0x30 (port 1, MII register 0x18) set to 0x0\n");
+  EXPECT_EQ(chip.reg(1, 0x18), 0u);
+  h.ok({"sim", "fail", "1", "MDIO", "bus", "timeout"});
+  h.ok({"set", "bcm53134Sm", "repollingNeeded", "true"});
+  TestSupport::advance(period + cycle);
+  EXPECT_NE(h.ok({"show", "status"}).find("error: XID "), std::string::npos);
+  EXPECT_NE(h.ok({"show", "status"}).find(": MDIO bus timeout\n"), std::string::npos);
+  EXPECT_NE(h.refused({"sim", "reg", "0x20", "0x30", "0x0"}).find("PAGE must be 0x10 to 0x17"),
+            std::string::npos);
+  EXPECT_NE(h.refused({"sim", "link", "8", "down"}).find("PORT must be a number from 0 to 7"),
+            std::string::npos);
+}
+
+// Sends bytes on a new connection and reads until the host closes it or
+// the time is up, serving the socket meanwhile.
+std::string talk(ControlledHost& h, std::string const& bytes) {
+  int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0);
+  sockaddr_un a{};
+  a.sun_family = AF_UNIX;
+  std::strcpy(a.sun_path, h.path.c_str());
+  EXPECT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+  std::size_t sent = 0;
+  std::string got;
+  for (int i = 0; i < 300; ++i) {
+    if (sent < bytes.size()) {
+      auto n = ::send(fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+      sent += n > 0 ? static_cast<std::size_t>(n) : 0;
+      if (sent == bytes.size())
+        ::shutdown(fd, SHUT_WR);
+    }
+    h.server->pollOnce(10);
+    char buf[4096];
+    auto n = ::recv(fd, buf, sizeof buf, 0);
+    if (n == 0)
+      break;
+    if (n > 0)
+      got.append(buf, static_cast<std::size_t>(n));
+  }
+  ::close(fd);
+  return got;
+}
+
+TEST(ControlSocket, OneAnswerPerLineBoundedRequestsAndNoWaitForSlowClients) {
+  HostTest::TempDir dir;
+  ControlledHost h(dir.path());
+  // Two requests in one write, then the connection's end: two answers.
+  auto two = talk(h, "{\"argv\": [\"get\", \"bcm53134Sm.pollPeriod\"]}\n[1]\n");
+  EXPECT_EQ(two,
+            "{\"ok\":true,\"text\":\"2\",\"result\":{\"path\":\"bcm53134Sm.pollPeriod\",\"type\":"
+            "\"Kiv::Seconds\",\"value\":2.0,\"text\":\"2\"}}\n"
+            "{\"ok\":false,\"error\":\"bad request: expected {\\\"argv\\\": [...]}\"}\n");
+  auto tooLong = talk(h, std::string(Host::Control::kMaxRequestBytes + 10, 'x'));
+  EXPECT_EQ(tooLong, "{\"ok\":false,\"error\":\"request longer than 65536 bytes\"}\n");
+
+  // A client that asks and asks but never reads: the host stops reading
+  // from it, goes on with its own work, and drops it once the answer has
+  // waited too long.
+  int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0);
+  sockaddr_un a{};
+  a.sun_family = AF_UNIX;
+  std::strcpy(a.sun_path, h.path.c_str());
+  ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+  std::string many;
+  for (int i = 0; i < 2000; ++i)
+    many += "{\"argv\": [\"show\", \"agent\"]}\n";
+  std::size_t sent = 0;
+  auto start = std::chrono::steady_clock::now();
+  for (int i = 0; i < 200; ++i) {
+    auto n = ::send(fd, many.data() + sent, many.size() - sent, MSG_NOSIGNAL);
+    sent += n > 0 ? static_cast<std::size_t>(n) : 0;
+    h.server->pollOnce(0);
+  }
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+  EXPECT_EQ(h.server->connections(), 1u);
+  auto reads = h.session().db().chip().miiStatusReadsTotal();
+  TestSupport::advance(Host::ControlServer::kStuckTimeout + 1);
+  EXPECT_EQ(h.server->connections(), 0u);
+  EXPECT_GT(h.session().db().chip().miiStatusReadsTotal(), reads) << "the agent ran on";
+  ::close(fd);
+}
+
+TEST(ControlSocket, SocketFileIsOwnedRemovedAndNotTakenFromALiveHost) {
+  TestSupport::resetLoop();
+  HostTest::TempDir dir;
+  auto handler = [](auto const&) { return Json{{"ok", true}}; };
+  std::string path = dir.path() + "/run/c.sock";
+  {
+    Host::ControlServer s(path, handler);
+    struct stat st {};
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    ASSERT_EQ(::stat((dir.path() + "/run").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+    try {
+      Host::ControlServer second(path, handler);
+      ADD_FAILURE() << "a second server took the path";
+    } catch (Host::ControlSocketBusy const& e) {
+      EXPECT_EQ(std::string(e.what()), "another host answers on " + path);
+    }
+  }
+  EXPECT_NE(::access(path.c_str(), F_OK), 0);
+  EXPECT_NE(::access((dir.path() + "/run").c_str(), F_OK), 0) << "the directory it made";
+
+  // A socket file left by a host that died is replaced; a file that is not
+  // a socket is not touched.
+  int left = ::socket(AF_UNIX, SOCK_STREAM, 0);
+  sockaddr_un a{};
+  a.sun_family = AF_UNIX;
+  std::string stale = dir.path() + "/stale.sock";
+  std::strcpy(a.sun_path, stale.c_str());
+  ASSERT_EQ(::bind(left, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+  ::close(left);
+  { Host::ControlServer s(stale, handler); }
+  auto plain = dir.file("plain", "data");
+  EXPECT_THROW(Host::ControlServer(plain, handler), std::runtime_error);
+  EXPECT_EQ(HostTest::readFile(plain), "data");
+}
+
+// As root, a child that has become another user connects: refused by the
+// socket file's mode, and, were the file opened up by mistake, by the
+// host's check of the peer's credentials.
+TEST(ControlSocket, AnotherUserIsRefused) {
+  if (::geteuid() != 0) {
+    char const* req = std::getenv("REQUIRE_NETNS_TESTS");
+    if (req && std::string(req) == "1")
+      FAIL() << "REQUIRE_NETNS_TESTS=1 but not root: the refusal of another user is not tested";
+    GTEST_SKIP() << "needs root to act as another user";
+  }
+  HostTest::TempDir dir;
+  ControlledHost h(dir.path());
+  auto asNobody = [&] {
+    pid_t pid = ::fork();
+    if (pid == 0) {
+      if (::setgroups(0, nullptr) != 0 || ::setresgid(65534, 65534, 65534) != 0 ||
+          ::setresuid(65534, 65534, 65534) != 0)
+        ::_exit(20);
+      try {
+        auto r = Host::Ctl::request(h.path, {"set", "bcm53134Sm", "pollPeriod", "9"}, 5);
+        auto e = r.value("error", std::string());
+        ::_exit(e.find("refused: uid 65534 is neither this host's user (uid 0) nor root") == 0
+                    ? 11
+                    : 12);
+      } catch (Host::Ctl::NoAnswer const& e) {
+        ::_exit(std::string(e.what()).find("permission denied") != std::string::npos ? 10 : 13);
+      }
+    }
+    int status = 0;
+    while (::waitpid(pid, &status, WNOHANG) == 0)
+      h.server->pollOnce(10);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  };
+  EXPECT_EQ(asNobody(), 10);
+  ::chmod(dir.path().c_str(), 0755);
+  ::chmod((dir.path() + "/control").c_str(), 0755);
+  ::chmod(h.path.c_str(), 0666);
+  EXPECT_EQ(asNobody(), 11);
+  EXPECT_EQ(h.ok({"get", "bcm53134Sm", "pollPeriod"}), "2\n") << "nothing was done for it";
+}
+
+using HostTest::HostProcess;
+using HostTest::until;
+
+Ran agentctl(std::string const& socket, std::vector<std::string> args) {
+  args.insert(args.begin(), {AGENTCTL_BIN, "--socket", socket});
+  std::string both;
+  int status = Host::runProgram(args, &both);
+  return {status, both, both};
+}
+
+// The time of the first timeline or trace line that contains the text.
+double timeOf(std::string const& text, std::string const& containing) {
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) {
+    if (line.find(containing) != std::string::npos)
+      return std::stod(line);
+  }
+  return -1;
+}
+
+// The appliance in real time in a private network namespace: a link taken
+// down by hand puts mgmt1 into protodown in the kernel within one poll
+// period and a cycle, as the host's own clock tells.
+TEST(ControlRealTime, LinkDownByHandPutsTheNetdeviceIntoProtodown) {
+  REQUIRE_NETNS();
+  HostTest::TempDir dir;
+  std::string ns = "aghtest-ctl-" + std::to_string(::getpid());
+  std::string sock = dir.path() + "/c.sock";
+  HostProcess host(dir, {"--netns=" + ns, "--control", sock, "--trace", "CpuIfMgr/0",
+                         std::string(EXAMPLES_DIR) + "/appliance.yaml"});
+  ASSERT_TRUE(
+      until([&] { return host.out().find("running in real time") != std::string::npos; }, 30))
+      << host.out() << host.err();
+  ASSERT_TRUE(until(
+      [&] {
+        return agentctl(sock, {"get", kMgmt1State, "state"}).out == "enabled\n";
+      },
+      10));
+  auto r = agentctl(sock, {"set", "bcm53134Sm", "pollPeriod", "0.5"});
+  EXPECT_EQ(r.out, "bcm53134Sm.pollPeriod = 0.5\n");
+  r = agentctl(sock, {"set", "bcm53134Sm", "miiStatusLinkEstabMask", "8"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "agentctl: bcm53134Sm.miiStatusLinkEstabMask is read-only (constant)\n");
+
+  std::this_thread::sleep_for(std::chrono::seconds(3));  // the next cycles run 0.5 s apart
+  EXPECT_EQ(agentctl(sock, {"sim", "link", "1", "down"}).status, 0);
+  ASSERT_TRUE(until(
+      [&] {
+        return agentctl(sock, {"get", kMgmt1State, "state"}).out == "disabled\n";
+      },
+      10));
+  std::string shown;
+  ::Host::runProgram({"ip", "-n", ns, "-d", "link", "show", "dev", "mgmt1"}, &shown);
+  EXPECT_NE(shown.find("protodown on"), std::string::npos) << shown;
+  double down = timeOf(host.out(), "control link 1 down (by hand)");
+  double protodown = timeOf(host.err(), "::disable: interface mgmt1 disabled");
+  ASSERT_GT(down, 0) << host.out();
+  ASSERT_GT(protodown, 0) << host.err();
+  EXPECT_LE(protodown - down, 0.5 + 0.25) << "a poll period and a cycle, with room for the load";
+
+  host.signal(SIGTERM);
+  EXPECT_EQ(host.wait(), 0);
+  EXPECT_NE(::access(sock.c_str(), F_OK), 0) << "the socket is removed at exit";
+  EXPECT_EQ(agentctl(sock, {"show", "status"}).status, 3);
+}
+
+// A scenario in real time takes commands too: the trace shown on its
+// timeline changes, and an expectation sees a value set by hand.
+TEST(ControlRealTime, ScenarioInRealTimeIsDrivenThroughAgentctl) {
+  HostTest::TempDir dir;
+  std::string sock = dir.path() + "/c.sock";
+  auto sc = dir.file("live.yaml", "appliance: " + std::string(EXAMPLES_DIR) + R"(/appliance.yaml
+trace: Bcm53134Agent/0 CpuIfMgr/0
+end: 4.0
+steps:
+  - at: 4.0
+    expect: {attr: bcm53134Sm.pollPeriod, value: 0.5}
+)");
+  HostProcess host(dir, {"--sim-cpu", "--real-time", "--control", sock, "--scenario", sc});
+  ASSERT_TRUE(until(
+      [&] {
+        return agentctl(sock, {"get", kMgmt1State, "state"}).out == "enabled\n";
+      },
+      3))
+      << host.out() << host.err();
+  EXPECT_EQ(agentctl(sock, {"trace", "CpuIfMgr", "0-8"}).out, "CpuIfMgr levels 0-8\n");
+  EXPECT_EQ(agentctl(sock, {"set", "bcm53134Sm.pollPeriod", "0.5"}).status, 0);
+  EXPECT_EQ(host.wait(), 0) << host.out();
+  auto out = host.out();
+  EXPECT_NE(out.find("control trace CpuIfMgr/0-8"), std::string::npos) << out;
+  EXPECT_NE(out.find("trace   CpuIfMgr/8 "), std::string::npos) << out;
+  EXPECT_NE(out.find("expect  bcm53134Sm.pollPeriod = 0.5 ... ok"), std::string::npos) << out;
+  EXPECT_NE(out.find("result: 1 passed, 0 failed"), std::string::npos) << out;
+}
+
+}  // namespace

@@ -1,0 +1,98 @@
+// Scenario files: timed steps with their texts, and each kind of bad step
+// refused with the file, the line and what is wrong.
+
+#include <gtest/gtest.h>
+
+#include "host/scenario/Scenario.h"
+#include "tests/host/HostTestSupport.h"
+
+namespace {
+
+using Host::InputError;
+constexpr char const* kGood = HostTest::kTwoInterfaceAppliance;
+
+std::string scenarioRefusal(std::string const& steps) {
+  HostTest::TempDir dir;
+  dir.file("appliance.yaml", kGood);
+  auto path = dir.file("s.yaml", "appliance: appliance.yaml\nsteps:\n" + steps);
+  try {
+    Host::loadScenario(path);
+  } catch (InputError const& e) {
+    std::string msg = e.what();
+    return msg.substr(msg.find(".yaml") + 5);
+  }
+  ADD_FAILURE() << "accepted:\n" << steps;
+  return {};
+}
+
+TEST(ScenarioFile, ReadsTimedStepsWithTheirTexts) {
+  HostTest::TempDir dir;
+  dir.file("appliance.yaml", kGood);
+  auto sc = Host::loadScenario(dir.file("s.yaml", R"(name: demo
+appliance: appliance.yaml
+end: 9
+steps:
+  - {at: 1, link: {port: 1, state: flap}}
+  - {at: 2.5, expect: {port: 1, linkStatus: absent}}
+  - {at: 2.5, set: {attr: "bcm53134Sm.pollPeriod", value: 1.0}}
+  - {at: 3, expect: {attr: "bcm53134Sm.registerVal[x.y]", count: 4}}
+  - {at: 4, note: hello}
+)"));
+  EXPECT_EQ(sc.name, "demo");
+  EXPECT_EQ(sc.end, 9.0);
+  EXPECT_EQ(sc.appliance.mgmtInterfaces.size(), 2u);
+  ASSERT_EQ(sc.steps.size(), 5u);
+  EXPECT_EQ(sc.steps[0].kind, Host::Step::Kind::event);
+  EXPECT_EQ(sc.steps[0].text,
+            "link 1 flap (down and up between two reads: only the latch sees it)");
+  EXPECT_EQ(sc.steps[1].kind, Host::Step::Kind::expect);
+  EXPECT_EQ(sc.steps[1].at, 2.5);
+  EXPECT_EQ(sc.steps[1].text, "port 1 link status absent");
+  EXPECT_EQ(sc.steps[2].text, "set bcm53134Sm.pollPeriod = 1.0");
+  EXPECT_EQ(sc.steps[3].text, "bcm53134Sm.registerVal[x.y] has 4 members");
+  EXPECT_EQ(sc.steps[4].kind, Host::Step::Kind::note);
+}
+
+TEST(ScenarioFile, BadStepsAreRefusedWithLineAndReason) {
+  EXPECT_EQ(scenarioRefusal("  - {at: 2, link: {port: 1, state: up}}\n"
+                            "  - {at: 1, link: {port: 1, state: down}}\n"),
+            ":4: steps[1] at 1.000000 comes before the step above it; steps are in time order");
+  EXPECT_EQ(scenarioRefusal("  - {link: {port: 1, state: up}}\n"),
+            ":3: steps[0] lacks 'at' (seconds of virtual time)");
+  EXPECT_EQ(scenarioRefusal("  - {at: 1, link: {port: 1, state: up}, note: x}\n").substr(0, 40),
+            ":3: steps[0] needs exactly one of: expec");
+  EXPECT_EQ(scenarioRefusal("  - {at: 1, unplug: {port: 1}}\n").substr(0, 29),
+            ":3: unknown step 'unplug' (on");
+  EXPECT_EQ(scenarioRefusal("  - {at: 1, link: {port: 9, state: up}}\n"),
+            ":3: steps[0].link.port 9 is out of range (0 to 7)");
+  EXPECT_EQ(scenarioRefusal("  - {at: 1, expect: {port: 1, linkStatus: 2}}\n"),
+            ":3: steps[0].expect.linkStatus must be 0, 1 or absent, not '2'");
+  EXPECT_EQ(scenarioRefusal("  - {at: 1, expect: {port: 1}}\n").substr(0, 45),
+            ":3: steps[0].expect: unknown expectation (one");
+  EXPECT_EQ(scenarioRefusal("  - {at: 1, expect: {port: 1, register: auxControl}}\n"),
+            ":3: steps[0].expect needs exactly one of value, reads or writes");
+  EXPECT_EQ(scenarioRefusal("  - {at: 1, mgmtAdd: {intfId: M3, cpuInterface: "
+                            "abcdefghijklmnop, externalPort: 3, internalPort: 7}}\n"),
+            ":3: steps[0].mgmtAdd.cpuInterface 'abcdefghijklmnop' is 16 bytes long; a netdevice "
+            "name has at most 15");
+  EXPECT_EQ(scenarioRefusal("  - {at: 1, ham: maybe}\n"),
+            ":3: steps[0].ham must be present, absent or replaced, not 'maybe'");
+}
+
+TEST(ScenarioFile, InlineApplianceAndBadTraceSpec) {
+  HostTest::TempDir dir;
+  auto path = dir.file("s.yaml", R"(trace: "Bcm53134Agent"
+appliance:
+  switch: {managementInterfaces: []}
+steps: []
+)");
+  try {
+    Host::loadScenario(path);
+    FAIL();
+  } catch (InputError const& e) {
+    EXPECT_NE(std::string(e.what()).find(":1: bad trace spec 'Bcm53134Agent'"), std::string::npos)
+        << e.what();
+  }
+}
+
+}  // namespace

@@ -1,0 +1,65 @@
+// The status export: one report per event, and the JSON file kept whole.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "host/appliance/StateDb.h"
+#include "host/show/StatusExport.h"
+#include "tests/host/HostTestSupport.h"
+#include "tests/support/Loop.h"
+
+namespace {
+
+using Hardware::Bcm53134::LinkStatus;
+using HostTest::twoInterfaces;
+
+TEST(StatusExport, ReportsChangesOncePerEventAndKeepsTheJsonFile) {
+  TestSupport::resetLoop();
+  HostTest::TempDir dir;
+  std::string path = dir.path() + "/status.json";
+  Host::StateDb db(twoInterfaces());
+  std::vector<std::string> reported;
+  Host::StatusWatcher w(db.status(), path, [&](std::vector<std::string> const& c) {
+    reported.insert(reported.end(), c.begin(), c.end());
+    reported.push_back("--");
+  });
+  w.write();
+  EXPECT_NE(HostTest::readFile(path).find("\"ports\": {}"), std::string::npos);
+
+  // A port created and set in one event is one change: no transient 0.
+  db.status().portIs(1)->linkStatusIs(LinkStatus::linkUp);
+  db.status().portIs(2);
+  TestSupport::runUntilIdle();
+  EXPECT_EQ(reported, (std::vector<std::string>{"port 1 link status 1 (linkUp)",
+                                                "port 2 link status 0 (linkDown)", "--"}));
+  EXPECT_EQ(HostTest::readFile(path), R"({
+  "time": 0,
+  "error": "",
+  "ports": {
+    "1": {"linkStatus": 1, "link": "linkUp"},
+    "2": {"linkStatus": 0, "link": "linkDown"}
+  }
+}
+)");
+  reported.clear();
+  db.status().errorIs("XID 7: Poll error in state readingRegVals: \"bus\"\n");
+  db.status().portDelAll();
+  TestSupport::runUntilIdle();
+  EXPECT_EQ(reported,
+            (std::vector<std::string>{"error: XID 7: Poll error in state readingRegVals: \"bus\"\n",
+                                      "port 1 removed", "port 2 removed", "--"}));
+  EXPECT_NE(HostTest::readFile(path).find(
+                R"("error": "XID 7: Poll error in state readingRegVals: \"bus\"\n")"),
+            std::string::npos);
+  // Nothing but the file itself is left in the directory.
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()),
+                          std::filesystem::directory_iterator()),
+            1);
+}
+
+TEST(StatusExport, UnwritableFileIsReported) {
+  EXPECT_THROW(Host::writeFileAtomically("/nonexistent/dir/status.json", "{}"), std::runtime_error);
+}
+
+}  // namespace
