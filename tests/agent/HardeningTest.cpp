@@ -88,19 +88,6 @@ TEST(PartialMount, EachEntityMissingInTurnLeavesTheMachineRunning) {
   }
 }
 
-TEST(PartialMount, InitializeAndCreateRegisterSmWithoutAConfigOnlyTrace) {
-  TestSupport::TraceCapture tc("Bcm53134Agent/0");
-  TestSupport::SimAppliance app;
-  app.em->entityDel(Cell::path("hardware/bcm53134/config", 0));
-  app.start();
-  Generic::call(app.sm(), "initialize");
-  Generic::call(app.sm(), "createRegisterSm");
-  EXPECT_FALSE(app.sm().registerSm());
-  EXPECT_FALSE(app.sm().cpuIfMgr());
-  EXPECT_TRUE(tc.has("ADDR::initialize: no hardware config; nothing to initialize"));
-  EXPECT_TRUE(tc.has("ADDR::createRegisterSm: no hardware config; no register state machine"));
-}
-
 TEST_F(Settled, StateAndPollPeriodOutOfRangeAreRefusedAndTheValueInForceStays) {
   try {
     Generic::setText(sm(), "state", "7");
