@@ -20,6 +20,12 @@ std::string usage() {
           expect: {port: 1, linkStatus: 0}
       While it runs, agentctl reads and changes the agent through the
       control socket (see --control).
+  agenthost --probe APPLIANCE.yaml
+      Reads, per port of every management interface, the PHY identifier,
+      MII status (the link), extended control and auxiliary control from the
+      appliance's MDIO bus, prints them and exits: the first thing to run on
+      a new appliance (mdio: {transport: mii-ioctl, netdev: NAME}). Exits 3
+      with what to check when the bus cannot be reached.
   agenthost [OPTIONS] --scenario SCENARIO.yaml
       Runs a scenario in virtual time and prints its timeline; exits 0 when
       every expectation held, 1 otherwise. With --real-time the steps run at
@@ -28,6 +34,7 @@ std::string usage() {
 Options:
   --scenario FILE   run the scenario in FILE (see README.md for the format)
   --check           only read and check the appliance or scenario file
+  --probe           only probe the appliance's MDIO bus (see above)
   --real-time       run the scenario's steps in real time (Ctrl-C or SIGTERM
                     stops early, and the steps not run count as failed)
   --control PATH    the control socket for agentctl in real-time runs
@@ -40,7 +47,7 @@ Options:
   --trace SPEC      trace levels per facility, e.g. "Bcm53134Agent/0,1 CpuIfMgr/0-8"
                     ("*" is every facility, levels as 0,1,8 or 0-8 or none);
                     overrides the TRACE environment variable. Defaults:
-                    "Bcm53134Agent/0,1 CpuIfMgr/0,1" when running,
+                    "Bcm53134Agent/0,1 CpuIfMgr/0,1 Mdio/0" when running,
                     the scenario's own "trace:" (level 0) in scenarios
   --status FILE     keep the switch status (link status per port, error
                     text) as JSON in FILE, replaced atomically on every change
@@ -59,7 +66,9 @@ Options:
 
 Exit status: 0 success (every expectation held); 1 a scenario expectation
 failed; 2 bad command line or input file (the message names file and line);
-3 the agent or the namespace could not be set up.
+3 the agent, the namespace or the MDIO bus could not be set up (for
+mdio.transport mii-ioctl the host reads every management-interface port's
+PHY identifier before it starts the agent).
 )";
 }
 
@@ -75,6 +84,7 @@ Options parseOptions(std::vector<std::string> const& args) {
   std::string netnsName;
   app.add_flag("-h,--help", o.help);
   app.add_flag("--check", o.check)->disable_flag_override();
+  app.add_flag("--probe", o.probe)->disable_flag_override();
   app.add_option("--scenario", o.scenario);
   app.add_flag("--real-time", o.realTime)->disable_flag_override();
   app.add_option("--control", o.control);
@@ -130,6 +140,8 @@ Options parseOptions(std::vector<std::string> const& args) {
     throw std::invalid_argument(
         "a scenario in virtual time has no control socket; add --real-time");
   }
+  if (o.probe && (o.check || !o.scenario.empty()))
+    throw std::invalid_argument("--probe takes an appliance file and no --check or --scenario");
   if (!o.scenario.empty()) {
     if (!positional.empty())
       throw std::invalid_argument("a scenario names its own appliance; drop " + positional[0]);

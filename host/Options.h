@@ -11,6 +11,7 @@ namespace Host {
 struct Options {
   bool help = false;
   bool check = false;                // check the input file and stop
+  bool probe = false;                // probe the appliance's MDIO bus and stop
   std::string appliance;             // run mode
   std::string scenario;              // scenario mode
   std::optional<std::string> trace;  // --trace, else TRACE, else the mode's default

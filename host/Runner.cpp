@@ -10,20 +10,23 @@
 #include <cstring>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 
 #include "host/control/ControlCommands.h"
 #include "host/control/ControlProtocol.h"
 #include "host/control/ControlServer.h"
+#include "host/os/MiiProbe.h"
 #include "host/scenario/Scenario.h"
 #include "platform/kiv/EventLoop.h"
 #include "platform/kiv/Trace.h"
+#include "platform/mdio/linux/MiiIoctlBus.h"
 
 namespace Host {
 
 namespace {
 
-constexpr char const* kRunTrace = "Bcm53134Agent/0,1 CpuIfMgr/0,1";
+constexpr char const* kRunTrace = "Bcm53134Agent/0,1 CpuIfMgr/0,1 Mdio/0";
 
 void say(std::string const& text) {
   std::fprintf(stdout, "agenthost: %s\n", text.c_str());
@@ -103,10 +106,15 @@ std::vector<std::string> describeAppliance(ApplianceDesc const& a) {
       intfs += (intfs.empty() ? "" : ", ") + i.intfId + " " + Interface::stringValue(i.state);
     r.push_back("  slice " + s.name + ": " + (intfs.empty() ? "no interfaces" : intfs));
   }
+  if (a.mdio == MdioTransport::miiIoctl) {
+    r.push_back("  MDIO bus: MII ioctls on " + a.mdioNetdev);
+    return r;
+  }
   std::string links;
   for (auto const& [port, up] : a.links)
     links += (links.empty() ? "" : ", ") + std::to_string(port) + (up ? " up" : " down");
-  r.push_back("  chip links: " + (links.empty() ? "all down" : links));
+  r.push_back("  MDIO bus: the simulated BCM53134; chip links: " +
+              (links.empty() ? "all down" : links));
   return r;
 }
 
@@ -206,6 +214,52 @@ std::unique_ptr<ControlServer> controlServer(Options const& o, ControlContext& c
 
 }  // namespace
 
+namespace {
+
+// The appliance file, or nothing after saying why it is refused.
+std::optional<ApplianceDesc> applianceOrComplaint(std::string const& path) {
+  try {
+    return loadAppliance(path);
+  } catch (InputError const& e) {
+    complain(e.what());
+    return std::nullopt;
+  }
+}
+
+// The appliance's real MDIO bus, opened in the host's own network namespace
+// and checked port by port; null for the simulated chip. Throws
+// MiiProbeError.
+Orba::Ptr<Hardware::Mdio::Bus> checkedMdioBus(ApplianceDesc const& a) {
+  if (a.mdio != MdioTransport::miiIoctl)
+    return {};
+  auto bus = Hardware::Mdio::Linux::MiiIoctlBus::MiiIoctlBusIs(a.mdioNetdev);
+  for (auto const& l : probeMdio(*bus, a.portUsers(), false))
+    say("MDIO check: " + l);
+  return bus;
+}
+
+}  // namespace
+
+int probeAppliance(Options const& o) {
+  auto loaded = applianceOrComplaint(o.appliance);
+  if (!loaded)
+    return kExitUsage;
+  ApplianceDesc const& appliance = *loaded;
+  StateDb db(appliance);
+  say("probing " + appliance.file + ": MDIO bus " + db.bus().description());
+  try {
+    auto lines = probeMdio(db.bus(), appliance.portUsers(), true);
+    for (auto const& l : lines)
+      say(l);
+    say("probe done: " + std::to_string(lines.size()) + " port" + (lines.size() == 1 ? "" : "s") +
+        " answered");
+  } catch (MiiProbeError const& e) {
+    complain(e.what());
+    return kExitSetup;
+  }
+  return kExitOk;
+}
+
 int runAppliance(Options const& o) {
   std::string spec = traceSpecText(o, kRunTrace);
   try {
@@ -214,13 +268,10 @@ int runAppliance(Options const& o) {
     complain(e.what());
     return kExitUsage;
   }
-  ApplianceDesc appliance;
-  try {
-    appliance = loadAppliance(o.appliance);
-  } catch (InputError const& e) {
-    complain(e.what());
+  auto loaded = applianceOrComplaint(o.appliance);
+  if (!loaded)
     return kExitUsage;
-  }
+  ApplianceDesc const& appliance = *loaded;
 
   std::unique_ptr<StopSignals> signals = stopSignals();
   if (!signals)
@@ -229,11 +280,20 @@ int runAppliance(Options const& o) {
   Timeline timeline(stdout);
   for (auto const& l : describeAppliance(appliance))
     say("appliance " + l);
+  // Before the session: it may move the host into a private namespace,
+  // where the appliance's netdevice is not to be found.
+  Orba::Ptr<Hardware::Mdio::Bus> bus;
+  try {
+    bus = checkedMdioBus(appliance);
+  } catch (MiiProbeError const& e) {
+    complain(e.what());
+    return kExitSetup;
+  }
   std::unique_ptr<Session> session;
   std::unique_ptr<ControlContext> control;
   std::unique_ptr<ControlServer> server;
   try {
-    session = std::make_unique<Session>(appliance, o.session, timeline);
+    session = std::make_unique<Session>(appliance, o.session, timeline, bus);
     say("CPU netdevices: " + session->cpuModeText());
     session->load();
     say("agent " + session->library().name + " loaded from " + session->library().path);

@@ -10,13 +10,14 @@
 
 namespace Host {
 
-Session::Session(ApplianceDesc appliance, SessionOptions const& options, Timeline const& timeline)
+Session::Session(ApplianceDesc appliance, SessionOptions const& options, Timeline const& timeline,
+                 Orba::Ptr<Hardware::Mdio::Bus> bus)
     : appliance_(std::move(appliance)),
       timeline_(timeline),
       agentName_(options.agentName),
       libDir_(options.libDir) {
   chooseCpuMode(options);
-  db_ = std::make_unique<StateDb>(appliance_);
+  db_ = std::make_unique<StateDb>(appliance_, std::move(bus));
   status_ = std::make_unique<StatusWatcher>(db_->status(), options.statusFile,
                                             [this](std::vector<std::string> const& changes) {
                                               for (auto const& c : changes)

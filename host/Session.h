@@ -40,11 +40,15 @@ struct SessionOptions {
 };
 
 // One run of the agent on one appliance: the state database over the
-// simulated chip, the CPU netdevice handling, the loaded agent and its root,
-// the status export. Building it does not start the agent; start() does.
+// appliance's MDIO bus, the CPU netdevice handling, the loaded agent and its
+// root, the status export. Building it does not start the agent; start()
+// does. `bus` is the appliance's MDIO bus when the caller has opened it (a
+// real bus must be opened before the session enters a private network
+// namespace); null: the state database makes the bus the appliance describes.
 class Session {
  public:
-  Session(ApplianceDesc appliance, SessionOptions const& options, Timeline const& timeline);
+  Session(ApplianceDesc appliance, SessionOptions const& options, Timeline const& timeline,
+          Orba::Ptr<Hardware::Mdio::Bus> bus = {});
   ~Session();
   Session(Session const&) = delete;
   Session& operator=(Session const&) = delete;

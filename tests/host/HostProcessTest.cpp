@@ -2,6 +2,7 @@
 // refused before anything starts, and a real-time run in a private network
 // namespace ended by a signal.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <unistd.h>
@@ -71,7 +72,7 @@ TEST(AgentHost, ManagementInterfacesPastTheMostAreRefusedAndTheHostRunsOn) {
   }
   auto input = dir.file("input", lines);
   HostProcess h(dir, {"--sim-cpu", "--no-control", "--trace", "Bcm53134Agent/8", appliance()},
-                input);
+                [&input] { ::dup2(::open(input.c_str(), O_RDONLY), 0); });
   auto refusals = [&] {
     auto out = h.out();
     std::size_t n = 0;

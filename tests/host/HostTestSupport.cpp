@@ -5,6 +5,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <gtest/gtest.h>
+
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -51,6 +53,20 @@ std::string readFile(std::string const& path) {
   return ss.str();
 }
 
+std::string refusalOf(TempDir const& dir, std::string const& text,
+                      std::function<void(std::string const& path)> const& load) {
+  auto path = dir.file("input.yaml", text);
+  try {
+    load(path);
+  } catch (Host::InputError const& e) {
+    std::string msg = e.what();
+    EXPECT_EQ(msg.rfind(path, 0), 0u) << msg;
+    return msg.substr(path.size());
+  }
+  ADD_FAILURE() << "accepted:\n" << text;
+  return {};
+}
+
 bool until(std::function<bool()> const& pred, double seconds) {
   auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
   while (!pred()) {
@@ -62,17 +78,19 @@ bool until(std::function<bool()> const& pred, double seconds) {
 }
 
 HostProcess::HostProcess(TempDir const& dir, std::vector<std::string> args,
-                         std::string const& input)
+                         std::function<void()> const& inChild)
     : out_(dir.path() + "/stdout"), err_(dir.path() + "/stderr") {
   args.insert(args.begin(), AGENTHOST_BIN);
   pid_ = ::fork();
   if (pid_ == 0) {
-    int in = ::open(input.c_str(), O_RDONLY);
+    int in = ::open("/dev/null", O_RDONLY);
     int out = ::open(out_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     int err = ::open(err_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     ::dup2(in, 0);
     ::dup2(out, 1);
     ::dup2(err, 2);
+    if (inChild)
+      inChild();
     std::vector<char*> argv;
     for (auto& a : args)
       argv.push_back(a.data());
