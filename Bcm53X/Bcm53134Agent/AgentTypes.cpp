@@ -4,6 +4,7 @@
 #include "Bcm53X/Bcm53134Agent/Root.h"
 #include "Bcm53X/CpuIfMgr/CpuIfMgr.h"
 #include "platform/kiv/Errors.h"
+#include "platform/kiv/Trace.h"
 
 namespace Bcm53134::Agent {
 
@@ -99,6 +100,19 @@ Value optional(auto const& ptr) {
   return ptr ? Value::of(ptr) : Value();
 }
 
+// A poll period of 0, below zero or not finite would stop time (every poll
+// due at once, forever); one beyond a day is a mistake.
+constexpr double kMinPollPeriod = 0.001, kMaxPollPeriod = 86400;
+
+double pollPeriodChecked(Value const& v) {
+  auto const p = v.as<double>();
+  if (!(p >= kMinPollPeriod && p <= kMaxPollPeriod)) {
+    throw Kiv::AttributeError(Kiv::_fmt("pollPeriod must be from %g to %g seconds, not %s",
+                                        kMinPollPeriod, kMaxPollPeriod, v.text().c_str()));
+  }
+  return p;
+}
+
 }  // namespace
 
 // The four types refer to each other (a slice reactor's agent is a machine
@@ -183,7 +197,11 @@ TypeDesc smType(AgentTypes const& all) {
         voidOperation<Sm, &Sm::initialize>(9, "initialize"),
         readWrite<Sm::State>(
             10, "state", [](auto& n) { return Value::of(self<Sm>(n).state()); },
-            [](auto& n, auto const& v) { self<Sm>(n).stateIs(v.template as<Sm::State>()); }),
+            [](auto& n, auto const& v) {
+              // A number that is no state would leave the poll without a step.
+              auto const s = static_cast<std::uint8_t>(v.template as<Sm::State>());
+              self<Sm>(n).stateIs(static_cast<Sm::State>(Sm::stateNames().checked(s)));
+            }),
         voidOperation<Sm, &Sm::handleState>(11, "handleState"),
         readWrite<double>(
             12, "stateEntry", [](auto& n) { return Value::of(self<Sm>(n).stateEntry()); },
@@ -269,7 +287,7 @@ TypeDesc smType(AgentTypes const& all) {
                  .members = [](auto& n) { return membersOf(self<Sm>(n).intfStates()); }},
         readWrite<double>(
             18, "pollPeriod", [](auto& n) { return Value::of(self<Sm>(n).pollPeriod()); },
-            [](auto& n, auto const& v) { self<Sm>(n).pollPeriodIs(v.template as<double>()); }),
+            [](auto& n, auto const& v) { self<Sm>(n).pollPeriodIs(pollPeriodChecked(v)); }),
         readWrite<std::uint32_t>(
             19, "xid", [](auto& n) { return Value::of(self<Sm>(n).xid()); },
             [](auto& n, auto const& v) { self<Sm>(n).xidIs(v.template as<std::uint32_t>()); }),
@@ -426,6 +444,8 @@ TypeDesc rootType(AgentTypes const& all) {
                   Kiv::handleAs<Hardware::Bcm53134::Status>(a[1]), Kiv::handleAs<Kiv::Dir>(a[2])));
             },
         .del = [](auto& n, auto const&) { return optional(self<Root>(n).bcm53134SmDel()); }}};
+    // Printed by its name, which is the agent's, not an attribute.
+    t.nameOf = [](Orba::Node const& n) { return self<Root>(n).name(); };
     auto const* nameType = &TypeOf<std::string>::desc();
     t.ctorParams = {ParamDesc{"name", nameType}};
     t.construct = [](std::vector<Value> const& a) {

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <iosfwd>
 #include <map>
+#include <optional>
 
 #include "Bcm53X/Bcm53134Agent/RegisterVal.h"
 #include "platform/hardware/Bcm53134.h"
@@ -170,7 +171,12 @@ class Bcm53134Sm : public Orba::Node {
 
   // The poll cycle's steps; reachable only from inside the machine.
   void handleRegisterResult();
-  void failTransaction(std::string const& message);
+  // Publishes a failed transaction's message, traced under the operation
+  // that found the failure, and ends the cycle.
+  void failTransaction(char const* operation, std::string const& message);
+  void transactionIssued(U32 xid);
+  bool transactionOverdue() const;
+  void failOverdueTransaction();
   void readRegister(RegisterVal const& record);
   void writeRegister(RegisterId const& id, U32 value, U8 size);
   void createRegVals();
@@ -201,6 +207,10 @@ class Bcm53134Sm : public Orba::Node {
   RegisterVals registerVal_;
   RegisterId currentRegId_;
   Orba::Ptr<CpuIfMgr> cpuIfMgr_;
+  // The transaction whose result the cycle waits for, and when to give up.
+  std::optional<U32> outstandingXid_;
+  Kiv::Seconds transactionDeadline_ = 0;
+  bool noStatusTraced_ = false;
 
   Orba::SubscriberSlot configSlot_;
   Orba::SubscriberSlot sliceSlot_;

@@ -28,7 +28,14 @@ void Bcm53134Sm::handleConfig() {
   armPoll(Kiv::System::currentTime());
 }
 
+// Both are reachable through the attribute interface on a machine whose
+// hardware config was never mounted; there is nothing to build then.
 void Bcm53134Sm::initialize() {
+  if (!config_) {
+    KIV_TRACE(trace(), 0) << static_cast<void const*>(this) << "::initialize"
+                          << ": no hardware config; nothing to initialize";
+    return;
+  }
   handleSlice();
   for (auto const& [key, intf] : config_->mgmtInterfaces()) {
     externalIdIs(intf->internalPort(), intf->externalPort());
@@ -40,6 +47,11 @@ void Bcm53134Sm::initialize() {
 void Bcm53134Sm::createRegisterSm() {
   KIV_TRACE(trace(), 0) << static_cast<void const*>(this) << "::createRegisterSm"
                         << ": creating register state machine";
+  if (!config_) {
+    KIV_TRACE(trace(), 0) << static_cast<void const*>(this) << "::createRegisterSm"
+                          << ": no hardware config; no register state machine";
+    return;
+  }
   registerConfigIs("");
   registerStatusIs("");
   auto accel = HalMdioAccel::Accel::AccelIs(config_->ham(), config_->busBits());

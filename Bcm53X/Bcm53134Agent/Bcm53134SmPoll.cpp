@@ -1,8 +1,6 @@
 // The poll cycle: the wake-up handler, register transactions with their
 // results, and the read and write steps that reconcile the managed registers
 // with their configured values.
-#include <cstdio>
-
 #include "Bcm53X/Bcm53134Agent/AgentTrace.h"
 #include "Bcm53X/Bcm53134Agent/Bcm53134Sm.h"
 
@@ -12,24 +10,34 @@ namespace {
 
 using Request = MdioRegLib::Request;
 
-std::string format(char const* fmt, auto... args) {
-  char buf[256];
-  int n = std::snprintf(buf, sizeof buf, fmt, args...);
-  return std::string(buf, static_cast<std::size_t>(n < 0 ? 0 : std::min<int>(n, sizeof buf - 1)));
-}
+// How long a transaction may stay outstanding, in poll periods, before the
+// machine gives up on its result.
+constexpr double kTransactionWatchdogPeriods = 3;
 
 }  // namespace
 
 void Bcm53134Sm::doPoll() {
   KIV_TRACE(trace(), 8) << static_cast<void const*>(this) << "::doPoll";
+  if (transactionOverdue()) {
+    failOverdueTransaction();
+    return;
+  }
   if (!hamPresent()) {
     KIV_TRACE(trace(), 8) << static_cast<void const*>(this) << "::doPoll"
                           << ": ham not yet available";
     armPoll(Kiv::System::currentTime() + pollPeriod_);
     return;
   }
-  if (!registerSm_)
+  if (!registerSm_) {
     initialize();
+  } else if (!registerConfig_ || !registerStatus_) {
+    // Deleted through the attribute interface: the read and write steps
+    // need both queues, so the register service is built again over them.
+    KIV_TRACE(trace(), 0) << static_cast<void const*>(this) << "::doPoll"
+                          << ": register request or result queue missing; rebuilding the "
+                             "register state machine";
+    createRegisterSm();
+  }
   switch (state_) {
     case State::readingRegVals:
       readRegVals();
@@ -53,11 +61,12 @@ void Bcm53134Sm::readRegister(RegisterVal const& record) {
   r.addr = record.id().addr();
   r.op = Request::read;
   r.size = static_cast<U8>(record.dataSize() & 0xff);
-  KIV_TRACE(trace(), 1) << static_cast<void const*>(this) << "::readRegVals"
-                        << ": XID " << r.xid << ": reading register page 0x" << r.page << " addr 0x"
-                        << r.addr;
+  KIV_TRACE_OP(trace(), 1, "readRegVals")
+      << static_cast<void const*>(this) << "::readRegVals"
+      << ": XID " << r.xid << ": reading register page 0x" << r.page << " addr 0x" << r.addr;
   registerConfig_->requestEnq(r);
   currentRegId_ = record.id();
+  transactionIssued(r.xid);
 }
 
 void Bcm53134Sm::writeRegister(RegisterId const& id, U32 value, U8 size) {
@@ -77,6 +86,34 @@ void Bcm53134Sm::writeRegister(RegisterId const& id, U32 value, U8 size) {
                         << r.addr << " val 0x" << value;
   registerConfig_->requestEnq(r);
   currentRegId_ = id;
+  transactionIssued(r.xid);
+}
+
+// The poll clock doubles as the watchdog of the outstanding transaction:
+// armed for its deadline here, it is re-armed by the result's handling long
+// before then. A result that can never match (the xid was rewritten, the
+// register service was deleted) leaves the deadline armed, and the poll at
+// the deadline fails the transaction.
+void Bcm53134Sm::transactionIssued(U32 xid) {
+  outstandingXid_ = xid;
+  transactionDeadline_ = Kiv::System::currentTime() + kTransactionWatchdogPeriods * pollPeriod_;
+  armPoll(transactionDeadline_);
+}
+
+bool Bcm53134Sm::transactionOverdue() const {
+  return outstandingXid_ && Kiv::System::currentTime() >= transactionDeadline_;
+}
+
+void Bcm53134Sm::failOverdueTransaction() {
+  auto const xid = *outstandingXid_;
+  bool const wasIdle = state_ == State::idle;
+  failTransaction("doPoll",
+                  Kiv::_fmt("XID %u: Poll error in state %s: no result within %g s", xid,
+                            stringValue(state_), kTransactionWatchdogPeriods * pollPeriod_));
+  // Already idle (the cycle was abandoned meanwhile): the next cycle still
+  // has to be scheduled.
+  if (wasIdle)
+    handleState();
 }
 
 void Bcm53134Sm::registerStatusDispatch(Kiv::AttributeId id, void const*) {
@@ -106,9 +143,12 @@ void Bcm53134Sm::handleRegisterResult() {
       continue;
     }
     sawCurrent = true;
+    if (outstandingXid_ == result.xid)
+      outstandingXid_.reset();
     if (!result.error.empty()) {
-      failTransaction(format("XID %u: Poll error in state %s: %s", result.xid, stringValue(state_),
-                             result.error.c_str()));
+      failTransaction("handleRegisterResult",
+                      Kiv::_fmt("XID %u: Poll error in state %s: %s", result.xid,
+                                stringValue(state_), result.error.c_str()));
       return;
     }
     auto record = registerVal(currentRegId_);
@@ -120,8 +160,9 @@ void Bcm53134Sm::handleRegisterResult() {
                           << " response " << result.value;
     auto const v = static_cast<U32>(result.value);
     if (!record->isValidValue(v)) {
-      failTransaction(format("Read value 0x%x for register 0x%x/0x%x is not valid", v,
-                             record->id().page(), record->id().addr()));
+      failTransaction("handleRegisterResult",
+                      Kiv::_fmt("Read value 0x%x for register 0x%x/0x%x is not valid", v,
+                                record->id().page(), record->id().addr()));
       return;
     }
     if (!record->valid()) {
@@ -135,9 +176,10 @@ void Bcm53134Sm::handleRegisterResult() {
     handleState();
 }
 
-void Bcm53134Sm::failTransaction(std::string const& message) {
-  KIV_TRACE(trace(), 0) << static_cast<void const*>(this) << "::handleRegisterResult"
-                        << ": " << message;
+void Bcm53134Sm::failTransaction(char const* operation, std::string const& message) {
+  KIV_TRACE_OP(trace(), 0, operation)
+      << static_cast<void const*>(this) << "::" << operation << ": " << message;
+  outstandingXid_.reset();
   if (status_)
     status_->errorIs(message);
   repollingNeeded_ = true;
@@ -158,10 +200,17 @@ void Bcm53134Sm::createRegVals() {
       RegisterId const ext(RegisterVal::extendedControlPageBase + port,
                            RegisterVal::extendedControlReg);
       RegisterId const aux(RegisterVal::extendedControlPageBase + port, RegisterVal::auxCtrlReg);
-      registerValIs(ext, RegisterVal::extendedControlRegSize, RegisterVal::extendedControlValidVal,
-                    RegisterVal::extendedControlValidMask);
-      registerValIs(aux, RegisterVal::auxCtrlRegSize, RegisterVal::auxCtrlRegValidVal,
-                    RegisterVal::auxCtrlRegValidMask);
+      // A record already there is kept as it is, even one instantiated
+      // through the attribute interface with other creation arguments:
+      // re-instantiating it would be refused.
+      if (!registerVal(ext)) {
+        registerValIs(ext, RegisterVal::extendedControlRegSize,
+                      RegisterVal::extendedControlValidVal, RegisterVal::extendedControlValidMask);
+      }
+      if (!registerVal(aux)) {
+        registerValIs(aux, RegisterVal::auxCtrlRegSize, RegisterVal::auxCtrlRegValidVal,
+                      RegisterVal::auxCtrlRegValidMask);
+      }
     }
   }
 }
@@ -177,9 +226,9 @@ void Bcm53134Sm::createMissingRegVals() {
           registerVal(RegisterId(page, RegisterVal::auxCtrlReg))) {
         continue;
       }
-      KIV_TRACE(trace(), 8) << static_cast<void const*>(this) << "::readRegVals"
-                            << ": creating missing register definitions for interface "
-                            << intf->intfId();
+      KIV_TRACE_OP(trace(), 8, "readRegVals")
+          << static_cast<void const*>(this) << "::readRegVals"
+          << ": creating missing register definitions for interface " << intf->intfId();
       createRegVals();
       return;
     }
@@ -212,10 +261,19 @@ void Bcm53134Sm::readRegVals() {
   KIV_TRACE(trace(), 8) << static_cast<void const*>(this) << "::readRegVals"
                         << ": all registers are available for " << count
                         << " management interfaces. Updating status.";
-  if (status_)
+  // Without a status entity there is nowhere to publish link statuses, and
+  // link processing acts on the published ones: both are skipped, while the
+  // registers are still read, checked and written. Said once per machine.
+  if (status_) {
     status_->errorIs("");
-  readLinkStatuses();
-  processLinkStatuses();
+    readLinkStatuses();
+    processLinkStatuses();
+  } else if (!noStatusTraced_) {
+    noStatusTraced_ = true;
+    KIV_TRACE(trace(), 0) << static_cast<void const*>(this) << "::readRegVals"
+                          << ": no hardware status entity: link statuses are neither published "
+                             "nor processed";
+  }
   for (auto const& [key, intf] : config_->mgmtInterfaces()) {
     checkAuxCtrlReg(intf->externalPort(), intf->intfId(), "external");
     checkAuxCtrlReg(intf->internalPort(), intf->intfId(), "internal");

@@ -25,9 +25,9 @@ Root::~Root() {
 }
 
 void Root::doInit() {
-  KIV_TRACE(trace(), 0) << name() << "::doInit";
+  KIV_TRACE(trace(), 0) << *this << "::doInit";
   if (!entityManager()) {
-    KIV_TRACE(trace(), 0) << name() << "::doInit"
+    KIV_TRACE(trace(), 0) << *this << "::doInit"
                           << ": no state database to mount from";
     return;
   }
@@ -38,7 +38,7 @@ void Root::doInit() {
 
 void Root::doMountsComplete(Stratum::MountStatus,
                             Orba::Ptr<Stratum::EntityManager> const& entityManager) {
-  KIV_TRACE(trace(), 0) << name() << "::doMountsComplete";
+  KIV_TRACE(trace(), 0) << *this << "::doMountsComplete";
   auto config = Orba::ptrCast<Hardware::Bcm53134::Config>(
       entityManager->getEntity(Cell::path(kConfigPath, 0)));
   auto status = Orba::ptrCast<Hardware::Bcm53134::Status>(

@@ -53,7 +53,7 @@ Interface::IntfEnabledState parseEnabledState(std::string const& file, YAML::Nod
   auto v = Interface::intfEnabledStateNames().value(s);
   if (!v || !Interface::intfEnabledStateNames().name(*v)) {
     refuse(where(file, n),
-           what + " must be enabled, disabled or unknownEnabledState, not '" + s + "'");
+           what + " must be enabled, disabled or unknownEnabledState, not '" + clipped(s) + "'");
   }
   return static_cast<Interface::IntfEnabledState>(*v);
 }
@@ -65,7 +65,8 @@ MgmtIntfDesc parseMgmtInterface(MapReader const& m) {
     refuse(m.at("intfId"), m.what() + ".intfId must not be empty");
   d.cpuInterface = m.text("cpuInterface", "");
   if (auto why = netdevNameProblem(d.cpuInterface); !d.cpuInterface.empty() && !why.empty())
-    refuse(m.at("cpuInterface"), m.what() + ".cpuInterface '" + d.cpuInterface + "' " + why);
+    refuse(m.at("cpuInterface"),
+           m.what() + ".cpuInterface '" + clipped(d.cpuInterface) + "' " + why);
   d.externalPort = static_cast<unsigned>(m.number("externalPort", 0, kMaxPort));
   d.internalPort = static_cast<unsigned>(m.number("internalPort", 0, kMaxPort));
   if (d.externalPort == d.internalPort) {
@@ -77,9 +78,13 @@ MgmtIntfDesc parseMgmtInterface(MapReader const& m) {
 
 void checkMgmtInterfaces(std::vector<MgmtIntfDesc> const& all, MgmtIntfDesc const& added,
                          Where const& at) {
+  if (all.size() >= kMaxMgmtInterfaces) {
+    refuse(at, "management interface " + clipped(added.intfId) + " is one too many: at most " +
+                   std::to_string(kMaxMgmtInterfaces) + " management interfaces");
+  }
   for (auto const& m : all) {
     if (m.intfId == added.intfId)
-      refuse(at, "interface id " + added.intfId + " is used by two management interfaces");
+      refuse(at, "interface id " + clipped(added.intfId) + " is used by two management interfaces");
   }
 }
 
@@ -102,8 +107,6 @@ ApplianceDesc parseAppliance(YAML::Node const& node, std::string const& file) {
     checkMgmtInterfaces(a.mgmtInterfaces, d, m.at("intfId"));
     a.mgmtInterfaces.push_back(d);
   }
-  if (a.mgmtInterfaces.size() > 255)
-    refuse(where(file, list), "at most 255 management interfaces");
 
   if (auto ic = top.optional("interfaceConfig")) {
     if (!ic.IsMap())
@@ -113,13 +116,13 @@ ApplianceDesc parseAppliance(YAML::Node const& node, std::string const& file) {
       SliceDesc s;
       s.name = scalarText(file, kv.first, "a slice name");
       if (s.name.empty() || s.name.find('/') != std::string::npos)
-        refuse(where(file, kv.first), "slice name '" + s.name + "' is not a valid name");
+        refuse(where(file, kv.first), "slice name '" + clipped(s.name) + "' is not a valid name");
       if (!seenSlice.insert(s.name).second)
-        refuse(where(file, kv.first), "slice " + s.name + " is given twice");
+        refuse(where(file, kv.first), "slice " + clipped(s.name) + " is given twice");
       YAML::Node intfs = kv.second;
       if (!intfs.IsMap() && !intfs.IsNull()) {
         refuse(where(file, intfs),
-               "interfaceConfig." + s.name + " must map interface ids to enabled states");
+               "interfaceConfig." + clipped(s.name) + " must map interface ids to enabled states");
       }
       for (auto const& entry : intfs) {
         IntfConfigDesc d;
@@ -127,11 +130,11 @@ ApplianceDesc parseAppliance(YAML::Node const& node, std::string const& file) {
         if (d.intfId.empty())
           refuse(where(file, entry.first), "an interface id must not be empty");
         if (!seenIntf.insert(d.intfId).second) {
-          refuse(where(file, entry.first),
-                 "interface " + d.intfId + " is configured twice (an interface has one entry)");
+          refuse(where(file, entry.first), "interface " + clipped(d.intfId) +
+                                               " is configured twice (an interface has one entry)");
         }
-        d.state =
-            parseEnabledState(file, entry.second, "interfaceConfig." + s.name + "." + d.intfId);
+        d.state = parseEnabledState(file, entry.second,
+                                    "interfaceConfig." + clipped(s.name) + "." + clipped(d.intfId));
         s.interfaces.push_back(d);
       }
       a.slices.push_back(std::move(s));
@@ -183,8 +186,8 @@ ApplianceDesc parseAppliance(YAML::Node const& node, std::string const& file) {
         auto port = static_cast<unsigned>(scalarNumber(file, kv.first, "a port", 0, kMaxPort));
         std::string state = scalarText(file, kv.second, "chip.links." + std::to_string(port));
         if (state != "up" && state != "down") {
-          refuse(where(file, kv.second),
-                 "chip.links." + std::to_string(port) + " must be up or down, not '" + state + "'");
+          refuse(where(file, kv.second), "chip.links." + std::to_string(port) +
+                                             " must be up or down, not '" + clipped(state) + "'");
         }
         if (!a.links.emplace(port, state == "up").second)
           refuse(where(file, kv.first), "port " + std::to_string(port) + " is given twice");
@@ -198,7 +201,7 @@ ApplianceDesc parseAppliance(YAML::Node const& node, std::string const& file) {
   } else if (mode == "host") {
     a.netdevices = NetdevMode::hostNamespace;
   } else {
-    refuse(top.at("netdevices"), "netdevices must be private or host, not '" + mode + "'");
+    refuse(top.at("netdevices"), "netdevices must be private or host, not '" + clipped(mode) + "'");
   }
   return a;
 }

@@ -80,7 +80,10 @@ Interface::IntfEnabledState parseEnabledState(std::string const& file, YAML::Nod
                                               std::string const& what);
 // Why a netdevice name is unusable, or empty when it is fine.
 std::string netdevNameProblem(std::string const& name);
-// Cross-checks of the management interfaces (duplicate ids).
+// The most management interfaces an appliance has, in its file or added
+// while it runs.
+inline constexpr std::size_t kMaxMgmtInterfaces = 255;
+// Cross-checks of the management interfaces (duplicate ids, too many).
 void checkMgmtInterfaces(std::vector<MgmtIntfDesc> const& all, MgmtIntfDesc const& added,
                          Where const& at);
 

@@ -78,8 +78,13 @@ void StateDb::hamReplace() {
 
 std::uint8_t StateDb::mgmtInterfaceAdd(MgmtIntfDesc const& d) {
   unsigned key = 0;
-  while (config_->mgmtInterface(static_cast<Hardware::Bcm53134::PortId>(key)))
+  while (key < kMaxMgmtInterfaces &&
+         config_->mgmtInterface(static_cast<Hardware::Bcm53134::PortId>(key)))
     ++key;
+  if (key == kMaxMgmtInterfaces) {
+    throw std::runtime_error("at most " + std::to_string(kMaxMgmtInterfaces) +
+                             " management interfaces");
+  }
   auto k = static_cast<Hardware::Bcm53134::PortId>(key);
   config_->mgmtInterfaceIs(
       k, MgmtInterface::MgmtInterfaceIs(Lanx::IntfId(d.intfId), d.cpuInterface,

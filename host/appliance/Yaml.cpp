@@ -1,5 +1,9 @@
 #include "host/appliance/Yaml.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
@@ -29,7 +33,7 @@ std::string kindOf(YAML::Node const& n) {
     case YAML::NodeType::Null:
       return "nothing";
     case YAML::NodeType::Scalar:
-      return "'" + n.Scalar() + "'";
+      return "'" + clipped(n.Scalar()) + "'";
     default:
       return "nothing";
   }
@@ -52,13 +56,67 @@ void refuse(Where const& at, std::string const& message) {
   throw InputError(at.text() + ": " + message);
 }
 
+std::string clipped(std::string_view value) {
+  constexpr std::size_t kShown = 72, kWhole = 80;
+  if (value.size() <= kWhole)
+    return std::string(value);
+  return std::string(value.substr(0, kShown)) + "... (" + std::to_string(value.size()) +
+         " characters)";
+}
+
+namespace {
+
+// Opened without blocking: a FIFO without a writer must not hold the host.
+class InputFile {
+ public:
+  explicit InputFile(std::string const& path)
+      : fd_(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC)) {}
+  ~InputFile() {
+    if (fd_ >= 0)
+      ::close(fd_);
+  }
+  InputFile(InputFile const&) = delete;
+  InputFile& operator=(InputFile const&) = delete;
+  int fd() const noexcept { return fd_; }
+
+ private:
+  int fd_;
+};
+
+std::string const limitText = std::to_string(kMaxInputFileBytes) + " bytes (1 MiB)";
+
+}  // namespace
+
 YAML::Node loadYamlFile(std::string const& path) {
-  std::ifstream in(path);
-  if (!in)
+  InputFile in(path);
+  if (in.fd() < 0)
     throw InputError(path + ": cannot open: " + std::strerror(errno));
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return loadYamlText(ss.str(), path);
+  struct stat st {};
+  if (::fstat(in.fd(), &st) != 0)
+    throw InputError(path + ": cannot read: " + std::strerror(errno));
+  if (S_ISDIR(st.st_mode))
+    throw InputError(path + ": is a directory; give a file");
+  if (!S_ISREG(st.st_mode))
+    throw InputError(path + ": is not a regular file (a FIFO, socket or device); give a file");
+  if (static_cast<std::uintmax_t>(st.st_size) > kMaxInputFileBytes) {
+    throw InputError(path + ": is " + std::to_string(st.st_size) +
+                     " bytes long; an input file has at most " + limitText);
+  }
+  std::string text;
+  char buf[65536];
+  for (;;) {
+    ssize_t n = ::read(in.fd(), buf, sizeof buf);
+    if (n < 0 && errno == EINTR)
+      continue;
+    if (n < 0)
+      throw InputError(path + ": cannot read: " + std::strerror(errno));
+    if (n == 0)
+      break;
+    text.append(buf, static_cast<std::size_t>(n));
+    if (text.size() > kMaxInputFileBytes)  // it grew while being read
+      throw InputError(path + ": is longer than " + limitText + ", the most an input file has");
+  }
+  return loadYamlText(text, path);
 }
 
 YAML::Node loadYamlText(std::string const& text, std::string const& name) {
@@ -86,10 +144,10 @@ MapReader::MapReader(std::string file, YAML::Node node, std::string what,
       for (auto const* a : allowed)
         list += std::string(list.empty() ? "" : ", ") + a;
       refuse(where(file_, keyNode),
-             "unknown key '" + key + "' in " + what_ + " (known keys: " + list + ")");
+             "unknown key '" + clipped(key) + "' in " + what_ + " (known keys: " + list + ")");
     }
     if (!seen.insert(key).second)
-      refuse(where(file_, keyNode), "key '" + key + "' given twice in " + what_);
+      refuse(where(file_, keyNode), "key '" + clipped(key) + "' given twice in " + what_);
   }
 }
 
@@ -148,10 +206,10 @@ std::uint64_t scalarNumber(std::string const& file, YAML::Node const& n, std::st
   unsigned long long v = ok ? std::strtoull(s.c_str(), &end, 0) : 0;
   ok = ok && errno == 0 && end == s.c_str() + s.size();
   if (!ok)
-    refuse(where(file, n), what + " must be a number, not '" + s + "'");
+    refuse(where(file, n), what + " must be a number, not '" + clipped(s) + "'");
   if (v < min || v > max) {
-    refuse(where(file, n), what + " " + s + " is out of range (" + std::to_string(min) + " to " +
-                               std::to_string(max) + ")");
+    refuse(where(file, n), what + " " + clipped(s) + " is out of range (" + std::to_string(min) +
+                               " to " + std::to_string(max) + ")");
   }
   return v;
 }
@@ -161,7 +219,7 @@ double scalarSeconds(std::string const& file, YAML::Node const& n, std::string c
   char* end = nullptr;
   double v = std::strtod(s.c_str(), &end);
   if (s.empty() || end != s.c_str() + s.size() || !std::isfinite(v) || v < 0)
-    refuse(where(file, n), what + " must be a number of seconds, not '" + s + "'");
+    refuse(where(file, n), what + " must be a number of seconds, not '" + clipped(s) + "'");
   return v;
 }
 
@@ -171,7 +229,7 @@ bool scalarFlag(std::string const& file, YAML::Node const& n, std::string const&
     return true;
   if (s == "false" || s == "no" || s == "off")
     return false;
-  refuse(where(file, n), what + " must be true or false, not '" + s + "'");
+  refuse(where(file, n), what + " must be true or false, not '" + clipped(s) + "'");
 }
 
 }  // namespace Host

@@ -19,8 +19,12 @@ class InputError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-// The document in a file; a missing file or a syntax error raises
-// InputError.
+// Input files larger than this are refused before they are parsed.
+inline constexpr std::size_t kMaxInputFileBytes = 1024 * 1024;
+
+// The document in a file; a missing file, a directory, a FIFO or device, a
+// file over kMaxInputFileBytes or a syntax error raises InputError. Nothing
+// here blocks.
 YAML::Node loadYamlFile(std::string const& path);
 // The document in a text (the name stands for the file in messages).
 YAML::Node loadYamlText(std::string const& text, std::string const& name);
@@ -34,6 +38,10 @@ struct Where {
 Where where(std::string const& file, YAML::Node const& node);
 
 [[noreturn]] void refuse(Where const& at, std::string const& message);
+
+// An offending value as a message quotes it: whole when short, otherwise its
+// first characters and its length, so that a refusal stays a line to read.
+std::string clipped(std::string_view value);
 
 // A mapping node whose keys must all be among the allowed ones, each at most
 // once. `what` names the mapping in messages ("managementInterfaces[1]").

@@ -49,7 +49,8 @@ void linkEvent(Step& s, EventInput const& in) {
   unsigned p = port(m);
   std::string state = m.text("state");
   if (state != "up" && state != "down" && state != "flap")
-    refuse(m.at("state"), m.what() + ".state must be up, down or flap, not '" + state + "'");
+    refuse(m.at("state"),
+           m.what() + ".state must be up, down or flap, not '" + clipped(state) + "'");
   s.text = "link " + std::to_string(p) + " " + state +
            (state == "flap" ? " (down and up between two reads: only the latch sees it)" : "");
   s.apply = [p, state](World& w) {
@@ -204,7 +205,7 @@ void hamEvent(Step& s, EventInput const& in) {
     present = false;
   } else {
     refuse(where(in.file, in.value),
-           in.what + " must be present, absent or replaced, not '" + v + "'");
+           in.what + " must be present, absent or replaced, not '" + clipped(v) + "'");
   }
   s.text = present ? "hardware access handle (ham) appears" : "hardware access handle (ham) goes";
   s.apply = [present](World& w) { w.session.db().hamPresentIs(present); };
@@ -237,8 +238,28 @@ void mgmtDelEvent(Step& s, EventInput const& in) {
 
 // The agent, through attribute paths.
 
+// `refused: TEXT` on a write, insert or call: the agent must refuse it with
+// a message containing the text, and the step holds when it does.
+void expectRefusal(Step& s, MapReader const& m) {
+  if (!m.has("refused"))
+    return;
+  std::string want = m.text("refused");
+  s.text += " (refused: " + want + ")";
+  s.apply = [apply = std::move(s.apply), want](World& w) {
+    try {
+      apply(w);
+    } catch (std::exception const& e) {
+      std::string got = e.what();
+      if (got.find(want) != std::string::npos)
+        return;
+      throw std::runtime_error("refused, but with: " + got);
+    }
+    throw std::runtime_error("accepted; a refusal was expected");
+  };
+}
+
 void setEvent(Step& s, EventInput const& in) {
-  auto m = in.args({"attr", "value", "new"});
+  auto m = in.args({"attr", "value", "new", "refused"});
   std::string path = m.text("attr");
   if (m.has("new") == m.has("value"))
     refuse(m.at(), m.what() + " needs either value or new (a type to construct)");
@@ -254,10 +275,11 @@ void setEvent(Step& s, EventInput const& in) {
     s.text = "set " + path + " = " + value;
     s.apply = [path, value](World& w) { writeAttr(resolvePath(rootOf(w), path), value); };
   }
+  expectRefusal(s, m);
 }
 
 void callOrInsert(Step& s, EventInput const& in, bool instantiate) {
-  auto m = in.args({"attr", "args"});
+  auto m = in.args({"attr", "args", "refused"});
   std::string path = m.text("attr");
   auto args = textList(m, "args");
   s.text = std::string(instantiate ? "insert into " : "call ") + path + "(" + joined(args) + ")";
@@ -268,6 +290,7 @@ void callOrInsert(Step& s, EventInput const& in, bool instantiate) {
     else
       callAttr(t, args);
   };
+  expectRefusal(s, m);
 }
 
 void callEvent(Step& s, EventInput const& in) {

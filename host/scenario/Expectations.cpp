@@ -39,7 +39,8 @@ void linkStatusExpectation(Step& s, MapReader const& e) {
   unsigned p = port(m);
   std::string want = m.text("linkStatus");
   if (want != "0" && want != "1" && want != "absent")
-    refuse(m.at("linkStatus"), m.what() + ".linkStatus must be 0, 1 or absent, not '" + want + "'");
+    refuse(m.at("linkStatus"),
+           m.what() + ".linkStatus must be 0, 1 or absent, not '" + clipped(want) + "'");
   s.text = portText(p) + " link status " + want;
   s.check = [p, want](World& wd) {
     auto ps = wd.session.db().status().port(static_cast<Hardware::Bcm53134::PortId>(p));

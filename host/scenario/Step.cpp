@@ -44,7 +44,7 @@ Step parseStep(YAML::Node const& node, std::string const& file, std::string cons
     s.kind = Step::Kind::event;
     if (!parseEvent(s, key, file, value, sub)) {
       refuse(where(file, value),
-             "unknown step '" + key + "' (one of: expect, note, " + eventNames() + ")");
+             "unknown step '" + clipped(key) + "' (one of: expect, note, " + eventNames() + ")");
     }
   }
   return s;

@@ -99,6 +99,10 @@ TypeDesc const* Dir::typeData() const {
 
 Orba::String fetchName(Orba::Node const& entity) {
   auto const* t = entity.typeData();
+  for (auto const* k = t; k; k = k->base) {
+    if (k->nameOf)
+      return k->nameOf(entity);
+  }
   auto const* a = t ? t->attr("name") : nullptr;
   if (!a || !a->get)
     return {};

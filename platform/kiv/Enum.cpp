@@ -25,9 +25,19 @@ std::optional<std::uint8_t> EnumNames::value(std::string_view text) const {
   return std::nullopt;
 }
 
+std::uint8_t EnumNames::checked(std::uint8_t v) const {
+  if (!name(v))
+    refuse(std::to_string(v));
+  return v;
+}
+
 std::uint8_t EnumNames::parse(std::string_view text) const {
   if (auto v = value(text))
     return *v;
+  refuse(text);
+}
+
+void EnumNames::refuse(std::string_view text) const {
   std::string accepted;
   for (auto const& [value, n] : names)
     accepted += (accepted.empty() ? "" : ", ") + std::string(n);

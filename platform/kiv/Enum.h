@@ -25,6 +25,10 @@ struct EnumNames {
   // As value(), but a text that is neither raises AttributeError naming the
   // type and the accepted names.
   std::uint8_t parse(std::string_view text) const;
+  // v itself when it has a name; otherwise raises the same AttributeError.
+  // For enumerations whose every value must be named, such as a state.
+  std::uint8_t checked(std::uint8_t v) const;
+  [[noreturn]] void refuse(std::string_view text) const;
 };
 
 // The descriptor of an enumeration type E (an enum class over uint8_t). The

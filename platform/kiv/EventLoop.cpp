@@ -5,11 +5,21 @@
 #include <cerrno>
 #include <chrono>
 #include <cmath>
+#include <ctime>
+#include <exception>
 #include <memory>
+
+#include "platform/kiv/Trace.h"
 
 namespace Kiv {
 
 namespace {
+
+// The loop's own facility; level 0 is on unless the host says otherwise.
+TraceHandle& loopTrace() {
+  static TraceHandle handle("EventLoop", true);
+  return handle;
+}
 
 double monotonicSeconds() {
   using namespace std::chrono;
@@ -147,10 +157,25 @@ bool EventLoop::runOneDue(Seconds upTo) {
   if (mode_ == Mode::virtualTime && t->due_ > virtualNow_)
     virtualNow_ = t->due_;
   remove(t);
-  t->onTimer();
-  if (observer_)
-    observer_->afterEvent();
+  dispatch([t] { t->onTimer(); });
   return true;
+}
+
+// No exception leaves an event handler: one that escapes is traced and the
+// loop goes on with the next event, so a refused mutation deep inside a
+// handler cannot end the process.
+void EventLoop::dispatch(auto const& handler) {
+  try {
+    handler();
+    if (observer_)
+      observer_->afterEvent();
+  } catch (std::exception const& e) {
+    KIV_TRACE(loopTrace(), 0) << static_cast<void const*>(this) << "::dispatch"
+                              << ": an event handler was cut short by an exception: " << e.what();
+  } catch (...) {
+    KIV_TRACE(loopTrace(), 0) << static_cast<void const*>(this) << "::dispatch"
+                              << ": an event handler was cut short by an unknown exception";
+  }
 }
 
 std::size_t EventLoop::runUntilIdle() {
@@ -198,15 +223,24 @@ void EventLoop::run() {
     runUntilIdle();
     if (stopping_)
       break;
-    Seconds wait = nextDue() - now();
-    int timeoutMs =
-        std::isinf(wait) ? 1000 : static_cast<int>(std::ceil(std::max(0.0, wait) * 1e3));
-    if (timeoutMs > 1000)
-      timeoutMs = 1000;  // wake now and then to notice stop()
+    // Sleep until the next wake-up exactly, however far off: stop() is only
+    // ever called from a handler, and the loop looks at it after each one.
+    // A sleep rounded to milliseconds, or cut short at a fixed interval,
+    // would wake the process for nothing between polls.
+    Seconds const wait = std::max(0.0, nextDue() - now());
+    timespec timeout{};
+    if (!std::isinf(wait)) {
+      timeout.tv_sec = static_cast<time_t>(wait);
+      timeout.tv_nsec = static_cast<long>(std::ceil((wait - std::floor(wait)) * 1e9));
+      if (timeout.tv_nsec >= 1000000000L) {
+        ++timeout.tv_sec;
+        timeout.tv_nsec -= 1000000000L;
+      }
+    }
     fds.clear();
     for (auto const& w : watches_)
       fds.push_back({w.fd, POLLIN, 0});
-    int n = ::poll(fds.data(), fds.size(), timeoutMs);
+    int n = ::ppoll(fds.data(), fds.size(), std::isinf(wait) ? nullptr : &timeout, nullptr);
     if (n > 0) {
       for (auto const& p : fds) {
         if (!(p.revents & (POLLIN | POLLHUP | POLLERR)))
@@ -214,9 +248,7 @@ void EventLoop::run() {
         for (auto const& w : watches_) {
           if (w.fd == p.fd) {
             auto cb = w.onReadable;  // the callback may remove its own watch
-            cb();
-            if (observer_)
-              observer_->afterEvent();
+            dispatch(cb);
             break;
           }
         }

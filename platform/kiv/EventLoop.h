@@ -114,6 +114,7 @@ class EventLoop {
   bool before(Timer const* a, Timer const* b) const noexcept;
   void swapAt(std::size_t i, std::size_t j);
   bool runOneDue(Seconds upTo);
+  void dispatch(auto const& handler);
 
   Mode mode_ = Mode::virtualTime;
   Seconds virtualNow_ = 0;

@@ -150,7 +150,12 @@ class TraceHelper {
 
 // Writes one trace line at a level, building it only when the level is on:
 //   KIV_TRACE(th, 1) << this << "::start" << ": state " << state_;
-#define KIV_TRACE(handle, level)  \
-  if (!(handle).enabled(level)) { \
-  } else                          \
-    ::Kiv::TraceHelper((handle), (level), __FILE__, __LINE__, __func__)
+#define KIV_TRACE(handle, level) KIV_TRACE_OP(handle, level, __func__)
+
+// The same for a line that a helper writes on behalf of an operation: the
+// source prefix names that operation, as the line's text does.
+//   KIV_TRACE_OP(th, 1, "readRegVals") << this << "::readRegVals" << ": XID " << xid;
+#define KIV_TRACE_OP(handle, level, operation) \
+  if (!(handle).enabled(level)) {              \
+  } else                                       \
+    ::Kiv::TraceHelper((handle), (level), __FILE__, __LINE__, (operation))

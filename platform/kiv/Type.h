@@ -68,6 +68,10 @@ struct TypeDesc {
   std::function<std::any(std::string_view)> parse{};  // throws AttributeError
   std::function<bool(std::any const&, std::any const&)> equal{};
 
+  // The name of an entity of this type that is named otherwise than by an
+  // attribute "name" (Kiv::fetchName, and so entity printing, use it).
+  std::function<std::string(Orba::Node const&)> nameOf{};
+
   std::vector<ParamDesc> ctorParams{};
   std::function<Value(std::vector<Value> const&)> construct{};
   // The hook through which a directory creates an entity of this type under

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "platform/kiv/Generic.h"
 #include "tests/agent/SimAppliance.h"
 
 using Chip = Hardware::Mdio::Sim::Bcm53134Chip;
@@ -120,13 +121,20 @@ TEST(Hardware, AbsentHamOnlyTracesAndRetriesEveryPollPeriod) {
 }
 
 TEST(Hardware, NoConfigEntityAtAllNeverTouchesTheMissingConfig) {
-  TestSupport::TraceCapture tc("Bcm53134Agent/8");
+  TestSupport::TraceCapture tc("Bcm53134Agent/0,8");
   TestSupport::SimAppliance app;
   app.em->entityDel(Cell::path("hardware/bcm53134/config", 0));
   app.start();
   TestSupport::advance(4.0);
   EXPECT_FALSE(app.sm().config());
   EXPECT_EQ(tc.matching(": ham not yet available").size(), 3u);
+  // Start-up called through the attribute interface only says so.
+  Kiv::Generic::call(app.sm(), "initialize");
+  Kiv::Generic::call(app.sm(), "createRegisterSm");
+  EXPECT_FALSE(app.sm().registerSm());
+  EXPECT_FALSE(app.sm().cpuIfMgr());
+  EXPECT_TRUE(tc.has("ADDR::initialize: no hardware config; nothing to initialize"));
+  EXPECT_TRUE(tc.has("ADDR::createRegisterSm: no hardware config; no register state machine"));
 }
 
 TEST_F(OneInterface, ConfigurationChangeDuringAReadAbandonsTheCycleAndDropsTheLateResult) {

@@ -3,6 +3,7 @@
 
 #include <cmath>
 #include <functional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -115,6 +116,21 @@ TEST_F(LoopTest, PostedCallsRunAfterWhatIsAlreadyDue) {
   past.arm(NAN);
   advance(5);
   EXPECT_THAT(j.entries, ElementsAre("past@1", "later@3"));
+}
+
+// An exception that escapes an event handler (a refused mutation deep in
+// an agent's reaction) is traced at level 0 and the loop goes on.
+TEST_F(LoopTest, AnExceptionFromAHandlerIsTracedAndTheLoopGoesOn) {
+  TestSupport::TraceCapture tc("EventLoop/0");
+  TestTimer bad(j, "bad"), good(j, "good");
+  bad.then = [](TestTimer&) { throw std::logic_error("re-instantiation refused"); };
+  bad.arm(1);
+  good.arm(2);
+  EXPECT_NO_THROW(advance(3));
+  EXPECT_THAT(j.entries, ElementsAre("bad@1", "good@2"));
+  EXPECT_THAT(tc.sink.messages(),
+              ElementsAre("ADDR::dispatch: an event handler was cut short by an exception: "
+                          "re-instantiation refused"));
 }
 
 // A timer re-armed for now from its own callback queues behind what is

@@ -2,6 +2,8 @@
 // is refused with the file, the line and what is wrong.
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "host/appliance/Appliance.h"
 #include "tests/host/HostTestSupport.h"
@@ -128,6 +130,47 @@ TEST(ApplianceFile, MissingFileIsNamed) {
     EXPECT_EQ(std::string(e.what()),
               "/nonexistent/appliance.yaml: cannot open: No such file or directory");
   }
+}
+
+// Odd files are refused for what they are, without blocking and before
+// anything is parsed; an oversized value is quoted only in part.
+TEST(InputFiles, DirectoriesFifosHugeFilesAndHugeValuesAreRefusedBriefly) {
+  HostTest::TempDir dir;
+  auto message = [](auto load, std::string const& path) {
+    try {
+      load(path);
+    } catch (InputError const& e) {
+      return std::string(e.what());
+    }
+    return std::string("accepted");
+  };
+  auto appliance = [](std::string const& p) { Host::loadAppliance(p); };
+  // Scenarios are read through the same reader.
+  auto yaml = [](std::string const& p) { Host::loadYamlFile(p); };
+  for (auto load : {+appliance, +yaml}) {
+    EXPECT_EQ(message(load, dir.path()), dir.path() + ": is a directory; give a file");
+    auto fifo = dir.path() + "/fifo";
+    ::mkfifo(fifo.c_str(), 0600);  // nobody writes to it: reading must not wait
+    EXPECT_EQ(message(load, fifo),
+              fifo + ": is not a regular file (a FIFO, socket or device); give a file");
+    EXPECT_EQ(message(load, "/dev/zero"),
+              "/dev/zero: is not a regular file (a FIFO, socket or device); give a file");
+    ::unlink(fifo.c_str());
+  }
+  auto big = dir.file("big.yaml", "# " + std::string(1024 * 1024, 'x') + "\n");
+  EXPECT_EQ(message(appliance, big),
+            big + ": is 1048579 bytes long; an input file has at most 1048576 bytes (1 MiB)");
+
+  // A scalar of 1,000,000 characters: the message shows the start of it.
+  std::string const value(1000000, 'z');
+  auto msg = refusal(replaced(kGood, "bus: 2", "bus: " + value));
+  EXPECT_LT(msg.size(), 200u) << msg.substr(0, 300);
+  EXPECT_EQ(msg, ":3: switch.bus must be a number, not '" + std::string(72, 'z') +
+                     "... (1000000 characters)'");
+  msg = refusal(replaced(kGood, "cpuInterface: mgmt1", "cpuInterface: mgmt1" + value));
+  EXPECT_EQ(msg.substr(0, msg.find(';')), ":6: managementInterfaces[0].cpuInterface 'mgmt1" +
+                                              std::string(67, 'z') +
+                                              "... (1000005 characters)' is 1000005 bytes long");
 }
 
 }  // namespace
