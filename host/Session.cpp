@@ -4,6 +4,7 @@
 
 #include <stdexcept>
 
+#include "host/appliance/Reload.h"
 #include "platform/kiv/Clock.h"
 #include "platform/kiv/EventLoop.h"
 #include "platform/kiv/Generic.h"
@@ -109,6 +110,13 @@ void Session::afterHostChange() {
   }
   if (cpuMode_ == CpuMode::simulated)
     ensureSimulatedCpuIfMgr();
+}
+
+std::vector<std::string> Session::reload(ApplianceDesc next) {
+  auto lines = applyAppliance(*db_, appliance_, next);
+  appliance_ = std::move(next);
+  afterHostChange();
+  return lines;
 }
 
 void Session::ensureSimulatedCpuIfMgr() {

@@ -10,6 +10,11 @@ Seconds Clock::now() const {
   return EventLoop::instance().now();
 }
 
+void Clock::wakeupDelivered() const {
+  ++wakeups_;
+  lastWakeup_ = now();
+}
+
 TypeDesc const& Clock::typeDesc() {
   static TypeDesc const d = [] {
     TypeDesc t = entityType("Kiv::Clock");
@@ -19,6 +24,18 @@ TypeDesc const& Clock::typeDesc() {
     now.type = &TypeOf<double>::desc();
     now.get = [](Orba::Node const& n) { return Value::of(self<Clock>(n).now()); };
     t.attrs.push_back(now);
+    AttrDesc wakeups;
+    wakeups.id = 259;
+    wakeups.name = "wakeups";
+    wakeups.type = &TypeOf<std::uint64_t>::desc();
+    wakeups.get = [](Orba::Node const& n) { return Value::of(self<Clock>(n).wakeups()); };
+    t.attrs.push_back(wakeups);
+    AttrDesc lastWakeup;
+    lastWakeup.id = 260;
+    lastWakeup.name = "lastWakeup";
+    lastWakeup.type = &TypeOf<double>::desc();
+    lastWakeup.get = [](Orba::Node const& n) { return Value::of(self<Clock>(n).lastWakeup()); };
+    t.attrs.push_back(lastWakeup);
     return t;
   }();
   return d;
@@ -78,6 +95,7 @@ void Clock::NotifieeConst::WakeTimer::onTimer() {
   // Keep the notifiee alive while it handles its own wake-up.
   Orba::Ptr<NotifieeConst> hold(&owner);
   if (owner.registered_ && owner.clock_ && owner.notificationActive() && !owner.zombie()) {
+    owner.clock_->wakeupDelivered();
     owner.onAttribute(wakeupAttrId(), nullptr);
   }
 }
