@@ -50,7 +50,9 @@ Options:
                     (default: a private namespace when one can be made,
                     else the simulated manager; the host says which)
   --agent NAME      agent to load, from libNAME.so (default Bcm53134Agent)
-  --lib-dir DIR     look for the agent library in DIR first
+  --agent-dir DIR   load the agent library from DIR (default: beside the
+                    host, in ../lib of a build or the installed library
+                    directory; --lib-dir DIR is the same)
   --help            this text
 
 Exit status: 0 success (every expectation held); 1 a scenario expectation
@@ -120,7 +122,7 @@ Options parseOptions(std::vector<std::string> const& args) {
       sim = true;
     } else if (opt == "--agent") {
       o.session.agentName = value();
-    } else if (opt == "--lib-dir") {
+    } else if (opt == "--agent-dir" || opt == "--lib-dir") {
       o.session.libDir = value();
     } else if (a.size() > 1 && a[0] == '-') {
       throw std::invalid_argument("unknown option " + a);
