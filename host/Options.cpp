@@ -2,6 +2,10 @@
 
 #include <stdexcept>
 
+#include <CLI/CLI.hpp>
+
+#include "host/control/ctl/CliRefusal.h"
+
 namespace Host {
 
 std::string usage() {
@@ -63,75 +67,59 @@ failed; 2 bad command line or input file (the message names file and line);
 
 Options parseOptions(std::vector<std::string> const& args) {
   Options o;
-  auto needValue = [&](std::size_t& i, std::string const& opt) -> std::string {
-    if (i + 1 >= args.size())
-      throw std::invalid_argument(opt + " needs a value");
-    return args[++i];
-  };
-  std::vector<std::string> positional;
+  CLI::App app("agenthost");
+  // The help text is ours (usage()); options that CLI11 does not know are
+  // refused below with the host's own words, and what is left is positional.
+  app.set_help_flag();
+  app.allow_extras();
+  app.allow_windows_style_options(false);
   bool netns = false, sim = false;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    std::string const& a = args[i];
-    std::string opt = a, inlineValue;
-    bool hasInline = false;
-    if (a.rfind("--", 0) == 0) {
-      if (auto eq = a.find('='); eq != std::string::npos) {
-        opt = a.substr(0, eq);
-        inlineValue = a.substr(eq + 1);
-        hasInline = true;
-      }
-    }
-    auto value = [&]() { return hasInline ? inlineValue : needValue(i, opt); };
-    auto noValue = [&]() {
-      if (hasInline)
-        throw std::invalid_argument(opt + " takes no value");
-    };
-    if (opt == "--help" || opt == "-h") {
-      o.help = true;
-    } else if (opt == "--check") {
-      noValue();
-      o.check = true;
-    } else if (opt == "--scenario") {
-      o.scenario = value();
-    } else if (opt == "--real-time") {
-      noValue();
-      o.realTime = true;
-    } else if (opt == "--control") {
-      o.control = value();
-      if (o.control.empty())
-        throw std::invalid_argument("--control needs a path");
-    } else if (opt == "--no-control") {
-      noValue();
-      o.noControl = true;
-    } else if (opt == "--trace") {
-      o.trace = value();
-    } else if (opt == "--status") {
-      o.session.statusFile = value();
-    } else if (opt == "--netns") {
-      netns = true;
-      if (hasInline) {
-        if (inlineValue.empty())
-          throw std::invalid_argument("--netns= needs a name");
-        o.session.netnsName = inlineValue;
-      }
-    } else if (opt == "--keep-netns") {
-      noValue();
-      o.session.keepNetns = true;
-    } else if (opt == "--sim-cpu") {
-      noValue();
-      sim = true;
-    } else if (opt == "--agent") {
-      o.session.agentName = value();
-    } else if (opt == "--agent-dir" || opt == "--lib-dir") {
-      o.session.libDir = value();
-    } else if (a.size() > 1 && a[0] == '-') {
-      throw std::invalid_argument("unknown option " + a);
-    } else {
-      positional.push_back(a);
-    }
+  std::string netnsName;
+  app.add_flag("-h,--help", o.help);
+  app.add_flag("--check", o.check)->disable_flag_override();
+  app.add_option("--scenario", o.scenario);
+  app.add_flag("--real-time", o.realTime)->disable_flag_override();
+  app.add_option("--control", o.control);
+  app.add_flag("--no-control", o.noControl)->disable_flag_override();
+  std::string trace;
+  app.add_option("--trace", trace);
+  app.add_option("--status", o.session.statusFile);
+  // --netns alone or --netns=NAME; never a separate word, which would be
+  // the appliance file.
+  app.add_flag("--netns{}", netnsName);
+  app.add_flag("--keep-netns", o.session.keepNetns)->disable_flag_override();
+  app.add_flag("--sim-cpu", sim)->disable_flag_override();
+  app.add_option("--agent", o.session.agentName);
+  app.add_option("--agent-dir,--lib-dir", o.session.libDir);
+
+  for (auto const& a : args) {
+    if (a == "--netns=")
+      throw std::invalid_argument("--netns= needs a name");
+    if (a == "--control=")
+      throw std::invalid_argument("--control needs a path");
+  }
+  // CLI11 takes the words last first.
+  std::vector<std::string> reversed(args.rbegin(), args.rend());
+  try {
+    app.parse(reversed);
+  } catch (CLI::ParseError const& e) {
+    throw std::invalid_argument(Ctl::cliRefusal(e));
   }
   if (o.help)
     return o;
+  std::vector<std::string> positional;
+  for (auto const& a : app.remaining()) {
+    if (a.size() > 1 && a[0] == '-')
+      throw std::invalid_argument("unknown option " + a);
+    positional.push_back(a);
+  }
+  if (app.count("--trace"))
+    o.trace = trace;
+  netns = app.count("--netns") > 0;
+  if (netns)
+    o.session.netnsName = netnsName;
+  if (app.count("--control") && o.control.empty())
+    throw std::invalid_argument("--control needs a path");
   if (netns && sim)
     throw std::invalid_argument("--netns and --sim-cpu exclude each other");
   o.session.cpu = netns ? CpuRequest::netns : sim ? CpuRequest::simulated : CpuRequest::automatic;

@@ -2,8 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <sstream>
+
 #include "host/Options.h"
 #include "host/Session.h"
+#include "host/control/ctl/Client.h"
 #include "host/show/TraceOutput.h"
 #include "tests/host/HostTestSupport.h"
 #include "tests/support/Loop.h"
@@ -40,6 +43,8 @@ TEST(Options, RunAndScenarioModes) {
   EXPECT_EQ(o.session.agentName, "Other");
   EXPECT_EQ(o.session.libDir, "/x");
   EXPECT_FALSE(o.session.allowHostNetdevs);
+  EXPECT_EQ(parse({"--agent-dir", "/usr/lib/agenthost", "a.yaml"}).session.libDir,
+            "/usr/lib/agenthost");
 
   EXPECT_EQ(parse({"a.yaml"}).session.cpu, Host::CpuRequest::automatic);
   EXPECT_TRUE(parse({"--help"}).help);
@@ -66,6 +71,40 @@ TEST(Options, MistakesAreNamed) {
   auto o = parse({"--real-time", "--control=/tmp/c.sock", "--scenario", "s.yaml"});
   EXPECT_TRUE(o.realTime);
   EXPECT_EQ(o.control, "/tmp/c.sock");
+}
+
+}  // namespace
+
+namespace {
+
+struct CtlRun {
+  int status;
+  std::string out, err;
+};
+
+CtlRun ctl(std::vector<std::string> const& args) {
+  std::ostringstream out, err;
+  int status = Host::Ctl::run(args, out, err);
+  return {status, out.str(), err.str()};
+}
+
+// agentctl reads its own options up to the command; what follows is the
+// command's, even when it looks like an option (a negative value, "--").
+TEST(AgentctlOptions, OptionsEndAtTheCommand) {
+  EXPECT_EQ(ctl({"--frob", "get"}).err, "agentctl: unknown option --frob\nTry agentctl --help.\n");
+  EXPECT_EQ(ctl({"--socket"}).err, "agentctl: --socket needs a value\nTry agentctl --help.\n");
+  EXPECT_EQ(ctl({"--json=yes", "get"}).err,
+            "agentctl: --json takes no value\nTry agentctl --help.\n");
+  EXPECT_EQ(ctl({"--json"}).status, 2);
+  EXPECT_EQ(ctl({"-h"}).out.rfind("Usage: agentctl", 0), 0u);
+  // Past the options, the request is made: no host answers on this path.
+  for (auto const& args : std::vector<std::vector<std::string>>{
+           {"--socket=/nonexistent/c.sock", "set", "bcm53134Sm.pollPeriod", "-1"},
+           {"--socket", "/nonexistent/c.sock", "--", "get", "--json"}}) {
+    auto r = ctl(args);
+    EXPECT_EQ(r.status, 3) << r.err;
+    EXPECT_NE(r.err.find("no control socket at /nonexistent/c.sock"), std::string::npos) << r.err;
+  }
 }
 
 }  // namespace

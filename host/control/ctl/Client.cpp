@@ -10,6 +10,10 @@
 #include <cstring>
 #include <ostream>
 
+#include <CLI/CLI.hpp>
+
+#include "host/control/ctl/CliRefusal.h"
+
 #include "host/control/ControlProtocol.h"
 
 namespace Host::Ctl {
@@ -121,32 +125,34 @@ std::string usage() {
 
 int run(std::vector<std::string> const& args, std::ostream& out, std::ostream& err) {
   std::string socketPath;
-  bool json = false;
-  std::size_t i = 0;
-  for (; i < args.size(); ++i) {
-    auto const& a = args[i];
-    if (a == "--help" || a == "-h") {
-      out << usage();
-      return kExitOk;
-    } else if (a == "--json") {
-      json = true;
-    } else if (a == "--socket" || a.rfind("--socket=", 0) == 0) {
-      if (a == "--socket" && i + 1 >= args.size()) {
-        err << "agentctl: --socket needs a path\n";
-        return kExitUsage;
-      }
-      socketPath = a == "--socket" ? args[++i] : a.substr(9);
-    } else if (a == "--") {
-      ++i;
-      break;
-    } else if (a.size() > 1 && a[0] == '-' && a[1] == '-') {
-      err << "agentctl: unknown option " << a << "\nTry agentctl --help.\n";
-      return kExitUsage;
-    } else {
-      break;
-    }
+  bool json = false, help = false;
+  CLI::App app("agentctl");
+  // The help text is ours (usage()). Parsing stops at the command: its
+  // arguments are the host's to read, whatever they look like.
+  app.set_help_flag();
+  app.prefix_command();
+  app.allow_windows_style_options(false);
+  app.add_flag("-h,--help", help);
+  app.add_flag("--json", json)->disable_flag_override();
+  app.add_option("--socket", socketPath);
+  std::vector<std::string> reversed(args.rbegin(), args.rend());
+  try {
+    app.parse(reversed);
+  } catch (CLI::ParseError const& e) {
+    err << "agentctl: " << cliRefusal(e) << "\nTry agentctl --help.\n";
+    return kExitUsage;
   }
-  std::vector<std::string> command(args.begin() + static_cast<std::ptrdiff_t>(i), args.end());
+  if (help) {
+    out << usage();
+    return kExitOk;
+  }
+  std::vector<std::string> command = app.remaining();
+  if (!command.empty() && command.front() == "--") {
+    command.erase(command.begin());
+  } else if (!command.empty() && command.front().rfind("--", 0) == 0) {
+    err << "agentctl: unknown option " << command.front() << "\nTry agentctl --help.\n";
+    return kExitUsage;
+  }
   if (command.empty()) {
     err << "agentctl: no command\n" << usage();
     return kExitUsage;
