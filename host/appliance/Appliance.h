@@ -17,6 +17,7 @@ struct MgmtIntfDesc {
   std::string cpuInterface;
   unsigned externalPort = 0;
   unsigned internalPort = 0;
+  bool operator==(MgmtIntfDesc const&) const = default;
 };
 
 struct IntfConfigDesc {

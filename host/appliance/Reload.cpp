@@ -17,11 +17,6 @@ std::string describe(MgmtIntfDesc const& m) {
          (m.cpuInterface.empty() ? "no CPU netdevice" : "CPU netdevice " + m.cpuInterface);
 }
 
-bool sameMgmt(MgmtIntfDesc const& a, MgmtIntfDesc const& b) {
-  return a.intfId == b.intfId && a.cpuInterface == b.cpuInterface &&
-         a.externalPort == b.externalPort && a.internalPort == b.internalPort;
-}
-
 template <class T>
 T const* findBy(std::vector<T> const& v, auto T::*field, std::string const& value) {
   auto it = std::find_if(v.begin(), v.end(), [&](T const& x) { return x.*field == value; });
@@ -37,14 +32,14 @@ void applyMgmtInterfaces(StateDb& db, std::vector<MgmtIntfDesc> const& want,
   auto have = db.mgmtInterfaces();
   for (auto const& h : have) {
     auto const* w = findBy(want, &MgmtIntfDesc::intfId, h.intfId);
-    if (w && sameMgmt(*w, h))
+    if (w && *w == h)
       continue;
     db.mgmtInterfaceDel(h.intfId);
     lines.push_back("management interface " + h.intfId + " removed");
   }
   for (auto const& w : want) {
     auto const* h = findBy(have, &MgmtIntfDesc::intfId, w.intfId);
-    if (h && sameMgmt(*h, w))
+    if (h && *h == w)
       continue;
     db.mgmtInterfaceAdd(w);
     lines.push_back("management interface " + w.intfId + " added: " + describe(w));
