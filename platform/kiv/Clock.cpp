@@ -15,27 +15,24 @@ void Clock::wakeupDelivered() const {
   lastWakeup_ = now();
 }
 
+namespace {
+
+// A read-only attribute of the clock, read through one of its accessors.
+template <class T, T (Clock::*get)() const>
+AttrDesc reading(AttributeId id, char const* name) {
+  return {.id = id, .name = name, .type = &TypeOf<T>::desc(), .get = [](Orba::Node const& n) {
+            return Value::of((self<Clock>(n).*get)());
+          }};
+}
+
+}  // namespace
+
 TypeDesc const& Clock::typeDesc() {
   static TypeDesc const d = [] {
     TypeDesc t = entityType("Kiv::Clock");
-    AttrDesc now;
-    now.id = 257;
-    now.name = "now";
-    now.type = &TypeOf<double>::desc();
-    now.get = [](Orba::Node const& n) { return Value::of(self<Clock>(n).now()); };
-    t.attrs.push_back(now);
-    AttrDesc wakeups;
-    wakeups.id = 259;
-    wakeups.name = "wakeups";
-    wakeups.type = &TypeOf<std::uint64_t>::desc();
-    wakeups.get = [](Orba::Node const& n) { return Value::of(self<Clock>(n).wakeups()); };
-    t.attrs.push_back(wakeups);
-    AttrDesc lastWakeup;
-    lastWakeup.id = 260;
-    lastWakeup.name = "lastWakeup";
-    lastWakeup.type = &TypeOf<double>::desc();
-    lastWakeup.get = [](Orba::Node const& n) { return Value::of(self<Clock>(n).lastWakeup()); };
-    t.attrs.push_back(lastWakeup);
+    t.attrs.push_back(reading<double, &Clock::now>(257, "now"));
+    t.attrs.push_back(reading<std::uint64_t, &Clock::wakeups>(259, "wakeups"));
+    t.attrs.push_back(reading<double, &Clock::lastWakeup>(260, "lastWakeup"));
     return t;
   }();
   return d;
