@@ -1,3 +1,4 @@
+// The appliance: its description read from YAML, the state database built from it, reloads
 #pragma once
 
 #include <cstdint>

@@ -1,3 +1,4 @@
+// Attribute paths: the agent read, written and called through the generic attribute interface
 #pragma once
 
 #include <optional>

@@ -1,3 +1,4 @@
+// Live control: the control socket's server, protocol and command families; ctl/ is agentctl
 #pragma once
 
 #include <sys/types.h>

@@ -1,3 +1,4 @@
+// The operating system: the agent library, the private namespace, programs, the service manager
 #pragma once
 
 #include <string>

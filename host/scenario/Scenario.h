@@ -1,59 +1,14 @@
+// Scenarios: timed steps (events, expectations, notes) run against the agent on an appliance
 #pragma once
 
-#include <functional>
-#include <optional>
 #include <string>
 #include <vector>
 
 #include "host/appliance/Appliance.h"
 #include "host/appliance/Yaml.h"
-#include "host/show/TraceOutput.h"
+#include "host/scenario/Step.h"
 
 namespace Host {
-
-class Session;
-
-// What events and expectations act on.
-struct World {
-  Session& session;
-  TraceLog const* traces = nullptr;  // null outside scenarios
-};
-
-// The outcome of an expectation: whether it held, and what was found
-// instead (or, when it held, a remark on how it was checked).
-struct Verdict {
-  bool ok = true;
-  std::string detail;
-  Verdict(std::nullopt_t) {}
-  Verdict(std::optional<std::string> failure) : ok(!failure), detail(failure.value_or("")) {}
-  static Verdict holds(std::string remark) {
-    Verdict v(std::nullopt);
-    v.detail = std::move(remark);
-    return v;
-  }
-};
-
-// One timed step of a scenario (or one command typed to a running host):
-// an event that changes the appliance or the agent, an expectation that
-// checks what the agent did, or a note for the reader.
-struct Step {
-  enum class Kind { event, expect, note };
-  Kind kind = Kind::note;
-  double at = 0;
-  Where where;
-  std::string text;  // as the timeline shows it
-  // Events: carry it out; throws std::exception when it cannot be done.
-  std::function<void(World&)> apply;
-  // Expectations.
-  std::function<Verdict(World&)> check;
-  // The text a trace expectation looks for in trace lines.
-  std::optional<std::string> traceText;
-};
-
-// Reads one step from a mapping: `at` (when withTime) and one event, or
-// `expect`, or `note`. Refuses with InputError.
-Step parseStep(YAML::Node const& node, std::string const& file, std::string const& what,
-               bool withTime);
 
 struct Scenario {
   std::string file;
@@ -67,13 +22,5 @@ struct Scenario {
 
 Scenario loadScenario(std::string const& path);
 Scenario parseScenario(YAML::Node const& doc, std::string const& file);
-
-// Outcome of running a step: applied or held (ok), or the reason not.
-struct StepOutcome {
-  bool ok = true;
-  std::string detail;
-};
-// Carries out one step and prints it on the session's timeline.
-StepOutcome runStep(Step const& step, World& world);
 
 }  // namespace Host

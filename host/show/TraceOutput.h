@@ -1,3 +1,4 @@
+// What the host shows: the timeline on stdout, trace output, the status file and status line
 #pragma once
 
 #include <cstdint>

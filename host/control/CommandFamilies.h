@@ -1,0 +1,29 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "host/control/CommandSupport.h"
+#include "host/control/ControlCommands.h"
+
+// The control command families, one file each; ControlCommands.cpp hands
+// each its command's words (argv[0] is the command itself). Each returns
+// its answer (done()) or throws CommandError.
+namespace Host::Commands {
+
+// ShowCommands.cpp: show status | show agent.
+Json showCommand(ControlContext& c, std::vector<std::string> const& argv);
+
+// AttrCommands.cpp: the agent through attribute paths.
+Json getCommand(ControlContext& c, std::vector<std::string> const& argv);
+Json setCommand(ControlContext& c, std::vector<std::string> const& argv);
+Json callCommand(ControlContext& c, std::vector<std::string> const& argv);
+Json listCommand(ControlContext& c, std::vector<std::string> const& argv);
+
+// TraceCommand.cpp: trace [FACILITY LEVELS].
+Json traceCommand(ControlContext& c, std::vector<std::string> const& argv);
+
+// SimCommands.cpp: sim link | sim reg | sim fail.
+Json simCommand(ControlContext& c, std::vector<std::string> const& argv);
+
+}  // namespace Host::Commands

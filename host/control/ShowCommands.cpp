@@ -1,0 +1,177 @@
+#include "host/control/CommandFamilies.h"
+
+#include <map>
+#include <sstream>
+
+#include "host/Session.h"
+#include "host/attr/AttrPath.h"
+#include "host/control/CommandSupport.h"
+#include "host/show/StatusExport.h"
+#include "platform/kiv/Clock.h"
+
+// show status | show agent: what the agent publishes, and the agent's state
+// machine at a glance.
+namespace Host::Commands {
+
+namespace {
+
+// Register contents read better in hexadecimal.
+std::string hexText(Kiv::Value const& v) {
+  auto const* t = v.type();
+  if (t == &Kiv::TypeOf<std::uint32_t>::desc()) {
+    std::ostringstream os;
+    os << "0x" << std::hex << v.as<std::uint32_t>();
+    return os.str();
+  }
+  return valueText(v);
+}
+
+// Reads an attribute that the agent may or may not have.
+Kiv::Value attrOr(Orba::Node const& n, std::string const& name) {
+  auto const* t = n.typeData();
+  auto const* a = t ? t->attr(name) : nullptr;
+  if (!a || !a->readable())
+    return {};
+  return Kiv::Generic::get(n, name);
+}
+
+Orba::Ptr<Orba::Node> objectIn(Kiv::Value const& v) {
+  auto const* h = handleIn(v);
+  return h ? *h : Orba::Ptr<Orba::Node>();
+}
+
+Json showStatus(Session& s) {
+  auto snap = snapshotOf(s.db().status());
+  Json result = Json::parse(statusJson(snap, Kiv::System::currentTime()));
+  std::map<unsigned, std::string> intfOf;
+  for (auto const& m : s.db().mgmtInterfaces())
+    intfOf[m.externalPort] = m.intfId;
+  Table t({"port", "interface", "linkStatus", "link"});
+  for (auto const& [port, entry] : result["ports"].items()) {
+    auto it = intfOf.find(static_cast<unsigned>(std::stoul(port)));
+    t.row({port, it == intfOf.end() ? "-" : it->second,
+           std::to_string(entry["linkStatus"].get<unsigned>()), entry["link"].get<std::string>()});
+  }
+  std::string text = "error: " + (snap.error.empty() ? std::string("none") : snap.error) + "\n";
+  text += snap.linkStatus.empty() ? "no port status published yet\n" : t.text("");
+  return done(text, result);
+}
+
+// One part of "show agent": its text and its JSON.
+struct Part {
+  std::string text;
+  Json json;
+};
+
+Part registerRecords(Orba::Node const& sm) {
+  Table t({"id", "size", "val", "valid", "configVal", "configValid"});
+  Part p{"", Json::array()};
+  for (auto const& [key, value] : sortedMembers(sm, "registerVal")) {
+    auto rec = objectIn(value);
+    if (!rec)
+      continue;
+    std::vector<std::string> row{key.text()};
+    Json jr{{"id", key.text()}};
+    for (std::string name : {"dataSize", "val", "valid", "configVal", "configValid"}) {
+      auto v = attrOr(*rec, name);
+      row.push_back(name == "dataSize" ? valueText(v) : hexText(v));
+      jr[name] = valueJson(v);
+    }
+    t.row(row);
+    p.json.push_back(jr);
+  }
+  p.text = "register records: " + std::to_string(p.json.size()) + "\n" +
+           (p.json.empty() ? "" : t.text());
+  return p;
+}
+
+Part interfaceStates(Orba::Node const& sm) {
+  Table t({"interface", "enabled state"});
+  Part p{"", Json::object()};
+  for (auto const& [key, value] : sortedMembers(sm, "intfState")) {
+    t.row({key.text(), value.text()});
+    p.json[key.text()] = value.text();
+  }
+  p.text = "intfState: " + std::to_string(p.json.size()) + " interfaces\n" +
+           (p.json.empty() ? "" : t.text());
+  return p;
+}
+
+Part cpuInterfaces(Orba::Node const& sm) {
+  auto mgr = objectIn(attrOr(sm, "cpuIfMgr"));
+  if (!mgr)
+    return {"CPU interface manager: none yet\n", nullptr};
+  Json ifs = Json::array();
+  bool simFail = false;  // the simulated manager's interfaces have it
+  for (auto const& [key, value] : sortedMembers(*mgr, "cpuInterface")) {
+    auto cif = objectIn(value);
+    if (!cif)
+      continue;
+    Json ji{{"name", key.text()}, {"state", valueText(attrOr(*cif, "state"))}};
+    ji["type"] = typeName(*cif);
+    if (auto fail = attrOr(*cif, "simFail"); !fail.empty()) {
+      ji["simFail"] = valueJson(fail);
+      simFail = true;
+    }
+    ifs.push_back(ji);
+  }
+  std::vector<std::string> header{"interface", "state", "type"};
+  if (simFail)
+    header.push_back("simFail");
+  Table t(header);
+  for (auto const& ji : ifs) {
+    std::vector<std::string> row{ji["name"], ji["state"], ji["type"]};
+    if (simFail)
+      row.push_back(ji.contains("simFail") ? ji["simFail"].dump() : "-");
+    t.row(row);
+  }
+  return {"CPU interface manager: " + typeName(*mgr) + ", " + std::to_string(ifs.size()) +
+              " interface" + (ifs.size() == 1 ? "" : "s") + "\n" + (ifs.empty() ? "" : t.text()),
+          Json{{"type", typeName(*mgr)}, {"cpuInterface", ifs}}};
+}
+
+Json showAgent(Session& s) {
+  auto& root = rootOf(s);
+  std::ostringstream rootText;
+  rootText << root;
+  Json result;
+  result["root"] = {{"type", typeName(root)}, {"text", rootText.str()}};
+  Table head({"root", rootText.str()});
+  head.row({"agent", s.library().name + " (" + s.library().path + ")"});
+  auto sm = objectIn(attrOr(root, "bcm53134Sm"));
+  if (!sm) {
+    result["stateMachine"] = nullptr;
+    return done(head.text("") + "state machine: none yet (the agent's mounts have not completed)\n",
+                result);
+  }
+  Json jsm{{"type", typeName(*sm)}};
+  head.row({"state machine", "bcm53134Sm (" + typeName(*sm) + ")"});
+  for (char const* name : {"state", "xid", "repollingNeeded", "pollPeriod"}) {
+    auto v = attrOr(*sm, name);
+    head.row({std::string("  ") + name, valueText(v)});
+    jsm[name] = valueJson(v);
+  }
+  std::string text = head.text("");
+  for (auto [name, part] :
+       {std::pair{"registerVal", registerRecords(*sm)},
+        std::pair{"intfState", interfaceStates(*sm)}, std::pair{"cpuIfMgr", cpuInterfaces(*sm)}}) {
+    text += "\n" + part.text;
+    jsm[name] = part.json;
+  }
+  result["stateMachine"] = jsm;
+  return done(text, result);
+}
+
+}  // namespace
+
+Json showCommand(ControlContext& c, std::vector<std::string> const& argv) {
+  auto& s = c.session;
+  needArgs(argv, 2, 2, "show status | show agent");
+  if (argv[1] == "status")
+    return showStatus(s);
+  if (argv[1] == "agent")
+    return showAgent(s);
+  throw CommandError("usage: show status | show agent");
+}
+
+}  // namespace Host::Commands

@@ -1,0 +1,333 @@
+#include "host/scenario/Events.h"
+
+#include <stdexcept>
+#include <vector>
+
+#include "host/Session.h"
+#include "host/attr/AttrPath.h"
+#include "host/scenario/StepArgs.h"
+
+namespace Host {
+
+namespace {
+
+// What an event is read from: its value in the step, and the name of that
+// value in messages ("steps[3].link").
+struct EventInput {
+  std::string const& file;
+  YAML::Node const& value;
+  std::string const& what;
+
+  // The value as a mapping with these keys.
+  MapReader args(std::initializer_list<char const*> allowed) const {
+    return MapReader(file, value, what, allowed);
+  }
+  // The value as one word.
+  std::string scalar() const { return scalarText(file, value, what); }
+};
+
+std::vector<std::string> textList(MapReader const& m, char const* key) {
+  std::vector<std::string> r;
+  auto n = m.optional(key);
+  if (!n)
+    return r;
+  if (n.IsScalar()) {
+    r.push_back(n.Scalar());
+    return r;
+  }
+  if (!n.IsSequence())
+    refuse(where(m.file(), n), m.what() + "." + key + " must be a list of values");
+  for (auto const& e : n)
+    r.push_back(scalarText(m.file(), e, m.what() + "." + key));
+  return r;
+}
+
+// The simulated chip.
+
+void linkEvent(Step& s, EventInput const& in) {
+  auto m = in.args({"port", "state"});
+  unsigned p = port(m);
+  std::string state = m.text("state");
+  if (state != "up" && state != "down" && state != "flap")
+    refuse(m.at("state"), m.what() + ".state must be up, down or flap, not '" + state + "'");
+  s.text = "link " + std::to_string(p) + " " + state +
+           (state == "flap" ? " (down and up between two reads: only the latch sees it)" : "");
+  s.apply = [p, state](World& w) {
+    auto& chip = w.session.db().chip();
+    auto a = static_cast<Hardware::Mdio::PortAddr>(p);
+    if (state == "flap")
+      chip.linkFlap(a);
+    else
+      chip.linkIs(a, state == "up");
+  };
+}
+
+void registerEvent(Step& s, EventInput const& in) {
+  auto m = in.args({"port", "reg", "value"});
+  unsigned p = port(m);
+  auto r = chipReg(m, "reg");
+  auto v = m.number("value", 0, 0xffff);
+  s.text = "chip " + portText(p) + " " + r.name + " set to " + hex(v) + " behind the agent's back";
+  s.apply = [p, r, v](World& w) {
+    w.session.db().chip().regIs(static_cast<Hardware::Mdio::PortAddr>(p), r.reg,
+                                static_cast<std::uint16_t>(v));
+  };
+}
+
+void readValueEvent(Step& s, EventInput const& in) {
+  auto m = in.args({"port", "reg", "value"});
+  unsigned p = port(m);
+  auto r = chipReg(m, "reg");
+  auto v = m.number("value", 0, 0xffff);
+  s.text = "the next read of chip " + portText(p) + " " + r.name + " returns " + hex(v);
+  s.apply = [p, r, v](World& w) {
+    w.session.db().chip().readValueIs(static_cast<Hardware::Mdio::PortAddr>(p), r.reg,
+                                      static_cast<std::uint16_t>(v));
+  };
+}
+
+void failAccessesEvent(Step& s, EventInput const& in) {
+  auto m = in.args({"count", "error"});
+  auto count = static_cast<unsigned>(m.number("count", 0, 1000000));
+  std::string error = m.text("error", "MDIO access failed");
+  if (error.empty())
+    refuse(m.at("error"), m.what() + ".error must not be empty");
+  s.text = "the next " + std::to_string(count) + " register accesses fail: " + error;
+  s.apply = [count, error](World& w) { w.session.db().chip().failNextAccesses(count, error); };
+}
+
+void miiReadFailEvent(Step& s, EventInput const& in) {
+  auto m = in.args({"port", "fail"});
+  unsigned p = port(m);
+  bool fail = m.flag("fail", true);
+  s.text = "MII status reads of " + portText(p) + (fail ? " fail" : " work again");
+  s.apply = [p, fail](World& w) {
+    w.session.db().chip().miiReadFailIs(static_cast<Hardware::Mdio::PortAddr>(p), fail);
+  };
+}
+
+void clearCountersEvent(Step& s, EventInput const&) {
+  s.text = "chip counters cleared";
+  s.apply = [](World& w) { w.session.db().chip().countersClear(); };
+}
+
+// The state database: configuration, slices, the ham, management
+// interfaces.
+
+void enabledStateEvent(Step& s, EventInput const& in) {
+  auto m = in.args({"intf", "state"});
+  std::string intf = m.text("intf");
+  auto state = parseEnabledState(m.file(), m.required("state"), m.what() + ".state");
+  s.text = "interface " + intf + " enabled state " + Interface::stringValue(state);
+  s.apply = [intf, state](World& w) {
+    if (!w.session.db().enabledStateIs(intf, state))
+      throw std::runtime_error("no interface configuration " + intf + " in any slice");
+  };
+}
+
+void intfConfigAddEvent(Step& s, EventInput const& in) {
+  auto m = in.args({"slice", "intf", "state"});
+  std::string slice = m.text("slice");
+  IntfConfigDesc d;
+  d.intfId = m.text("intf");
+  d.state = m.has("state") ? parseEnabledState(m.file(), m.required("state"), m.what() + ".state")
+                           : Interface::IntfEnabledState::enabled;
+  s.text = "interface configuration " + d.intfId + " (" + Interface::stringValue(d.state) +
+           ") added to slice " + slice;
+  s.apply = [slice, d](World& w) {
+    if (w.session.db().enabledState(d.intfId))
+      throw std::runtime_error("interface " + d.intfId + " is configured already");
+    if (!w.session.db().intfConfigAdd(slice, d))
+      throw std::runtime_error("no slice " + slice);
+  };
+}
+
+void intfConfigDelEvent(Step& s, EventInput const& in) {
+  auto m = in.args({"slice", "intf"});
+  std::string slice = m.text("slice");
+  std::string intf = m.text("intf");
+  s.text = "interface configuration " + intf + " removed from slice " + slice;
+  s.apply = [slice, intf](World& w) {
+    if (!w.session.db().intfConfigDel(slice, intf))
+      throw std::runtime_error("no interface configuration " + intf + " in slice " + slice);
+  };
+}
+
+void sliceAddEvent(Step& s, EventInput const& in) {
+  auto m = in.args({"name", "interfaces"});
+  SliceDesc d;
+  d.name = m.text("name");
+  if (auto intfs = m.optional("interfaces")) {
+    if (!intfs.IsMap())
+      refuse(where(m.file(), intfs), m.what() + ".interfaces must map interface ids to states");
+    for (auto const& kv : intfs) {
+      IntfConfigDesc i;
+      i.intfId = scalarText(m.file(), kv.first, "an interface id");
+      i.state = parseEnabledState(m.file(), kv.second, m.what() + ".interfaces." + i.intfId);
+      d.interfaces.push_back(i);
+    }
+  }
+  std::vector<std::string> names;
+  for (auto const& i : d.interfaces)
+    names.push_back(i.intfId + " " + Interface::stringValue(i.state));
+  s.text = "slice " + d.name + " added" + (names.empty() ? "" : " with " + joined(names));
+  s.apply = [d](World& w) {
+    for (auto const& i : d.interfaces) {
+      if (w.session.db().enabledState(i.intfId))
+        throw std::runtime_error("interface " + i.intfId + " is configured already");
+    }
+    if (!w.session.db().sliceAdd(d))
+      throw std::runtime_error("slice " + d.name + " exists already");
+  };
+}
+
+void sliceDelEvent(Step& s, EventInput const& in) {
+  std::string name = in.scalar();
+  s.text = "slice " + name + " removed";
+  s.apply = [name](World& w) {
+    if (!w.session.db().sliceDel(name))
+      throw std::runtime_error("no slice " + name);
+  };
+}
+
+void hamEvent(Step& s, EventInput const& in) {
+  std::string v = in.scalar();
+  if (v == "replaced") {
+    s.text = "hardware access handle (ham) replaced by a new one over the same bus";
+    s.apply = [](World& w) { w.session.db().hamReplace(); };
+    return;
+  }
+  bool present;
+  if (v == "present" || v == "true") {
+    present = true;
+  } else if (v == "absent" || v == "false") {
+    present = false;
+  } else {
+    refuse(where(in.file, in.value),
+           in.what + " must be present, absent or replaced, not '" + v + "'");
+  }
+  s.text = present ? "hardware access handle (ham) appears" : "hardware access handle (ham) goes";
+  s.apply = [present](World& w) { w.session.db().hamPresentIs(present); };
+}
+
+void mgmtAddEvent(Step& s, EventInput const& in) {
+  auto m = in.args({"intfId", "cpuInterface", "externalPort", "internalPort"});
+  auto d = parseMgmtInterface(m);
+  s.text = "management interface " + d.intfId + " added (ports " + std::to_string(d.externalPort) +
+           "/" + std::to_string(d.internalPort) +
+           (d.cpuInterface.empty() ? ", no CPU netdevice" : ", CPU netdevice " + d.cpuInterface) +
+           ")";
+  auto at = m.at();
+  s.apply = [d, at](World& w) {
+    checkMgmtInterfaces(w.session.db().mgmtInterfaces(), d, at);
+    if (auto* ns = w.session.netns(); ns && !d.cpuInterface.empty())
+      ns->netdevAdd(d.cpuInterface);
+    w.session.db().mgmtInterfaceAdd(d);
+  };
+}
+
+void mgmtDelEvent(Step& s, EventInput const& in) {
+  std::string intf = in.scalar();
+  s.text = "management interface " + intf + " removed";
+  s.apply = [intf](World& w) {
+    if (!w.session.db().mgmtInterfaceDel(intf))
+      throw std::runtime_error("no management interface " + intf);
+  };
+}
+
+// The agent, through attribute paths.
+
+void setEvent(Step& s, EventInput const& in) {
+  auto m = in.args({"attr", "value", "new"});
+  std::string path = m.text("attr");
+  if (m.has("new") == m.has("value"))
+    refuse(m.at(), m.what() + " needs either value or new (a type to construct)");
+  if (m.has("new")) {
+    std::string type = m.text("new");
+    s.text = "set " + path + " to a new " + type;
+    s.apply = [path, type](World& w) {
+      auto t = resolvePath(rootOf(w), path);
+      writeAttr(t, Kiv::Generic::construct(type, {}));
+    };
+  } else {
+    std::string value = m.text("value");
+    s.text = "set " + path + " = " + value;
+    s.apply = [path, value](World& w) { writeAttr(resolvePath(rootOf(w), path), value); };
+  }
+}
+
+void callOrInsert(Step& s, EventInput const& in, bool instantiate) {
+  auto m = in.args({"attr", "args"});
+  std::string path = m.text("attr");
+  auto args = textList(m, "args");
+  s.text = std::string(instantiate ? "insert into " : "call ") + path + "(" + joined(args) + ")";
+  s.apply = [path, args, instantiate](World& w) {
+    auto t = resolvePath(rootOf(w), path);
+    if (instantiate)
+      insertAttr(t, args);
+    else
+      callAttr(t, args);
+  };
+}
+
+void callEvent(Step& s, EventInput const& in) {
+  callOrInsert(s, in, false);
+}
+
+void insertEvent(Step& s, EventInput const& in) {
+  callOrInsert(s, in, true);
+}
+
+void deleteEvent(Step& s, EventInput const& in) {
+  std::string path = in.scalar();
+  s.text = "delete " + path;
+  s.apply = [path](World& w) { deleteAttr(resolvePath(rootOf(w), path)); };
+}
+
+// Every event by its key, in the order messages list them.
+struct EventKind {
+  char const* key;
+  void (*parse)(Step&, EventInput const&);
+};
+constexpr EventKind kEvents[] = {
+    {"link", linkEvent},
+    {"register", registerEvent},
+    {"readValue", readValueEvent},
+    {"failAccesses", failAccessesEvent},
+    {"miiReadFail", miiReadFailEvent},
+    {"clearCounters", clearCountersEvent},
+    {"enabledState", enabledStateEvent},
+    {"intfConfigAdd", intfConfigAddEvent},
+    {"intfConfigDel", intfConfigDelEvent},
+    {"sliceAdd", sliceAddEvent},
+    {"sliceDel", sliceDelEvent},
+    {"ham", hamEvent},
+    {"mgmtAdd", mgmtAddEvent},
+    {"mgmtDel", mgmtDelEvent},
+    {"set", setEvent},
+    {"call", callEvent},
+    {"insert", insertEvent},
+    {"delete", deleteEvent},
+};
+
+}  // namespace
+
+bool parseEvent(Step& s, std::string const& key, std::string const& file, YAML::Node const& value,
+                std::string const& what) {
+  for (auto const& e : kEvents) {
+    if (key == e.key) {
+      e.parse(s, EventInput{file, value, what});
+      return true;
+    }
+  }
+  return false;
+}
+
+std::string eventNames() {
+  std::string all;
+  for (auto const& e : kEvents)
+    all += std::string(all.empty() ? "" : ", ") + e.key;
+  return all;
+}
+
+}  // namespace Host

@@ -1,0 +1,69 @@
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "host/appliance/Yaml.h"
+#include "host/show/TraceOutput.h"
+
+namespace Host {
+
+class Session;
+
+// What events and expectations act on.
+struct World {
+  Session& session;
+  TraceLog const* traces = nullptr;  // null outside scenarios
+};
+
+// The outcome of an expectation: whether it held, and what was found
+// instead (or, when it held, a remark on how it was checked).
+struct Verdict {
+  bool ok = true;
+  std::string detail;
+  Verdict(std::nullopt_t) {}
+  Verdict(std::optional<std::string> failure) : ok(!failure), detail(failure.value_or("")) {}
+  static Verdict holds(std::string remark) {
+    Verdict v(std::nullopt);
+    v.detail = std::move(remark);
+    return v;
+  }
+};
+
+// One timed step of a scenario (or one command typed to a running host):
+// an event that changes the appliance or the agent (host/scenario/Events),
+// an expectation that checks what the agent did
+// (host/scenario/Expectations), or a note for the reader.
+struct Step {
+  enum class Kind { event, expect, note };
+  Kind kind = Kind::note;
+  double at = 0;
+  Where where;
+  std::string text;  // as the timeline shows it
+  // Events: carry it out; throws std::exception when it cannot be done.
+  std::function<void(World&)> apply;
+  // Expectations.
+  std::function<Verdict(World&)> check;
+  // The text a trace expectation looks for in trace lines.
+  std::optional<std::string> traceText;
+};
+
+// Virtual time a scenario may cover: a typo of a few digits must not keep
+// the agent polling for years.
+constexpr double kLongestScenario = 30 * 24 * 3600.0;
+
+// Reads one step from a mapping: `at` (when withTime) and one event, or
+// `expect`, or `note`. Refuses with InputError.
+Step parseStep(YAML::Node const& node, std::string const& file, std::string const& what,
+               bool withTime);
+
+// Outcome of running a step: applied or held (ok), or the reason not.
+struct StepOutcome {
+  bool ok = true;
+  std::string detail;
+};
+// Carries out one step and prints it on the session's timeline.
+StepOutcome runStep(Step const& step, World& world);
+
+}  // namespace Host

@@ -1,0 +1,60 @@
+#include "host/scenario/StepArgs.h"
+
+#include <cstdio>
+#include <stdexcept>
+
+#include "host/Session.h"
+#include "host/scenario/Step.h"
+
+namespace Host {
+
+namespace {
+using Chip = Hardware::Mdio::Sim::Bcm53134Chip;
+}
+
+std::string hex(std::uint64_t v) {
+  char buf[24];
+  std::snprintf(buf, sizeof buf, "0x%llx", static_cast<unsigned long long>(v));
+  return buf;
+}
+
+std::string portText(unsigned p) {
+  return "port " + std::to_string(p);
+}
+
+std::string joined(std::vector<std::string> const& v) {
+  std::string r;
+  for (auto const& s : v)
+    r += (r.empty() ? "" : ", ") + s;
+  return r;
+}
+
+ChipReg chipReg(MapReader const& m, char const* key) {
+  auto n = m.required(key);
+  std::string s = scalarText(m.file(), n, m.what() + "." + key);
+  if (s == "extendedControl")
+    return {Chip::kExtCtrl, s};
+  if (s == "auxControl")
+    return {Chip::kAuxCtrl, s};
+  if (s == "miiStatus")
+    return {Chip::kMiiStatus, s};
+  auto v = scalarNumber(m.file(), n,
+                        m.what() + "." + key +
+                            " (extendedControl, auxControl, "
+                            "miiStatus or an MII register number)",
+                        0, 31);
+  return {static_cast<std::uint8_t>(v), "MII register " + std::to_string(v)};
+}
+
+unsigned port(MapReader const& m, char const* key) {
+  return static_cast<unsigned>(m.number(key, 0, kMaxPort));
+}
+
+Orba::Node& rootOf(World& w) {
+  auto const& root = w.session.root();
+  if (!root)
+    throw std::runtime_error("the agent is not running");
+  return *root;
+}
+
+}  // namespace Host
