@@ -19,7 +19,9 @@ std::string usage() {
           link: {port: 1, state: down}
           expect: {port: 1, linkStatus: 0}
       While it runs, agentctl reads and changes the agent through the
-      control socket (see --control).
+      control socket (see --control), and SIGHUP re-reads the file and
+      applies what changed. Started by a service manager (NOTIFY_SOCKET),
+      it reports readiness, status and watchdog keep-alives to it.
   agenthost [OPTIONS] --scenario SCENARIO.yaml
       Runs a scenario in virtual time and prints its timeline; exits 0 when
       every expectation held, 1 otherwise. With --real-time the steps run at
