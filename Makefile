@@ -30,7 +30,8 @@ FUZZERS := registerid appliance scenario
 # need clang with its libFuzzer runtime, installed by `make fuzz` only.
 PACKAGES := cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev \
             libnl-3-dev libnl-route-3-dev libyaml-cpp-dev nlohmann-json3-dev libcli11-dev iproute2 \
-            clang-format libsystemd-dev systemd dpkg-dev file lintian
+            clang-format prometheus-cpp-dev python3-prometheus-client curl libsystemd-dev \
+            systemd dpkg-dev file lintian
 FUZZ_PACKAGES := clang libclang-rt-14-dev
 
 .PHONY: all deps fuzz-deps build test sanitize bench soak fuzz format format-check run clean \

@@ -10,7 +10,13 @@ Kiv::EventLoop& loop() {
 }
 }  // namespace
 
-Appliance::Appliance(unsigned interfaces) {
+Appliance::Appliance(unsigned interfaces, Transport transport) {
+  if (transport == Transport::miiIoctl) {
+    ioctl_ = std::make_unique<TestSupport::ChipIoctl>("eth1", *chip);
+    ioctl_->record = false;
+    ham = Fru::Ham::HamIs(Hardware::Mdio::Linux::MiiIoctlBus::MiiIoctlBusIs("eth1", *ioctl_));
+    config->hamIs(ham);
+  }
   for (unsigned k = 0; k < interfaces; ++k) {
     std::string const intf = "Management" + std::to_string(k + 1);
     std::string const cpu = k % 2 == 0 ? "mgmt" + std::to_string(k + 1) : "";

@@ -2,8 +2,10 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 
 #include "tests/agent/SimAppliance.h"
+#include "tests/support/ChipIoctl.h"
 
 namespace Bench {
 
@@ -15,11 +17,18 @@ namespace Bench {
 // when k is odd: n = 2 is the shipped example appliance (1/5 with mgmt1, 2/6
 // without). With eight interfaces every port is the external port of one
 // interface and the internal port of another, as the chip has eight PHYs.
+//
+// The agent reaches the chip straight through the bus seam, or (miiIoctl)
+// over the MII ioctl bus whose one system call is answered from the chip's
+// registers, which measures the software cost of the real transport.
 class Appliance : public TestSupport::SimAppliance {
  public:
   using Chip = Hardware::Mdio::Sim::Bcm53134Chip;
+  enum class Transport { sim, miiIoctl };
 
-  explicit Appliance(unsigned interfaces);
+  explicit Appliance(unsigned interfaces, Transport transport = Transport::sim);
+  // The agent goes before the ioctl stand-in its bus calls.
+  ~Appliance() { root = nullptr; }
 
   static std::uint8_t externalPort(unsigned k) { return static_cast<std::uint8_t>((k + 1) % 8); }
   static std::uint8_t internalPort(unsigned k) { return static_cast<std::uint8_t>((k + 5) % 8); }
@@ -35,6 +44,7 @@ class Appliance : public TestSupport::SimAppliance {
 
  private:
   std::function<bool()> started_, idle_;
+  std::unique_ptr<TestSupport::ChipIoctl> ioctl_;
 };
 
 }  // namespace Bench

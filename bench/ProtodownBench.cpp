@@ -16,11 +16,11 @@
 #include <sys/wait.h>
 
 #include <cstring>
-#include <memory>
 #include <string>
 
 #include "Bcm53X/CpuIfMgr/MacVlanCpuInterface.h"
 #include "bench/Bench.h"
+#include "bench/BenchNetns.h"
 #include "tests/support/Netns.h"
 
 extern char** environ;
@@ -31,26 +31,12 @@ namespace {
 
 constexpr char const* kDevice = "mgmt1";
 
-// The namespace with v0/v1 (a veth pair) and mgmt1, a macvlan on v0. Made on
-// first use, entered by this thread, and left and deleted by
-// protodownTeardown().
-std::unique_ptr<TestSupport::NetNamespace> ns;
+// The benchmarks' namespace, with mgmt1 on v0 (bench/BenchNetns.h).
+TestSupport::NetNamespace* ns = nullptr;
 
 bool netnsReady(benchmark::State& st) {
-  if (ns)
-    return true;
-  try {
-    ns = std::make_unique<TestSupport::NetNamespace>();
-    ns->ip("link add v0 type veth peer name v1");
-    ns->ip(std::string("link add link v0 name ") + kDevice + " type macvlan mode bridge");
-    ns->ip("link set v0 up");
-    ns->ip(std::string("link set ") + kDevice + " up");
-  } catch (std::exception const& e) {
-    ns.reset();
-    st.SkipWithError(e.what());
-    return false;
-  }
-  return true;
+  ns = benchNetns(st);
+  return ns != nullptr;
 }
 
 // Checks after the runs that the last request took effect.
@@ -164,20 +150,11 @@ void BM_ProtodownNameLookup(benchmark::State& st) {
 bool registerProtodownBenchmarks(std::string* whyNot) {
   if (!TestSupport::NetNamespace::available(whyNot))
     return false;
-  for (auto [name, fn] : {std::pair{"BM_ProtodownAgent", &BM_ProtodownAgent},
-                          std::pair{"BM_ProtodownBareLibnl", &BM_ProtodownBareLibnl},
-                          std::pair{"BM_ProtodownIpCommand", &BM_ProtodownIpCommand},
-                          std::pair{"BM_ProtodownNameLookup", &BM_ProtodownNameLookup}}) {
-    // The kernel's share varies with whatever else the machine is doing:
-    // more repetitions than elsewhere, so that their median is steady.
-    benchmark::RegisterBenchmark(name, fn)->UseRealTime()->Repetitions(9)->Unit(
-        benchmark::kMicrosecond);
-  }
+  registerKernelBenchmark("BM_ProtodownAgent", &BM_ProtodownAgent);
+  registerKernelBenchmark("BM_ProtodownBareLibnl", &BM_ProtodownBareLibnl);
+  registerKernelBenchmark("BM_ProtodownIpCommand", &BM_ProtodownIpCommand);
+  registerKernelBenchmark("BM_ProtodownNameLookup", &BM_ProtodownNameLookup);
   return true;
-}
-
-void protodownTeardown() {
-  ns.reset();
 }
 
 }  // namespace Bench

@@ -7,7 +7,5 @@ namespace Bench {
 // Registers the protodown benchmarks when a private network namespace can be
 // made here; otherwise says why not and registers nothing.
 bool registerProtodownBenchmarks(std::string* whyNot);
-// Leaves and deletes the namespace the protodown benchmarks made.
-void protodownTeardown();
 
 }  // namespace Bench

@@ -7,7 +7,9 @@
 #include <cstring>
 #include <string>
 
+#include "bench/BenchNetns.h"
 #include "bench/DayBench.h"
+#include "bench/MdioBench.h"
 #include "bench/ProtodownBench.h"
 #include "bench/Summary.h"
 
@@ -27,13 +29,19 @@ int main(int argc, char** argv) {
     reporter.noteIs(note);
   }
   whyNot.clear();
+  if (!Bench::registerMdioBenchmarks(&whyNot)) {
+    std::string const note = "MII ioctl benchmarks skipped: no network namespace: " + whyNot;
+    std::fprintf(stderr, "%s\n", note.c_str());
+    reporter.noteIs(note);
+  }
+  whyNot.clear();
   if (!Bench::registerHostDayBenchmark(&whyNot)) {
     std::string const note = "agenthost day skipped: " + whyNot;
     std::fprintf(stderr, "%s\n", note.c_str());
     reporter.noteIs(note);
   }
   benchmark::RunSpecifiedBenchmarks(&reporter);
-  Bench::protodownTeardown();
+  Bench::benchNetnsTeardown();
   benchmark::Shutdown();
   return 0;
 }

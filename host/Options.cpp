@@ -1,10 +1,12 @@
 #include "host/Options.h"
 
+#include <regex>
 #include <stdexcept>
 
 #include <CLI/CLI.hpp>
 
 #include "host/control/ctl/CliRefusal.h"
+#include "host/show/Metrics.h"
 
 namespace Host {
 
@@ -22,6 +24,12 @@ std::string usage() {
       control socket (see --control), and SIGHUP re-reads the file and
       applies what changed. Started by a service manager (NOTIFY_SOCKET),
       it reports readiness, status and watchdog keep-alives to it.
+  agenthost --probe APPLIANCE.yaml
+      Reads, per port of every management interface, the PHY identifier,
+      MII status (the link), extended control and auxiliary control from the
+      appliance's MDIO bus, prints them and exits: the first thing to run on
+      a new appliance (mdio: {transport: mii-ioctl, netdev: NAME}). Exits 3
+      with what to check when the bus cannot be reached.
   agenthost [OPTIONS] --scenario SCENARIO.yaml
       Runs a scenario in virtual time and prints its timeline; exits 0 when
       every expectation held, 1 otherwise. With --real-time the steps run at
@@ -30,6 +38,7 @@ std::string usage() {
 Options:
   --scenario FILE   run the scenario in FILE (see README.md for the format)
   --check           only read and check the appliance or scenario file
+  --probe           only probe the appliance's MDIO bus (see above)
   --real-time       run the scenario's steps in real time (Ctrl-C or SIGTERM
                     stops early, and the steps not run count as failed)
   --control PATH    the control socket for agentctl in real-time runs
@@ -42,10 +51,18 @@ Options:
   --trace SPEC      trace levels per facility, e.g. "Bcm53134Agent/0,1 CpuIfMgr/0-8"
                     ("*" is every facility, levels as 0,1,8 or 0-8 or none);
                     overrides the TRACE environment variable. Defaults:
-                    "Bcm53134Agent/0,1 CpuIfMgr/0,1" when running,
+                    "Bcm53134Agent/0,1 CpuIfMgr/0,1 Mdio/0" when running,
                     the scenario's own "trace:" (level 0) in scenarios
   --status FILE     keep the switch status (link status per port, error
                     text) as JSON in FILE, replaced atomically on every change
+  --metrics [ADDRESS:]PORT
+                    serve the metrics on http://ADDRESS:PORT/metrics for
+                    Prometheus (a port alone binds the loopback address; the
+                    option alone serves on 127.0.0.1:9534); real-time runs
+  --metrics-textfile FILE
+                    keep the same metrics in FILE for node_exporter's
+                    textfile collector, replaced atomically on every change
+                    and at most once a second
   --netns[=NAME]    make the appliance's CPU netdevices as macvlan devices in a
                     private network namespace (named NAME, default
                     agenthost-PID, when root; unnamed inside a user
@@ -63,7 +80,9 @@ Options:
 
 Exit status: 0 success (every expectation held); 1 a scenario expectation
 failed; 2 bad command line or input file (the message names file and line);
-3 the agent or the namespace could not be set up.
+3 the agent, the namespace or the MDIO bus could not be set up (for
+mdio.transport mii-ioctl the host reads every management-interface port's
+PHY identifier before it starts the agent).
 )";
 }
 
@@ -79,6 +98,7 @@ Options parseOptions(std::vector<std::string> const& args) {
   std::string netnsName;
   app.add_flag("-h,--help", o.help);
   app.add_flag("--check", o.check)->disable_flag_override();
+  app.add_flag("--probe", o.probe)->disable_flag_override();
   app.add_option("--scenario", o.scenario);
   app.add_flag("--real-time", o.realTime)->disable_flag_override();
   app.add_option("--control", o.control);
@@ -93,6 +113,11 @@ Options parseOptions(std::vector<std::string> const& args) {
   app.add_flag("--sim-cpu", sim)->disable_flag_override();
   app.add_option("--agent", o.session.agentName);
   app.add_option("--agent-dir,--lib-dir", o.session.libDir);
+  // --metrics alone, --metrics=VALUE, or --metrics VALUE when the next word
+  // looks like [ADDRESS:]PORT (anything else is the appliance file).
+  std::string metrics;
+  app.add_flag("--metrics{" + std::to_string(kMetricsPort) + "}", metrics);
+  app.add_option("--metrics-textfile", o.session.metricsTextfile);
 
   for (auto const& a : args) {
     if (a == "--netns=")
@@ -100,8 +125,16 @@ Options parseOptions(std::vector<std::string> const& args) {
     if (a == "--control=")
       throw std::invalid_argument("--control needs a path");
   }
+  static std::regex const addressPort(R"(^(\[[^\]]+\]:|[^:/\[]+:)?[0-9]+$)");
+  std::vector<std::string> words;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    if (args[i] == "--metrics" && i + 1 < args.size() && std::regex_match(args[i + 1], addressPort))
+      words.push_back("--metrics=" + args[++i]);
+    else
+      words.push_back(args[i]);
+  }
   // CLI11 takes the words last first.
-  std::vector<std::string> reversed(args.rbegin(), args.rend());
+  std::vector<std::string> reversed(words.rbegin(), words.rend());
   try {
     app.parse(reversed);
   } catch (CLI::ParseError const& e) {
@@ -120,6 +153,12 @@ Options parseOptions(std::vector<std::string> const& args) {
   netns = app.count("--netns") > 0;
   if (netns)
     o.session.netnsName = netnsName;
+  if (app.count("--metrics")) {
+    o.metrics = metricsBindAddress(metrics);
+    o.session.metrics = true;
+  }
+  if (app.count("--metrics-textfile") && o.session.metricsTextfile.empty())
+    throw std::invalid_argument("--metrics-textfile needs a path");
   if (app.count("--control") && o.control.empty())
     throw std::invalid_argument("--control needs a path");
   if (netns && sim)
@@ -134,6 +173,13 @@ Options parseOptions(std::vector<std::string> const& args) {
     throw std::invalid_argument(
         "a scenario in virtual time has no control socket; add --real-time");
   }
+  if (!o.metrics.empty() && !o.scenario.empty() && !o.realTime) {
+    throw std::invalid_argument(
+        "a scenario in virtual time serves no metrics (it is over in milliseconds); add "
+        "--real-time, or use --metrics-textfile");
+  }
+  if (o.probe && (o.check || !o.scenario.empty()))
+    throw std::invalid_argument("--probe takes an appliance file and no --check or --scenario");
   if (!o.scenario.empty()) {
     if (!positional.empty())
       throw std::invalid_argument("a scenario names its own appliance; drop " + positional[0]);

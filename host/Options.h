@@ -11,12 +11,14 @@ namespace Host {
 struct Options {
   bool help = false;
   bool check = false;                // check the input file and stop
+  bool probe = false;                // probe the appliance's MDIO bus and stop
   std::string appliance;             // run mode
   std::string scenario;              // scenario mode
   std::optional<std::string> trace;  // --trace, else TRACE, else the mode's default
   bool realTime = false;             // a scenario's steps at their times in real time
   std::string control;               // control socket; empty: the default path
   bool noControl = false;
+  std::string metrics;  // ADDRESS:PORT to serve /metrics on; empty: none
   SessionOptions session;
 };
 

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 
 #include "host/Service.h"
@@ -18,15 +19,17 @@
 #include "host/control/ControlProtocol.h"
 #include "host/control/ControlServer.h"
 #include "host/os/ServiceManager.h"
+#include "host/os/MiiProbe.h"
 #include "host/scenario/Scenario.h"
 #include "platform/kiv/EventLoop.h"
 #include "platform/kiv/Trace.h"
+#include "platform/mdio/linux/MiiIoctlBus.h"
 
 namespace Host {
 
 namespace {
 
-constexpr char const* kRunTrace = "Bcm53134Agent/0,1 CpuIfMgr/0,1";
+constexpr char const* kRunTrace = "Bcm53134Agent/0,1 CpuIfMgr/0,1 Mdio/0";
 
 // Whether stdout and stderr are the journal's streams: then the host's
 // lines carry the priority the journal reads from a stream, and no time of
@@ -116,10 +119,15 @@ std::vector<std::string> describeAppliance(ApplianceDesc const& a) {
       intfs += (intfs.empty() ? "" : ", ") + i.intfId + " " + Interface::stringValue(i.state);
     r.push_back("  slice " + s.name + ": " + (intfs.empty() ? "no interfaces" : intfs));
   }
+  if (a.mdio == MdioTransport::miiIoctl) {
+    r.push_back("  MDIO bus: MII ioctls on " + a.mdioNetdev);
+    return r;
+  }
   std::string links;
   for (auto const& [port, up] : a.links)
     links += (links.empty() ? "" : ", ") + std::to_string(port) + (up ? " up" : " down");
-  r.push_back("  chip links: " + (links.empty() ? "all down" : links));
+  r.push_back("  MDIO bus: the simulated BCM53134; chip links: " +
+              (links.empty() ? "all down" : links));
   return r;
 }
 
@@ -233,7 +241,62 @@ std::unique_ptr<ControlServer> controlServer(Options const& o, ControlContext& c
   }
 }
 
+// The /metrics endpoint when asked for, made before the session: its
+// threads then start with the stop signals blocked, and it listens in the
+// host's own network namespace even when the agent gets a private one.
+std::unique_ptr<MetricsServer> metricsServerFor(Options const& o) {
+  if (o.metrics.empty())
+    return nullptr;
+  return std::make_unique<MetricsServer>(o.metrics);
+}
+
 }  // namespace
+
+namespace {
+
+// The appliance file, or nothing after saying why it is refused.
+std::optional<ApplianceDesc> applianceOrComplaint(std::string const& path) {
+  try {
+    return loadAppliance(path);
+  } catch (InputError const& e) {
+    complain(e.what());
+    return std::nullopt;
+  }
+}
+
+// The appliance's real MDIO bus, opened in the host's own network namespace
+// and checked port by port; null for the simulated chip. Throws
+// MiiProbeError.
+Orba::Ptr<Hardware::Mdio::Bus> checkedMdioBus(ApplianceDesc const& a) {
+  if (a.mdio != MdioTransport::miiIoctl)
+    return {};
+  auto bus = Hardware::Mdio::Linux::MiiIoctlBus::MiiIoctlBusIs(a.mdioNetdev);
+  for (auto const& l : probeMdio(*bus, a.portUsers(), false))
+    say("MDIO check: " + l);
+  return bus;
+}
+
+}  // namespace
+
+int probeAppliance(Options const& o) {
+  auto loaded = applianceOrComplaint(o.appliance);
+  if (!loaded)
+    return kExitUsage;
+  ApplianceDesc const& appliance = *loaded;
+  StateDb db(appliance);
+  say("probing " + appliance.file + ": MDIO bus " + db.bus().description());
+  try {
+    auto lines = probeMdio(db.bus(), appliance.portUsers(), true);
+    for (auto const& l : lines)
+      say(l);
+    say("probe done: " + std::to_string(lines.size()) + " port" + (lines.size() == 1 ? "" : "s") +
+        " answered");
+  } catch (MiiProbeError const& e) {
+    complain(e.what());
+    return kExitSetup;
+  }
+  return kExitOk;
+}
 
 int runAppliance(Options const& o) {
   detectJournal();
@@ -244,31 +307,53 @@ int runAppliance(Options const& o) {
     complain(e.what());
     return kExitUsage;
   }
-  ApplianceDesc appliance;
-  try {
-    appliance = loadAppliance(o.appliance);
-  } catch (InputError const& e) {
-    complain(e.what());
+  auto loaded = applianceOrComplaint(o.appliance);
+  if (!loaded)
     return kExitUsage;
-  }
+  ApplianceDesc const& appliance = *loaded;
 
   std::unique_ptr<StopSignals> signals = stopSignals();
   if (!signals)
     return kExitSetup;
 
   Timeline timeline(stdout, journalOut);
-  JournalTraceSink journalTrace;
-  if (journalErr)
-    Kiv::traceSinkIs(&journalTrace);
+  // Trace lines in the journal's form while this run lasts.
+  struct JournalTrace {
+    explicit JournalTrace(bool on) : on(on) {
+      if (on)
+        Kiv::traceSinkIs(&sink);
+    }
+    ~JournalTrace() {
+      if (on)
+        Kiv::traceSinkIs(nullptr);
+    }
+    JournalTraceSink sink;
+    bool on;
+  } journalTrace(journalErr);
   for (auto const& l : describeAppliance(appliance))
     say("appliance " + l);
   ServiceManager manager;
+  // Before the session: it may move the host into a private namespace,
+  // where the appliance's netdevice is not to be found.
+  Orba::Ptr<Hardware::Mdio::Bus> bus;
+  try {
+    bus = checkedMdioBus(appliance);
+  } catch (MiiProbeError const& e) {
+    complain(e.what());
+    return kExitSetup;
+  }
+  std::unique_ptr<MetricsServer> metricsServer;
   std::unique_ptr<Session> session;
   std::unique_ptr<ControlContext> control;
   std::unique_ptr<ControlServer> server;
   std::unique_ptr<Service> service;
   try {
-    session = std::make_unique<Session>(appliance, o.session, timeline);
+    metricsServer = metricsServerFor(o);
+    session = std::make_unique<Session>(appliance, o.session, timeline, bus);
+    if (metricsServer) {
+      metricsServer->serve(*session->metrics());
+      say("metrics: " + metricsServer->url());
+    }
     say("CPU netdevices: " + session->cpuModeText());
     session->load();
     say("agent " + session->library().name + " loaded from " + session->library().path);
@@ -279,7 +364,6 @@ int runAppliance(Options const& o) {
     service = std::make_unique<Service>(*session, manager, say, complain);
   } catch (std::exception const& e) {
     complain(e.what());
-    Kiv::traceSinkIs(nullptr);
     return kExitSetup;
   }
   if (manager.active()) {
@@ -292,6 +376,8 @@ int runAppliance(Options const& o) {
   signals->hangupIs([&] { service->reload(o.appliance); });
   if (!o.session.statusFile.empty())
     say("status file: " + o.session.statusFile);
+  if (!o.session.metricsTextfile.empty())
+    say("metrics textfile: " + o.session.metricsTextfile);
   say("trace: " + spec + " (stderr)");
   say("running in real time; Ctrl-C or SIGTERM stops, SIGHUP reloads " + o.appliance +
       ". Type steps on stdin, e.g. "
@@ -308,6 +394,9 @@ int runAppliance(Options const& o) {
   service.reset();
   signals.reset();
   server.reset();
+  if (metricsServer)
+    metricsServer->withdraw(*session->metrics());
+  metricsServer.reset();
 
   say(stoppedBy +
       ": stopping; the agent's root is destroyed (netdevices keep their protodown "
@@ -323,7 +412,6 @@ int runAppliance(Options const& o) {
         " -d link show; remove with: ip netns del " + nsName);
   else if (named)
     say("network namespace " + nsName + " removed");
-  Kiv::traceSinkIs(nullptr);
   return kExitOk;
 }
 
@@ -424,11 +512,20 @@ int runScenario(Options const& o) {
 
   Tally tally;
   {
+    std::unique_ptr<MetricsServer> metricsServer;
     std::unique_ptr<Session> session;
     std::unique_ptr<ControlContext> control;
     std::unique_ptr<ControlServer> server;
     try {
-      session = std::make_unique<Session>(sc.appliance, o.session, timeline);
+      metricsServer = metricsServerFor(o);
+      SessionOptions so = o.session;
+      for (auto const& step : sc.steps)
+        so.metrics = so.metrics || step.metric;
+      session = std::make_unique<Session>(sc.appliance, so, timeline);
+      if (metricsServer) {
+        metricsServer->serve(*session->metrics());
+        timeline.note("metrics: " + metricsServer->url());
+      }
       timeline.note("CPU netdevices: " + session->cpuModeText());
       timeline.note("trace shown: " + display.text());
       session->load();
@@ -462,6 +559,8 @@ int runScenario(Options const& o) {
         tally.failed += static_cast<unsigned>(player.remaining());
       }
       server.reset();
+      if (metricsServer)
+        metricsServer->withdraw(*session->metrics());
     } else {
       for (auto const& step : sc.steps) {
         if (step.at > loop.now())

@@ -13,6 +13,9 @@ int runAppliance(Options const& o);
 int runScenario(Options const& o);
 // Reads the input file and reports what it describes.
 int checkInput(Options const& o);
+// Probes the appliance's MDIO bus port by port; kExitSetup when it cannot
+// be reached.
+int probeAppliance(Options const& o);
 
 // The appliance in a few lines, for the user.
 std::vector<std::string> describeAppliance(ApplianceDesc const& a);

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <set>
 #include <stdexcept>
 
 #include "host/appliance/Reload.h"
@@ -11,23 +12,34 @@
 
 namespace Host {
 
-Session::Session(ApplianceDesc appliance, SessionOptions const& options, Timeline const& timeline)
+Session::Session(ApplianceDesc appliance, SessionOptions const& options, Timeline const& timeline,
+                 Orba::Ptr<Hardware::Mdio::Bus> bus)
     : appliance_(std::move(appliance)),
       timeline_(timeline),
       agentName_(options.agentName),
       libDir_(options.libDir) {
   chooseCpuMode(options);
-  db_ = std::make_unique<StateDb>(appliance_);
-  status_ = std::make_unique<StatusWatcher>(db_->status(), options.statusFile,
-                                            [this](std::vector<std::string> const& changes) {
-                                              for (auto const& c : changes)
-                                                timeline_.line("status", c);
-                                            });
+  db_ = std::make_unique<StateDb>(appliance_, std::move(bus));
+  status_ = std::make_unique<StatusWatcher>(
+      db_->status(), options.statusFile, [this](std::vector<std::string> const& changes) {
+        for (auto const& c : changes)
+          timeline_.line("status", c);
+        if (metrics_)
+          metrics_->statusIs(status_->last(), status_->history());
+      });
   status_->write();
+  if (options.metrics || !options.metricsTextfile.empty()) {
+    metrics_ = std::make_unique<Metrics>(Orba::Ptr<Hardware::Bcm53134::Config>(&db_->config()),
+                                         options.metricsTextfile);
+    metrics_->statusIs(status_->last(), status_->history());
+    watchKernelProtodown();
+  }
 }
 
 Session::~Session() {
   stop();
+  protodown_.reset();
+  metrics_.reset();
   status_.reset();
   db_.reset();
   netns_.reset();
@@ -79,6 +91,8 @@ void Session::load() {
 void Session::start() {
   load();
   root_ = library_.rootIs(agentName_);
+  if (metrics_)
+    metrics_->rootIs(root_.get());
   root_->doInit();
   // The mount completion was posted by doInit; this runs right after it,
   // before the state machine's first register read comes back.
@@ -89,6 +103,8 @@ void Session::stop() {
   if (!root_)
     return;
   status_->flush();
+  if (metrics_)
+    metrics_->rootIs(nullptr);
   root_ = {};
   status_->flush();
 }
@@ -108,6 +124,12 @@ void Session::afterHostChange() {
         netns_->netdevAdd(m.cpuInterface);
     }
   }
+  if (protodown_) {
+    for (auto const& m : db_->mgmtInterfaces()) {
+      if (!m.cpuInterface.empty())
+        protodown_->netdevAdd(m.cpuInterface);
+    }
+  }
   if (cpuMode_ == CpuMode::simulated)
     ensureSimulatedCpuIfMgr();
 }
@@ -117,6 +139,26 @@ std::vector<std::string> Session::reload(ApplianceDesc next) {
   appliance_ = std::move(next);
   afterHostChange();
   return lines;
+}
+
+// The kernel's view of the CPU netdevices, for the metrics; only where the
+// agent acts on real netdevices.
+void Session::watchKernelProtodown() {
+  if (cpuMode_ == CpuMode::simulated)
+    return;
+  std::set<std::string> names;
+  for (auto const& m : appliance_.mgmtInterfaces) {
+    if (!m.cpuInterface.empty())
+      names.insert(m.cpuInterface);
+  }
+  try {
+    protodown_ = std::make_unique<ProtodownWatch>(
+        names, [this](std::string const& dev, std::optional<bool> on) {
+          metrics_->kernelProtodownIs(dev, on);
+        });
+  } catch (std::runtime_error const& e) {
+    timeline_.line("host", std::string("no kernel protodown in the metrics: ") + e.what());
+  }
 }
 
 void Session::ensureSimulatedCpuIfMgr() {

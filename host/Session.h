@@ -9,6 +9,8 @@
 #include "host/appliance/StateDb.h"
 #include "host/os/AgentLibrary.h"
 #include "host/os/PrivateNetns.h"
+#include "host/os/ProtodownWatch.h"
+#include "host/show/Metrics.h"
 #include "host/show/StatusExport.h"
 #include "host/show/Timeline.h"
 
@@ -37,14 +39,20 @@ struct SessionOptions {
   bool allowHostNetdevs = true;   // scenarios and tests set false
   bool releaseNetnsName = false;  // scenarios: the namespace ends with the run
   std::string statusFile;
+  bool metrics = false;         // keep the metrics (host/show/Metrics)
+  std::string metricsTextfile;  // and write them there
 };
 
 // One run of the agent on one appliance: the state database over the
-// simulated chip, the CPU netdevice handling, the loaded agent and its root,
-// the status export. Building it does not start the agent; start() does.
+// appliance's MDIO bus, the CPU netdevice handling, the loaded agent and its
+// root, the status export. Building it does not start the agent; start()
+// does. `bus` is the appliance's MDIO bus when the caller has opened it (a
+// real bus must be opened before the session enters a private network
+// namespace); null: the state database makes the bus the appliance describes.
 class Session {
  public:
-  Session(ApplianceDesc appliance, SessionOptions const& options, Timeline const& timeline);
+  Session(ApplianceDesc appliance, SessionOptions const& options, Timeline const& timeline,
+          Orba::Ptr<Hardware::Mdio::Bus> bus = {});
   ~Session();
   Session(Session const&) = delete;
   Session& operator=(Session const&) = delete;
@@ -79,12 +87,15 @@ class Session {
   // The root's state machine, or empty before the mounts complete.
   Orba::Ptr<Orba::Node> stateMachine() const;
   StatusWatcher* statusWatcher() const noexcept { return status_.get(); }
+  // The metrics, or null when not asked for.
+  Metrics* metrics() const noexcept { return metrics_.get(); }
 
   static constexpr char const* kTestCpuIfMgrType = "Bcm53134::Agent::TestCpuIfMgr";
 
  private:
   void chooseCpuMode(SessionOptions const& options);
   void ensureSimulatedCpuIfMgr();
+  void watchKernelProtodown();
 
   ApplianceDesc appliance_;
   Timeline const& timeline_;
@@ -94,6 +105,8 @@ class Session {
   std::unique_ptr<PrivateNetns> netns_;
   std::unique_ptr<StateDb> db_;
   std::unique_ptr<StatusWatcher> status_;
+  std::unique_ptr<Metrics> metrics_;
+  std::unique_ptr<ProtodownWatch> protodown_;
   AgentLibrary library_;
   Orba::Ptr<AgentBase::CAgent> root_;
 };

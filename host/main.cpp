@@ -1,6 +1,6 @@
 // agenthost: loads an agent library by name and runs it on an appliance
-// described in a file, over the simulated switch chip, in real time or
-// through a scenario in virtual time.
+// described in a file, over the simulated switch chip or the appliance's own
+// MDIO bus, in real time or through a scenario in virtual time.
 
 #include <cstdio>
 #include <stdexcept>
@@ -21,6 +21,8 @@ int main(int argc, char** argv) {
   }
   if (o.check)
     return Host::checkInput(o);
+  if (o.probe)
+    return Host::probeAppliance(o);
   if (!o.scenario.empty())
     return Host::runScenario(o);
   return Host::runAppliance(o);

@@ -14,6 +14,24 @@ std::vector<std::string> ApplianceDesc::cpuInterfaceNames() const {
   return r;
 }
 
+std::vector<std::pair<unsigned, std::string>> ApplianceDesc::portUsers() const {
+  std::vector<std::pair<unsigned, std::string>> ports;
+  auto add = [&](unsigned port, std::string const& user) {
+    for (auto& [p, users] : ports) {
+      if (p == port) {
+        users += ", " + user;
+        return;
+      }
+    }
+    ports.emplace_back(port, user);
+  };
+  for (auto const& m : mgmtInterfaces) {
+    add(m.externalPort, m.intfId + " external");
+    add(m.internalPort, m.intfId + " internal");
+  }
+  return ports;
+}
+
 std::string netdevNameProblem(std::string const& name) {
   if (name.size() > kMaxNetdevName) {
     return "is " + std::to_string(name.size()) + " bytes long; a netdevice name has at most " +
@@ -68,7 +86,8 @@ void checkMgmtInterfaces(std::vector<MgmtIntfDesc> const& all, MgmtIntfDesc cons
 ApplianceDesc parseAppliance(YAML::Node const& node, std::string const& file) {
   ApplianceDesc a;
   a.file = file;
-  MapReader top(file, node, "the appliance", {"switch", "interfaceConfig", "chip", "netdevices"});
+  MapReader top(file, node, "the appliance",
+                {"switch", "interfaceConfig", "chip", "netdevices", "mdio"});
 
   MapReader sw(file, top.required("switch"), "switch", {"ham", "bus", "managementInterfaces"});
   a.ham = sw.flag("ham", true);
@@ -119,7 +138,37 @@ ApplianceDesc parseAppliance(YAML::Node const& node, std::string const& file) {
     }
   }
 
+  if (auto mdio = top.optional("mdio")) {
+    MapReader m(file, mdio, "mdio", {"transport", "netdev"});
+    std::string transport = m.text("transport", "sim");
+    if (transport == "mii-ioctl") {
+      a.mdio = MdioTransport::miiIoctl;
+      if (!m.has("netdev")) {
+        refuse(m.at(),
+               "mdio.netdev is needed with transport mii-ioctl: the netdevice whose MAC "
+               "drives the switch's MDIO bus, e.g. netdev: eth1");
+      }
+      a.mdioNetdev = m.text("netdev");
+      if (a.mdioNetdev.empty())
+        refuse(m.at("netdev"), "mdio.netdev must not be empty");
+      if (auto why = netdevNameProblem(a.mdioNetdev); !why.empty())
+        refuse(m.at("netdev"), "mdio.netdev '" + a.mdioNetdev + "' " + why);
+    } else if (transport == "sim") {
+      if (m.has("netdev")) {
+        refuse(m.at("netdev"),
+               "mdio.netdev applies to transport mii-ioctl only; the simulated chip has none");
+      }
+    } else {
+      refuse(m.at("transport"), "mdio.transport must be sim or mii-ioctl, not '" + transport + "'");
+    }
+  }
+
   if (auto chipNode = top.optional("chip")) {
+    if (a.mdio != MdioTransport::sim) {
+      refuse(top.at("chip"),
+             "chip describes the simulated chip, which mdio.transport "
+             "mii-ioctl does not use; leave chip out");
+    }
     MapReader chip(file, chipNode, "chip", {"links", "txDisableCoupling", "accessTime"});
     a.txDisableCoupling = chip.flag("txDisableCoupling", true);
     if (chip.has("accessTime")) {

@@ -37,6 +37,11 @@ struct SliceDesc {
 // acts on the netdevices of the host's own namespace.
 enum class NetdevMode { privateNamespace, hostNamespace };
 
+// How the agent reaches the switch's MDIO bus. `sim` (the default): the
+// simulated BCM53134. `miiIoctl`: the appliance's own MDIO bus, through the
+// Linux MII ioctls on the netdevice whose MAC drives it.
+enum class MdioTransport { sim, miiIoctl };
+
 // An appliance as its description file states it, checked.
 struct ApplianceDesc {
   std::string file;
@@ -48,9 +53,14 @@ struct ApplianceDesc {
   bool txDisableCoupling = true;
   double accessTime = 0;  // seconds per chip access; 0 keeps the chip's own
   NetdevMode netdevices = NetdevMode::privateNamespace;
+  MdioTransport mdio = MdioTransport::sim;
+  std::string mdioNetdev;  // the netdevice of the MII ioctls (miiIoctl only)
 
   // The CPU netdevice names, each once, in order of appearance.
   std::vector<std::string> cpuInterfaceNames() const;
+  // The switch ports the management interfaces use, each once, in order of
+  // appearance, with who uses them ("Management1 external, ...").
+  std::vector<std::pair<unsigned, std::string>> portUsers() const;
 };
 
 // Ports of the simulated chip that a management interface may use.
@@ -62,6 +72,7 @@ inline constexpr std::size_t kMaxNetdevName = 15;
 // with an InputError naming the file and line.
 ApplianceDesc loadAppliance(std::string const& path);
 // The same from a YAML node found in `file` (a scenario's inline appliance).
+// Scenarios refuse an appliance on a real MDIO bus themselves.
 ApplianceDesc parseAppliance(YAML::Node const& node, std::string const& file);
 
 // Checks of single items, shared with the scenario events that add them.

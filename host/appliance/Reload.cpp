@@ -11,6 +11,10 @@ char const* netdevModeText(NetdevMode m) {
   return m == NetdevMode::hostNamespace ? "host" : "private";
 }
 
+char const* transportText(MdioTransport t) {
+  return t == MdioTransport::miiIoctl ? "mii-ioctl" : "sim";
+}
+
 std::string describe(MgmtIntfDesc const& m) {
   return "external port " + std::to_string(m.externalPort) + ", internal port " +
          std::to_string(m.internalPort) + ", " +
@@ -93,6 +97,12 @@ void applySlices(StateDb& db, std::vector<SliceDesc> const& want, std::vector<st
 
 std::vector<std::string> restartChanges(ApplianceDesc const& running, ApplianceDesc const& next) {
   std::vector<std::string> r;
+  if (running.mdio != next.mdio) {
+    r.push_back(std::string("mdio.transport changed (") + transportText(running.mdio) + " -> " +
+                transportText(next.mdio) + ")");
+  } else if (running.mdioNetdev != next.mdioNetdev) {
+    r.push_back("mdio.netdev changed (" + running.mdioNetdev + " -> " + next.mdioNetdev + ")");
+  }
   if (running.bus != next.bus) {
     r.push_back("switch.bus changed (" + std::to_string(running.bus) + " -> " +
                 std::to_string(next.bus) + ")");

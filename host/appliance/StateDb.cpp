@@ -1,5 +1,9 @@
 #include "host/appliance/StateDb.h"
 
+#include <stdexcept>
+
+#include "platform/mdio/linux/MiiIoctlBus.h"
+
 namespace Host {
 
 using Hardware::Bcm53134::MgmtInterface;
@@ -12,19 +16,30 @@ std::string StateDb::statusPath() {
   return Cell::path("hardware/bcm53134/status", 0);
 }
 
-StateDb::StateDb(ApplianceDesc const& a)
+namespace {
+
+Orba::Ptr<Hardware::Mdio::Bus> describedBus(ApplianceDesc const& a) {
+  if (a.mdio == MdioTransport::miiIoctl)
+    return Hardware::Mdio::Linux::MiiIoctlBus::MiiIoctlBusIs(a.mdioNetdev);
+  auto chip = Hardware::Mdio::Sim::Bcm53134Chip::Bcm53134ChipIs();
+  chip->txDisableCouplingIs(a.txDisableCoupling);
+  if (a.accessTime > 0)
+    chip->accessTimeIs(a.accessTime);
+  for (auto const& [port, up] : a.links)
+    chip->linkIs(static_cast<Hardware::Mdio::PortAddr>(port), up);
+  return chip;
+}
+
+}  // namespace
+
+StateDb::StateDb(ApplianceDesc const& a, Orba::Ptr<Hardware::Mdio::Bus> bus)
     : em_(Stratum::EntityManager::EntityManagerIs()),
-      chip_(Hardware::Mdio::Sim::Bcm53134Chip::Bcm53134ChipIs()),
-      ham_(Fru::Ham::HamIs(chip_)),
+      bus_(bus ? std::move(bus) : describedBus(a)),
+      chip_(Orba::ptrCast<Hardware::Mdio::Sim::Bcm53134Chip>(bus_)),
+      ham_(Fru::Ham::HamIs(bus_)),
       config_(Hardware::Bcm53134::Config::ConfigIs()),
       status_(Hardware::Bcm53134::Status::StatusIs()),
       sliceDir_(Kiv::Dir::DirIs("slice")) {
-  chip_->txDisableCouplingIs(a.txDisableCoupling);
-  if (a.accessTime > 0)
-    chip_->accessTimeIs(a.accessTime);
-  for (auto const& [port, up] : a.links)
-    chip_->linkIs(static_cast<Hardware::Mdio::PortAddr>(port), up);
-
   config_->busBitsIs(HalMdioAccel::BusBits(1) << a.bus);
   for (auto const& m : a.mgmtInterfaces)
     mgmtInterfaceAdd(m);
@@ -45,12 +60,19 @@ StateDb::~StateDb() {
     Stratum::EntityManager::localIs({});
 }
 
+Hardware::Mdio::Sim::Bcm53134Chip& StateDb::chip() const {
+  if (!chip_) {
+    throw std::runtime_error("there is no simulated chip: the MDIO bus is " + bus_->description());
+  }
+  return *chip_;
+}
+
 void StateDb::hamPresentIs(bool present) {
   config_->hamIs(present ? Orba::Ptr<Fru::Ham const>(ham_) : Orba::Ptr<Fru::Ham const>());
 }
 
 void StateDb::hamReplace() {
-  ham_ = Fru::Ham::HamIs(chip_);
+  ham_ = Fru::Ham::HamIs(bus_);
   config_->hamIs(ham_);
 }
 

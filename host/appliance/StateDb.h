@@ -14,9 +14,10 @@ namespace Host {
 
 // The appliance's state database, in process: the switch's hardware config
 // and status, the interface configuration slices and the mount profile the
-// agent asks for, over a simulated BCM53134 on MDIO bus 0. Building it makes
-// its entity manager the process's local one, which agents created
-// afterwards hold.
+// agent asks for, with the appliance's MDIO bus (a simulated BCM53134, or
+// the real bus through the MII ioctls) as bus 0 of the hardware access
+// handle. Building it makes its entity manager the process's local one,
+// which agents created afterwards hold.
 class StateDb {
  public:
   static constexpr char const* kMountProfile = "Bcm53134Agent";
@@ -24,13 +25,20 @@ class StateDb {
   static std::string configPath();
   static std::string statusPath();
 
-  explicit StateDb(ApplianceDesc const& appliance);
+  // `bus`: the appliance's MDIO bus when the caller has opened it already
+  // (the host opens a real one before it leaves its own network namespace);
+  // null: the bus the appliance describes is made here.
+  explicit StateDb(ApplianceDesc const& appliance, Orba::Ptr<Hardware::Mdio::Bus> bus = {});
   ~StateDb();
   StateDb(StateDb const&) = delete;
   StateDb& operator=(StateDb const&) = delete;
 
   Stratum::EntityManager& entityManager() const { return *em_; }
-  Hardware::Mdio::Sim::Bcm53134Chip& chip() const { return *chip_; }
+  Hardware::Mdio::Bus& bus() const { return *bus_; }
+  bool hasChip() const noexcept { return static_cast<bool>(chip_); }
+  // The simulated chip; throws std::runtime_error naming the bus in use when
+  // the appliance runs on a real one.
+  Hardware::Mdio::Sim::Bcm53134Chip& chip() const;
   Hardware::Bcm53134::Config& config() const { return *config_; }
   Hardware::Bcm53134::Status& status() const { return *status_; }
   Kiv::Dir& sliceDir() const { return *sliceDir_; }
@@ -63,7 +71,8 @@ class StateDb {
 
  private:
   Orba::Ptr<Stratum::EntityManager> em_;
-  Orba::Ptr<Hardware::Mdio::Sim::Bcm53134Chip> chip_;
+  Orba::Ptr<Hardware::Mdio::Bus> bus_;
+  Orba::Ptr<Hardware::Mdio::Sim::Bcm53134Chip> chip_;  // null on a real bus
   Orba::Ptr<Fru::Ham> ham_;
   Orba::Ptr<Hardware::Bcm53134::Config> config_;
   Orba::Ptr<Hardware::Bcm53134::Status> status_;

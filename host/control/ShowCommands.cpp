@@ -1,5 +1,6 @@
 #include "host/control/CommandFamilies.h"
 
+#include <cstdio>
 #include <map>
 #include <sstream>
 
@@ -42,15 +43,25 @@ Orba::Ptr<Orba::Node> objectIn(Kiv::Value const& v) {
 
 Json showStatus(Session& s) {
   auto snap = snapshotOf(s.db().status());
-  Json result = Json::parse(statusJson(snap, Kiv::System::currentTime()));
+  LinkHistories none;
+  auto* watcher = s.statusWatcher();
+  if (watcher)
+    watcher->flush();  // the history of a change published in this very event
+  Json result = Json::parse(
+      statusJson(snap, watcher ? watcher->history() : none, Kiv::System::currentTime()));
   std::map<unsigned, std::string> intfOf;
   for (auto const& m : s.db().mgmtInterfaces())
     intfOf[m.externalPort] = m.intfId;
-  Table t({"port", "interface", "linkStatus", "link"});
+  Table t({"port", "interface", "linkStatus", "link", "transitions", "lastChange"});
   for (auto const& [port, entry] : result["ports"].items()) {
     auto it = intfOf.find(static_cast<unsigned>(std::stoul(port)));
+    bool const known = entry.contains("transitions");
+    char last[32] = "-";
+    if (known)
+      std::snprintf(last, sizeof last, "%.3f", entry["lastChange"].get<double>());
     t.row({port, it == intfOf.end() ? "-" : it->second,
-           std::to_string(entry["linkStatus"].get<unsigned>()), entry["link"].get<std::string>()});
+           std::to_string(entry["linkStatus"].get<unsigned>()), entry["link"].get<std::string>(),
+           known ? std::to_string(entry["transitions"].get<std::uint64_t>()) : "-", last});
   }
   std::string text = "error: " + (snap.error.empty() ? std::string("none") : snap.error) + "\n";
   text += snap.linkStatus.empty() ? "no port status published yet\n" : t.text("");

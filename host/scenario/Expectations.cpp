@@ -1,6 +1,10 @@
 #include "host/scenario/Expectations.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
+#include <cstdlib>
+#include <map>
 #include <optional>
 #include <vector>
 
@@ -206,6 +210,46 @@ void traceExpectation(Step& s, MapReader const& e) {
   };
 }
 
+// The metrics.
+
+void metricExpectation(Step& s, MapReader const& e) {
+  MapReader m(e.file(), e.node(), e.what(), {"metric", "labels", "value"});
+  std::string const name = m.text("metric");
+  std::map<std::string, std::string> labels;
+  std::string shown;
+  if (auto l = m.optional("labels")) {
+    if (!l.IsMap())
+      refuse(m.at("labels"), e.what() + ".labels must be a mapping of label names to values");
+    for (auto const& kv : l) {
+      auto k = scalarText(e.file(), kv.first, e.what() + ".labels");
+      labels[k] = scalarText(e.file(), kv.second, e.what() + ".labels." + k);
+    }
+    for (auto const& [k, v] : labels)
+      shown += (shown.empty() ? "{" : ",") + k + "=\"" + v + "\"";
+    shown += shown.empty() ? "" : "}";
+  }
+  std::string const text = m.text("value");
+  char* end = nullptr;
+  double const want = std::strtod(text.c_str(), &end);
+  if (text.empty() || *end)
+    refuse(m.at("value"), e.what() + ".value must be a number, not '" + text + "'");
+  s.text = "metric " + name + shown + " = " + text;
+  s.metric = true;
+  s.check = [name, labels, want](World& wd) -> std::optional<std::string> {
+    auto const* metrics = wd.session.metrics();
+    if (!metrics)
+      return "no metrics are kept in this run";
+    auto got = metrics->sample(name, labels);
+    if (!got)
+      return "no such sample";
+    if (std::fabs(*got - want) <= 1e-9 * std::max(1.0, std::fabs(want)))
+      return std::nullopt;
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "got %.17g", *got);
+    return std::string(buf);
+  };
+}
+
 // Every expectation, picked by the first of its keys present, in the order
 // messages list them.
 struct ExpectationKind {
@@ -223,6 +267,7 @@ std::vector<ExpectationKind> const& expectationKinds() {
       {{"protodown"}, protodownExpectation},
       {{"attr"}, attrExpectation},
       {{"trace"}, traceExpectation},
+      {{"metric"}, metricExpectation},
   };
   return kinds;
 }
@@ -233,11 +278,12 @@ void parseExpectation(Step& s, std::string const& file, YAML::Node const& value,
                       std::string const& what) {
   // Every key any expectation takes; each kind then holds its own to its
   // own keys.
-  MapReader e(file, value, what,
-              {"port",           "linkStatus",   "error",  "errorContains", "register",
-               "value",          "reads",        "writes", "chipAccesses",  "chipWrites",
-               "miiStatusReads", "cpuInterface", "state",  "protodown",     "attr",
-               "count",          "type",         "trace",  "present",       "since"});
+  MapReader e(
+      file, value, what,
+      {"port",    "linkStatus", "error",        "errorContains", "register",       "value",
+       "reads",   "writes",     "chipAccesses", "chipWrites",    "miiStatusReads", "cpuInterface",
+       "state",   "protodown",  "attr",         "count",         "type",           "trace",
+       "present", "since",      "metric",       "labels"});
   std::string names;
   for (auto const& kind : expectationKinds()) {
     for (auto const* key : kind.picks) {

@@ -27,6 +27,11 @@ Scenario parseScenario(YAML::Node const& doc, std::string const& file) {
   } else {
     sc.appliance = parseAppliance(app, file);
   }
+  if (sc.appliance.mdio != MdioTransport::sim) {
+    refuse(top.at("appliance"),
+           "the appliance's MDIO bus is mii-ioctl on " + sc.appliance.mdioNetdev +
+               "; a scenario drives the simulated chip and needs mdio.transport: sim");
+  }
   auto steps = top.required("steps");
   if (!steps.IsSequence())
     refuse(where(file, steps), "steps must be a list");

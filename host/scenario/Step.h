@@ -47,6 +47,8 @@ struct Step {
   std::function<Verdict(World&)> check;
   // The text a trace expectation looks for in trace lines.
   std::optional<std::string> traceText;
+  // A metric expectation: the run keeps metrics for it.
+  bool metric = false;
 };
 
 // Virtual time a scenario may cover: a typo of a few digits must not keep

@@ -59,14 +59,18 @@ StatusSnapshot snapshotOf(Hardware::Bcm53134::Status const& status) {
   return s;
 }
 
-std::string statusJson(StatusSnapshot const& s, double time) {
+std::string statusJson(StatusSnapshot const& s, LinkHistories const& history, double time) {
   std::ostringstream os;
   os << "{\n  \"time\": " << time << ",\n  \"error\": " << jsonString(s.error)
      << ",\n  \"ports\": {";
   bool first = true;
   for (auto const& [port, link] : s.linkStatus) {
     os << (first ? "\n" : ",\n") << "    \"" << port << "\": {\"linkStatus\": " << link
-       << ", \"link\": " << jsonString(linkName(link)) << "}";
+       << ", \"link\": " << jsonString(linkName(link));
+    if (auto h = history.find(port); h != history.end())
+      os << ", \"transitions\": " << h->second.transitions
+         << ", \"lastChange\": " << h->second.lastChange;
+    os << "}";
     first = false;
   }
   os << (first ? "}\n}\n" : "\n  }\n}\n");
@@ -136,6 +140,8 @@ StatusWatcher::StatusWatcher(Hardware::Bcm53134::Status& status, std::string jso
       path_(std::move(jsonPath)),
       onChange_(std::move(onChange)),
       last_(snapshotOf(status)) {
+  for (auto const& [port, link] : last_.linkStatus)
+    history_[port].lastChange = Kiv::System::currentTime();
   slot_.callbackIs([this](Kiv::AttributeId, void const*) {
     if (!flush_.armed())
       flush_.arm(Kiv::System::currentTime());
@@ -149,7 +155,7 @@ StatusWatcher::~StatusWatcher() {
 
 void StatusWatcher::write() {
   if (!path_.empty())
-    writeFileAtomically(path_, statusJson(last_, Kiv::System::currentTime()));
+    writeFileAtomically(path_, statusJson(last_, history_, Kiv::System::currentTime()));
 }
 
 void StatusWatcher::changed() {
@@ -158,6 +164,16 @@ void StatusWatcher::changed() {
   if (now == last_)
     return;
   auto changes = statusChanges(last_, now);
+  double const t = Kiv::System::currentTime();
+  for (auto const& [port, link] : now.linkStatus) {
+    auto before = last_.linkStatus.find(port);
+    if (before == last_.linkStatus.end()) {
+      history_[port].lastChange = t;  // first published, or back after removal
+    } else if (before->second != link) {
+      ++history_[port].transitions;
+      history_[port].lastChange = t;
+    }
+  }
   last_ = std::move(now);
   write();
   if (onChange_)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <string>
@@ -18,9 +19,21 @@ struct StatusSnapshot {
   bool operator==(StatusSnapshot const&) const = default;
 };
 
+// The history of one port's published link status: how many times it
+// changed, and when it last changed (or was first published), in the loop's
+// seconds since the start.
+struct LinkHistory {
+  std::uint64_t transitions = 0;
+  double lastChange = 0;
+  bool operator==(LinkHistory const&) const = default;
+};
+using LinkHistories = std::map<unsigned, LinkHistory>;
+
 StatusSnapshot snapshotOf(Hardware::Bcm53134::Status const& status);
-// {"time": 4.1, "error": "", "ports": {"1": {"linkStatus": 1, "link": "linkUp"}}}
-std::string statusJson(StatusSnapshot const& s, double time);
+// {"time": 4.1, "error": "", "ports": {"1": {"linkStatus": 1, "link": "linkUp",
+//  "transitions": 2, "lastChange": 3.5}}}; a port without history leaves the
+// last two out.
+std::string statusJson(StatusSnapshot const& s, LinkHistories const& history, double time);
 // One readable line per difference: "port 1 link status 0 (linkDown)",
 // "port 1 removed", "error: TEXT", "error cleared".
 std::vector<std::string> statusChanges(StatusSnapshot const& before, StatusSnapshot const& after);
@@ -33,8 +46,10 @@ std::string statusLine(std::size_t mgmtInterfaces, StatusSnapshot const& s);
 // renamed over it). Throws std::runtime_error when it cannot.
 void writeFileAtomically(std::string const& path, std::string const& content);
 
-// Follows the status entity: on every change it rewrites the JSON file (when
-// one is given) and reports the differences to the callback. Changes made in
+// Follows the status entity: on every change it keeps each port's link
+// history, rewrites the JSON file (when one is given) and reports the
+// differences to the callback. A port's first published status is not a
+// transition; every later change of it is. Changes made in
 // one event of the loop (a port created and its link set) are reported
 // together, right after that event.
 class StatusWatcher {
@@ -46,6 +61,7 @@ class StatusWatcher {
   StatusWatcher& operator=(StatusWatcher const&) = delete;
 
   StatusSnapshot const& last() const noexcept { return last_; }
+  LinkHistories const& history() const noexcept { return history_; }
   // Writes the file now (the host does once at start).
   void write();
   // Takes in a pending change at once.
@@ -63,6 +79,7 @@ class StatusWatcher {
   std::string path_;
   OnChange onChange_;
   StatusSnapshot last_;
+  LinkHistories history_;
   Orba::SubscriberSlot slot_;
   FlushTimer flush_{*this};
 };

@@ -148,6 +148,8 @@ bool EventLoop::runOneDue(Seconds upTo) {
     virtualNow_ = t->due_;
   remove(t);
   t->onTimer();
+  if (observer_)
+    observer_->afterEvent();
   return true;
 }
 
@@ -213,6 +215,8 @@ void EventLoop::run() {
           if (w.fd == p.fd) {
             auto cb = w.onReadable;  // the callback may remove its own watch
             cb();
+            if (observer_)
+              observer_->afterEvent();
             break;
           }
         }

@@ -11,6 +11,18 @@ namespace Kiv {
 using Seconds = double;
 class EventLoop;
 
+// Told after every event the loop runs (a timer, a posted call, a watched
+// descriptor's callback), on the loop's thread. Lets the host notice what
+// an event changed without the changed object announcing it; it must be
+// cheap and must not run the loop.
+class EventObserver {
+ public:
+  virtual void afterEvent() = 0;
+
+ protected:
+  ~EventObserver() = default;
+};
+
 // One wake-up source of the event loop. Arming sets the time of its single
 // pending wake-up (a new arming replaces the pending one; a time that is not
 // in the future means now); when it is due the loop calls onTimer() once. A
@@ -84,6 +96,14 @@ class EventLoop {
   // Tests: drop every armed timer's arming and set the virtual clock.
   void resetForTest(Seconds now = 0);
 
+  // The one observer of every event, or null (the default). Returns the
+  // previous one.
+  EventObserver* eventObserverIs(EventObserver* o) noexcept {
+    auto* previous = observer_;
+    observer_ = o;
+    return previous;
+  }
+
  private:
   friend class Timer;
   EventLoop() = default;
@@ -107,6 +127,7 @@ class EventLoop {
     std::function<void()> onReadable;
   };
   std::vector<Watch> watches_;
+  EventObserver* observer_ = nullptr;
 };
 
 }  // namespace Kiv

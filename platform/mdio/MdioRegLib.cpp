@@ -6,6 +6,16 @@
 
 namespace Bcm53134::MdioRegLib {
 
+namespace {
+TransactionObserver* observer = nullptr;
+}  // namespace
+
+TransactionObserver* transactionObserverIs(TransactionObserver* o) noexcept {
+  auto* previous = observer;
+  observer = o;
+  return previous;
+}
+
 // Config
 
 Orba::Ptr<Config> Config::ConfigIs(Orba::String const& name) {
@@ -131,8 +141,11 @@ void RegisterSm::execute() {
   if (!config_->requestHas())
     return;
   Request const r = config_->requestDeq();
+  Result const result = perform(r);
+  if (observer)
+    observer->transaction(r, result);
   if (status_)
-    status_->resultEnq(perform(r));
+    status_->resultEnq(result);
   startNext();
 }
 

@@ -71,6 +71,20 @@ struct Result {
   std::uint32_t xid = 0;
 };
 
+// Sees every transaction the register service performs, with its result,
+// just before the result is delivered. The host installs one to count
+// failures and writes; there is none by default. Called on the loop's
+// thread; it must not touch the service.
+class TransactionObserver {
+ public:
+  virtual void transaction(Request const& request, Result const& result) = 0;
+
+ protected:
+  ~TransactionObserver() = default;
+};
+// Installs the process's observer (null for none); returns the previous one.
+TransactionObserver* transactionObserverIs(TransactionObserver* o) noexcept;
+
 // The request queue of the register service.
 class Config : public Orba::Node {
  public:

@@ -49,6 +49,9 @@ TEST(Options, RunAndScenarioModes) {
   EXPECT_EQ(parse({"a.yaml"}).session.cpu, Host::CpuRequest::automatic);
   EXPECT_TRUE(parse({"--help"}).help);
   EXPECT_TRUE(parse({"--check", "a.yaml"}).check);
+  o = parse({"--probe", "a.yaml"});
+  EXPECT_TRUE(o.probe);
+  EXPECT_EQ(o.appliance, "a.yaml");
 }
 
 TEST(Options, MistakesAreNamed) {
@@ -61,6 +64,9 @@ TEST(Options, MistakesAreNamed) {
   EXPECT_EQ(refusal({"--scenario", "s.yaml", "a.yaml"}),
             "a scenario names its own appliance; drop a.yaml");
   EXPECT_EQ(refusal({"--keep-netns=yes", "a.yaml"}), "--keep-netns takes no value");
+  EXPECT_EQ(refusal({"--probe", "--scenario", "s.yaml"}),
+            "--probe takes an appliance file and no --check or --scenario");
+  EXPECT_EQ(refusal({"--probe"}), "no appliance file given");
   // The control socket exists only where the loop runs in real time.
   EXPECT_EQ(refusal({"--control", "/tmp/c.sock", "--scenario", "s.yaml"}),
             "a scenario in virtual time has no control socket; add --real-time");

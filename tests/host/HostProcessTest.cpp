@@ -19,6 +19,17 @@ std::string appliance() {
   return std::string(EXAMPLES_DIR) + "/appliance.yaml";
 }
 
+// The example appliance with Management1's outside link down.
+constexpr char const* kPort1Down = R"(switch:
+  managementInterfaces:
+    - {intfId: Management1, cpuInterface: mgmt1, externalPort: 1, internalPort: 5}
+    - {intfId: Management2, externalPort: 2, internalPort: 6}
+interfaceConfig:
+  slice1: {Management1: enabled, Management2: enabled}
+chip:
+  links: {1: down, 2: up}
+)";
+
 bool protodownOn(std::string const& ns, std::string const& dev) {
   std::string out;
   ::Host::runProgram({"ip", "-n", ns, "-d", "link", "show", "dev", dev}, &out);
@@ -78,15 +89,7 @@ TEST(AgentHost, BadApplianceIsRefusedBeforeAnythingStarts) {
 TEST(AgentHost, SigtermTearsDownWithoutTouchingTheNetdevices) {
   REQUIRE_NETNS();
   HostTest::TempDir dir;
-  auto app = dir.file("down.yaml", R"(switch:
-  managementInterfaces:
-    - {intfId: Management1, cpuInterface: mgmt1, externalPort: 1, internalPort: 5}
-    - {intfId: Management2, externalPort: 2, internalPort: 6}
-interfaceConfig:
-  slice1: {Management1: enabled, Management2: enabled}
-chip:
-  links: {1: down, 2: up}
-)");
+  auto app = dir.file("down.yaml", kPort1Down);
   std::string ns = "aghtest-term-" + std::to_string(::getpid());
   std::string status = dir.path() + "/status.json";
   HostProcess h(dir, {"--netns=" + ns, "--keep-netns", "--status", status, "--trace",
@@ -94,7 +97,8 @@ chip:
   ASSERT_TRUE(until([&] { return protodownOn(ns, "mgmt1"); }, 30)) << h.out() << h.err();
   ASSERT_TRUE(until(
       [&] {
-        return HostTest::readFile(status).find(R"("1": {"linkStatus": 0, "link": "linkDown"})") !=
+        return HostTest::readFile(status).find(
+                   R"("1": {"linkStatus": 0, "link": "linkDown", "transitions": 0)") !=
                std::string::npos;
       },
       30))
@@ -128,6 +132,88 @@ TEST(AgentHost, NamespaceModeMakesItsNamespaceAndRemovesItOnSigint) {
   EXPECT_EQ(h.wait(), 0) << h.out() << h.err();
   EXPECT_FALSE(listed(ns));
   EXPECT_NE(h.out().find("network namespace " + ns + " removed"), std::string::npos) << h.out();
+}
+
+}  // namespace
+
+namespace {
+
+// Samples of a metrics text as the Python client's parser reads them, one
+// "NAME LABEL=VALUE... VALUE" line each; fails the test when it refuses the
+// text.
+std::string parsed(HostTest::TempDir const& dir, std::string const& text) {
+  auto file = dir.file("scraped.prom", text);
+  std::string out;
+  EXPECT_EQ(::Host::runProgram({"/usr/bin/python3", METRICS_PARSER, file}, &out), 0) << out;
+  return out;
+}
+
+// A real-time host with Management1's outside link down, in a private
+// namespace (root) so that the kernel's protodown of mgmt1 is on: scraped
+// over HTTP with curl, its metrics accepted by a parser nobody here wrote.
+TEST(AgentHost, MetricsAreScrapedOverHttpAndParse) {
+  REQUIRE_NETNS();
+  HostTest::TempDir dir;
+  auto app = dir.file("down.yaml", kPort1Down);
+  std::string const textfile = dir.path() + "/agenthost.prom";
+  HostProcess h(dir, {"--netns=aghtest-metrics-" + std::to_string(::getpid()), "--no-control",
+                      "--metrics", "127.0.0.1:0", "--metrics-textfile", textfile, app});
+  std::string url;
+  ASSERT_TRUE(until(
+      [&] {
+        auto out = h.out();
+        auto at = out.find("metrics: http://");
+        if (at == std::string::npos)
+          return false;
+        url = out.substr(at + 9, out.find('\n', at) - at - 9);
+        return true;
+      },
+      30))
+      << h.out() << h.err();
+  EXPECT_EQ(url.rfind("http://127.0.0.1:", 0), 0u) << url;
+  std::string const kernelOn =
+      "agenthost_cpu_netdev_kernel_protodown interface=Management1 netdev=mgmt1 1.0\n";
+  std::string samples;
+  ASSERT_TRUE(until(
+      [&] {
+        std::string body;
+        if (::Host::runProgram({"curl", "-sf", url}, &body) != 0)
+          return false;
+        samples = parsed(dir, body);
+        return samples.find(kernelOn) != std::string::npos &&
+               samples.find("agenthost_poll_cycles_completed_total 0.0\n") == std::string::npos;
+      },
+      30))
+      << samples;
+  for (auto const* line : {
+           "agenthost_port_link_up interface=Management1 port=1 0.0\n",
+           "agenthost_port_link_up interface=Management2 port=2 1.0\n",
+           "agenthost_cpu_netdev_protodown interface=Management1 netdev=mgmt1 1.0\n",
+           "agenthost_error 0.0\n",
+           "agenthost_register_transactions_failed_total 0.0\n",
+       }) {
+    EXPECT_NE(samples.find(line), std::string::npos) << line << " in\n" << samples;
+  }
+  for (auto const* name :
+       {"agenthost_port_link_transitions_total ",
+        "agenthost_port_link_last_change_timestamp_seconds ", "agenthost_register_repairs_total ",
+        "agenthost_poll_cycles_begun_total ", "agenthost_poll_cycle_duration_seconds_bucket ",
+        "agenthost_resident_memory_bytes ", "agenthost_cpu_seconds_total "}) {
+    EXPECT_NE(samples.find(std::string("\n") + name), std::string::npos) << name;
+  }
+  // The textfile says the same (it follows within a second).
+  std::string fromFile;
+  EXPECT_TRUE(until(
+      [&] {
+        fromFile = parsed(dir, HostTest::readFile(textfile));
+        return fromFile.find(
+                   "agenthost_cpu_netdev_protodown interface=Management1 netdev=mgmt1 "
+                   "1.0\n") != std::string::npos;
+      },
+      10))
+      << fromFile;
+  h.signal(SIGTERM);
+  EXPECT_EQ(h.wait(), 0) << h.out() << h.err();
 }
 
 }  // namespace

@@ -7,6 +7,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <gtest/gtest.h>
+
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -53,6 +55,20 @@ std::string readFile(std::string const& path) {
   return ss.str();
 }
 
+std::string refusalOf(TempDir const& dir, std::string const& text,
+                      std::function<void(std::string const& path)> const& load) {
+  auto path = dir.file("input.yaml", text);
+  try {
+    load(path);
+  } catch (Host::InputError const& e) {
+    std::string msg = e.what();
+    EXPECT_EQ(msg.rfind(path, 0), 0u) << msg;
+    return msg.substr(path.size());
+  }
+  ADD_FAILURE() << "accepted:\n" << text;
+  return {};
+}
+
 bool until(std::function<bool()> const& pred, double seconds) {
   auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
   while (!pred()) {
@@ -94,7 +110,8 @@ ScopedEnv::~ScopedEnv() {
   ::unsetenv(name_.c_str());
 }
 
-HostProcess::HostProcess(TempDir const& dir, std::vector<std::string> args)
+HostProcess::HostProcess(TempDir const& dir, std::vector<std::string> args,
+                         std::function<void()> const& inChild)
     : out_(dir.path() + "/stdout"), err_(dir.path() + "/stderr") {
   args.insert(args.begin(), AGENTHOST_BIN);
   pid_ = ::fork();
@@ -105,6 +122,8 @@ HostProcess::HostProcess(TempDir const& dir, std::vector<std::string> args)
     ::dup2(in, 0);
     ::dup2(out, 1);
     ::dup2(err, 2);
+    if (inChild)
+      inChild();
     std::vector<char*> argv;
     for (auto& a : args)
       argv.push_back(a.data());

@@ -52,6 +52,12 @@ class TempDir {
 
 std::string readFile(std::string const& path);
 
+// Why `load` refuses the text once written to a file in `dir`: the
+// InputError's message after the file name, which it must start with. A test
+// failure (and "") when the text is accepted.
+std::string refusalOf(TempDir const& dir, std::string const& text,
+                      std::function<void(std::string const& path)> const& load);
+
 // Polls the condition every 20 ms until it holds or the time is up.
 bool until(std::function<bool()> const& pred, double seconds);
 
@@ -86,9 +92,11 @@ class ScopedEnv {
 
 // agenthost running as a child, its standard input empty and its output in
 // files of a test directory; killed if still running when the object goes.
+// `inChild` runs in the child just before agenthost is executed.
 class HostProcess {
  public:
-  HostProcess(TempDir const& dir, std::vector<std::string> args);
+  HostProcess(TempDir const& dir, std::vector<std::string> args,
+              std::function<void()> const& inChild = {});
   ~HostProcess();
   HostProcess(HostProcess const&) = delete;
   HostProcess& operator=(HostProcess const&) = delete;

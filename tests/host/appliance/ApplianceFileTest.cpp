@@ -11,20 +11,12 @@ namespace {
 using Host::InputError;
 
 constexpr char const* kGood = HostTest::kTwoInterfaceAppliance;
+// The same without its chip section, which ends the file (14 lines).
+std::string const noChip = std::string(kGood).substr(0, std::string(kGood).find("chip:"));
 
 std::string refusal(std::string const& text) {
   HostTest::TempDir dir;
-  auto path = dir.file("appliance.yaml", text);
-  try {
-    Host::loadAppliance(path);
-  } catch (InputError const& e) {
-    std::string msg = e.what();
-    // Messages start with the file; keep the rest.
-    EXPECT_EQ(msg.rfind(path, 0), 0u) << msg;
-    return msg.substr(path.size());
-  }
-  ADD_FAILURE() << "accepted:\n" << text;
-  return {};
+  return HostTest::refusalOf(dir, text, [](std::string const& p) { Host::loadAppliance(p); });
 }
 
 std::string replaced(std::string text, std::string const& from, std::string const& to) {
@@ -99,10 +91,33 @@ TEST(ApplianceFile, EachKindOfBadInputIsRefusedWithLineAndReason) {
       {std::string(kGood) + "netdevices: everywhere\n",
        ":18: netdevices must be private or host, not 'everywhere'"},
       {"switch: {}\n", ":1: switch lacks the required key 'managementInterfaces'"},
+      {std::string(kGood) + "mdio: {transport: mii-ioctl, netdev: eth1}\n",
+       ":15: chip describes the simulated chip, which mdio.transport mii-ioctl does not use; "
+       "leave chip out"},
+      {noChip + "mdio: {transport: mii-ioctl}\n",
+       ":15: mdio.netdev is needed with transport mii-ioctl: the netdevice whose MAC drives the "
+       "switch's MDIO bus, e.g. netdev: eth1"},
+      {noChip + "mdio: {transport: mdio-gpio, netdev: eth1}\n",
+       ":15: mdio.transport must be sim or mii-ioctl, not 'mdio-gpio'"},
+      {noChip + "mdio:\n  transport: mii-ioctl\n  netdev: eth-switch-uplink0\n",
+       ":17: mdio.netdev 'eth-switch-uplink0' is 18 bytes long; a netdevice name has at most 15"},
+      {noChip + "mdio: {transport: mii-ioctl, netdev: ''}\n", ":15: mdio.netdev must not be empty"},
+      {std::string(kGood) + "mdio: {netdev: eth1}\n",
+       ":18: mdio.netdev applies to transport mii-ioctl only; the simulated chip has none"},
       {"", ": the file is empty"},
   };
   for (auto const& c : cases)
     EXPECT_EQ(refusal(c.text), c.message) << c.text;
+}
+
+// The appliance's own MDIO bus instead of the simulated chip.
+TEST(ApplianceFile, MdioTransport) {
+  HostTest::TempDir dir;
+  auto a = Host::loadAppliance(
+      dir.file("a.yaml", noChip + "mdio:\n  transport: mii-ioctl\n  netdev: eth1\n"));
+  EXPECT_EQ(a.mdio, Host::MdioTransport::miiIoctl);
+  EXPECT_EQ(a.mdioNetdev, "eth1");
+  EXPECT_EQ(Host::loadAppliance(dir.file("b.yaml", kGood)).mdio, Host::MdioTransport::sim);
 }
 
 TEST(ApplianceFile, MissingFileIsNamed) {

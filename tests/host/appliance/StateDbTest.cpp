@@ -81,4 +81,23 @@ TEST(StateDb, HostChangesReachTheEntitiesAndNotify) {
   EXPECT_FALSE(db.slice("slice2"));
 }
 
+TEST(StateDb, OnARealBusThereIsNoSimulatedChip) {
+  auto a = twoInterfaces();
+  a.links.clear();
+  a.mdio = Host::MdioTransport::miiIoctl;
+  a.mdioNetdev = "eth9";
+  Host::StateDb db(a);  // opening the bus touches no netdevice
+  EXPECT_FALSE(db.hasChip());
+  EXPECT_EQ(db.bus().description(), "MII ioctls on eth9");
+  EXPECT_EQ(db.config().ham()->bus(db.config().busBits()).get(), &db.bus());
+  try {
+    db.chip();
+    ADD_FAILURE();
+  } catch (std::runtime_error const& e) {
+    EXPECT_STREQ(e.what(), "there is no simulated chip: the MDIO bus is MII ioctls on eth9");
+  }
+  db.hamReplace();
+  EXPECT_EQ(db.config().ham()->bus(db.config().busBits()).get(), &db.bus());
+}
+
 }  // namespace

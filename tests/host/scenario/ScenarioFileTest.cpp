@@ -11,18 +11,15 @@ namespace {
 using Host::InputError;
 constexpr char const* kGood = HostTest::kTwoInterfaceAppliance;
 
-std::string scenarioRefusal(std::string const& steps) {
+// Why a whole scenario file is refused: the message after the file name.
+std::string fileRefusal(std::string const& text) {
   HostTest::TempDir dir;
   dir.file("appliance.yaml", kGood);
-  auto path = dir.file("s.yaml", "appliance: appliance.yaml\nsteps:\n" + steps);
-  try {
-    Host::loadScenario(path);
-  } catch (InputError const& e) {
-    std::string msg = e.what();
-    return msg.substr(msg.find(".yaml") + 5);
-  }
-  ADD_FAILURE() << "accepted:\n" << steps;
-  return {};
+  return HostTest::refusalOf(dir, text, [](std::string const& p) { Host::loadScenario(p); });
+}
+
+std::string scenarioRefusal(std::string const& steps) {
+  return fileRefusal("appliance: appliance.yaml\nsteps:\n" + steps);
 }
 
 TEST(ScenarioFile, ReadsTimedStepsWithTheirTexts) {
@@ -77,6 +74,16 @@ TEST(ScenarioFile, BadStepsAreRefusedWithLineAndReason) {
             "name has at most 15");
   EXPECT_EQ(scenarioRefusal("  - {at: 1, ham: maybe}\n"),
             ":3: steps[0].ham must be present, absent or replaced, not 'maybe'");
+}
+
+TEST(ScenarioFile, AnApplianceOnARealMdioBusIsRefused) {
+  EXPECT_EQ(fileRefusal(R"(appliance:
+  switch: {managementInterfaces: []}
+  mdio: {transport: mii-ioctl, netdev: eth1}
+steps: []
+)"),
+            ":1: the appliance's MDIO bus is mii-ioctl on eth1; a scenario drives the simulated "
+            "chip and needs mdio.transport: sim");
 }
 
 TEST(ScenarioFile, InlineApplianceAndBadTraceSpec) {

@@ -37,11 +37,23 @@ TEST(StatusExport, ReportsChangesOncePerEventAndKeepsTheJsonFile) {
   "time": 0,
   "error": "",
   "ports": {
-    "1": {"linkStatus": 1, "link": "linkUp"},
-    "2": {"linkStatus": 0, "link": "linkDown"}
+    "1": {"linkStatus": 1, "link": "linkUp", "transitions": 0, "lastChange": 0},
+    "2": {"linkStatus": 0, "link": "linkDown", "transitions": 0, "lastChange": 0}
   }
 }
 )");
+  // Each change after the first publication is a transition, stamped with
+  // its time; a port that stays as it is keeps its history.
+  TestSupport::advance(3.0);
+  db.status().port(1)->linkStatusIs(LinkStatus::linkDown);
+  TestSupport::advance(1.5);
+  db.status().port(1)->linkStatusIs(LinkStatus::linkUp);
+  TestSupport::runUntilIdle();
+  EXPECT_EQ(w.history().at(1), (Host::LinkHistory{2, 4.5}));
+  EXPECT_EQ(w.history().at(2), (Host::LinkHistory{0, 0}));
+  EXPECT_NE(HostTest::readFile(path).find(
+                R"("1": {"linkStatus": 1, "link": "linkUp", "transitions": 2, "lastChange": 4.5})"),
+            std::string::npos);
   reported.clear();
   db.status().errorIs("XID 7: Poll error in state readingRegVals: \"bus\"\n");
   db.status().portDelAll();

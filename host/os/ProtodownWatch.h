@@ -1,0 +1,42 @@
+#pragma once
+
+#include <functional>
+#include <map>
+#include <optional>
+#include <set>
+#include <string>
+
+struct nl_sock;
+struct nl_msg;
+
+namespace Host {
+
+// Watches the kernel's protodown of named netdevices through rtnetlink, in
+// the network namespace the host is in when it is made: one dump at start,
+// then the kernel's link notifications, read on the event loop. Reports a
+// device only when what the kernel shows of it changes (on, off, or gone).
+class ProtodownWatch {
+ public:
+  using OnChange = std::function<void(std::string const& netdev, std::optional<bool> protodown)>;
+  // Throws std::runtime_error when the netlink socket cannot be had.
+  ProtodownWatch(std::set<std::string> netdevs, OnChange onChange);
+  ~ProtodownWatch();
+  ProtodownWatch(ProtodownWatch const&) = delete;
+  ProtodownWatch& operator=(ProtodownWatch const&) = delete;
+
+  // Another device to watch (a management interface added later); asks
+  // the kernel again.
+  void netdevAdd(std::string const& netdev);
+
+ private:
+  static int received(nl_msg* msg, void* self);
+  void readable();
+  void dump();
+
+  std::set<std::string> netdevs_;
+  OnChange onChange_;
+  std::map<std::string, std::optional<bool>> shown_;
+  nl_sock* sock_ = nullptr;
+};
+
+}  // namespace Host

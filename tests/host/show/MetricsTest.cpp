@@ -1,0 +1,212 @@
+// The host's metrics on the whole agent in virtual time: link history from
+// flaps, a repaired register, the textfile, and a steady cycle that
+// allocates nothing with metrics on.
+
+#include "host/show/Metrics.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <atomic>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <new>
+
+#include "host/Session.h"
+#include "host/os/Command.h"
+#include "platform/kiv/Clock.h"
+#include "platform/mdio/sim/SimBcm53134.h"
+#include "tests/host/HostTestSupport.h"
+#include "tests/support/Loop.h"
+
+// Every allocation of the test binary is counted, so that a test can prove
+// that the steady cycle allocates nothing with the metrics kept.
+namespace {
+std::atomic<long> allocations = 0;
+}  // namespace
+
+void* operator new(std::size_t n) {
+  ++allocations;
+  if (void* p = std::malloc(n ? n : 1))
+    return p;
+  throw std::bad_alloc();
+}
+void operator delete(void* p) noexcept {
+  std::free(p);
+}
+void operator delete(void* p, std::size_t) noexcept {
+  std::free(p);
+}
+
+namespace {
+
+using Labels = std::map<std::string, std::string>;
+
+// The two-interface appliance (ports 1/5 with CPU netdevice mgmt1, 2/6
+// without; port 1 up) with the simulated CPU interface manager, metrics on
+// and a textfile in the test's directory; started and through its first
+// cycle.
+class MetricsHost : public ::testing::Test {
+ protected:
+  MetricsHost() : timelineFile_(std::fopen("/dev/null", "w")) {
+    TestSupport::resetLoop();
+    Host::SessionOptions o;
+    o.cpu = Host::CpuRequest::simulated;
+    o.allowHostNetdevs = false;
+    o.metrics = true;
+    o.metricsTextfile = textfile;
+    session_ = std::make_unique<Host::Session>(HostTest::twoInterfaces(), o, timeline_);
+    session_->start();
+    TestSupport::advance(0.5);
+  }
+  ~MetricsHost() override {
+    session_.reset();
+    std::fclose(timelineFile_);
+  }
+
+  Host::Metrics& metrics() { return *session_->metrics(); }
+  Hardware::Mdio::Sim::Bcm53134Chip& chip() { return session_->db().chip(); }
+  Host::StateDb& session_db() { return session_->db(); }
+  double value(std::string const& name, Labels const& labels = {}) {
+    auto v = metrics().sample(name, labels);
+    EXPECT_TRUE(v) << name << " has no sample; the metrics are:\n" << metrics().text();
+    return v.value_or(-1);
+  }
+
+  HostTest::TempDir dir;
+  std::string textfile = dir.path() + "/agenthost.prom";
+
+ private:
+  std::FILE* timelineFile_;
+  Host::Timeline timeline_{timelineFile_};
+  std::unique_ptr<Host::Session> session_;
+};
+
+Labels const port1{{"port", "1"}, {"interface", "Management1"}};
+
+TEST_F(MetricsHost, ThreeFlapsAreSixTransitionsStampedWhenPublished) {
+  // When the status entity itself announces each change of port 1's link.
+  auto& status = session_db().status();
+  std::vector<double> changes;
+  auto last = status.port(1)->linkStatus();
+  Orba::SubscriberSlot slot([&](Kiv::AttributeId, void const*) {
+    if (auto p = status.port(1); p && p->linkStatus() != last) {
+      last = p->linkStatus();
+      changes.push_back(Kiv::System::currentTime());
+    }
+  });
+  status.publisher()->subscriberAdd(slot);
+  EXPECT_EQ(value("agenthost_port_link_up", port1), 1);
+  for (double at : {3.0, 5.0, 9.0, 11.0, 15.0, 17.0}) {
+    TestSupport::advance(at - Kiv::System::currentTime());
+    chip().linkIs(1, at == 5.0 || at == 11.0 || at == 17.0);
+  }
+  TestSupport::advance(20.0 - Kiv::System::currentTime());
+  slot.unsubscribe();
+
+  ASSERT_EQ(changes.size(), 6u);
+  EXPECT_EQ(value("agenthost_port_link_transitions_total", port1), 6);
+  EXPECT_DOUBLE_EQ(value("agenthost_port_link_last_change_timestamp_seconds", port1),
+                   changes.back());
+  EXPECT_EQ(value("agenthost_port_link_up", port1), 1);
+  EXPECT_EQ(
+      value("agenthost_port_link_transitions_total", {{"port", "2"}, {"interface", "Management2"}}),
+      0);
+  // The agent's verdicts on mgmt1 followed, and it stands enabled again.
+  EXPECT_EQ(
+      value("agenthost_cpu_netdev_protodown", {{"netdev", "mgmt1"}, {"interface", "Management1"}}),
+      0);
+  // Ten cycles by t=20, each begun and completed.
+  EXPECT_EQ(value("agenthost_poll_cycles_begun_total"), 10);
+  EXPECT_EQ(value("agenthost_poll_cycles_completed_total"), 10);
+  EXPECT_EQ(value("agenthost_poll_cycle_duration_seconds_count"), 10);
+  EXPECT_EQ(value("agenthost_error"), 0);
+}
+
+TEST_F(MetricsHost, RepairedAuxRegisterCountsOneRepairAndFailuresCountApart) {
+  Labels const aux{{"port", "1"}, {"register", "auxControl"}, {"interface", "Management1"}};
+  TestSupport::advance(4.0);
+  double const before = value("agenthost_register_repairs_total", aux);
+  // Port 1's auxiliary register is cleared behind the agent's back and the
+  // next read of its extended control returns a reserved bit; enabling
+  // Management2 makes the agent write (port 2's transmitter) and so read
+  // every register again in the cycle after.
+  chip().regIs(1, 0x30 / 2, 0x0);
+  chip().readValueIs(1, 0x20 / 2, 0x4000);
+  session_db().enabledStateIs("Management2", Interface::IntfEnabledState::enabled);
+  auto& loop = Kiv::EventLoop::instance();
+  auto implausible = [&] {
+    return metrics().sample("agenthost_register_transactions_implausible_total", {}) == 1.0;
+  };
+  ASSERT_TRUE(loop.runUntil(implausible, loop.now() + 10));
+  TestSupport::runUntilIdle();  // the status published in the same instant
+  EXPECT_EQ(value("agenthost_error"), 1);
+  TestSupport::advance(10.0);
+  EXPECT_EQ(value("agenthost_register_repairs_total", aux), before + 1);
+  EXPECT_EQ(value("agenthost_register_transactions_implausible_total"), 1);
+  EXPECT_EQ(value("agenthost_error"), 0);
+
+  // A failed access counts apart.
+  EXPECT_EQ(value("agenthost_register_transactions_failed_total"), 0);
+  chip().failNextAccesses(1, "MDIO bus timeout");
+  session_db().enabledStateIs("Management2", Interface::IntfEnabledState::disabled);
+  TestSupport::advance(10.0);
+  EXPECT_EQ(value("agenthost_register_transactions_failed_total"), 1);
+  EXPECT_EQ(value("agenthost_register_repairs_total", aux), before + 1);
+}
+
+ino_t inode(std::string const& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 ? st.st_ino : 0;
+}
+
+TEST_F(MetricsHost, TextfileIsReplacedWholeAtMostOnceASecondAndParses) {
+  chip().linkIs(1, false);
+  TestSupport::advance(4.0);
+  ino_t const first = inode(textfile);
+  EXPECT_NE(HostTest::readFile(textfile).find(
+                "agenthost_port_link_up{interface=\"Management1\",port=\"1\"} 0\n"),
+            std::string::npos)
+      << HostTest::readFile(textfile);
+  // Two changes within a second: the first is written at once, by a new
+  // file renamed over the old one (a new inode); the second waits until a
+  // second has passed since.
+  std::string const kernel =
+      "agenthost_cpu_netdev_kernel_protodown{interface=\"Management1\","
+      "netdev=\"mgmt1\"} ";
+  metrics().kernelProtodownIs("mgmt1", true);
+  TestSupport::advance(0.01);
+  ino_t const second = inode(textfile);
+  EXPECT_NE(second, first);
+  EXPECT_NE(HostTest::readFile(textfile).find(kernel + "1\n"), std::string::npos);
+  metrics().kernelProtodownIs("mgmt1", false);
+  TestSupport::advance(0.9);
+  EXPECT_EQ(inode(textfile), second);
+  TestSupport::advance(0.2);
+  EXPECT_NE(inode(textfile), second);
+  EXPECT_NE(HostTest::readFile(textfile).find(kernel + "0\n"), std::string::npos);
+
+  chip().linkIs(1, true);
+  TestSupport::advance(4.0);
+  // Nothing but the file is left beside it.
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()),
+                          std::filesystem::directory_iterator()),
+            1);
+  std::string out;
+  EXPECT_EQ(Host::runProgram({"/usr/bin/python3", METRICS_PARSER, textfile}, &out), 0) << out;
+  EXPECT_NE(out.find("agenthost_port_link_transitions_total interface=Management1 port=1 2.0\n"),
+            std::string::npos)
+      << out;
+}
+
+TEST_F(MetricsHost, SteadyCycleAllocatesNothingWithMetricsOn) {
+  TestSupport::advance(4.0);  // settled: every register known and right
+  long const before = allocations;
+  TestSupport::advance(20.0);  // ten steady cycles
+  EXPECT_EQ(allocations - before, 0);
+  EXPECT_GE(value("agenthost_poll_cycles_completed_total"), 12);
+}
+
+}  // namespace
