@@ -112,6 +112,15 @@ TEST(Reload, WhatNeedsARestartIsRefusedAndNothingIsApplied) {
   coupling.txDisableCoupling = false;
   EXPECT_EQ(Host::restartChanges(running, coupling),
             std::vector<std::string>{"chip.txDisableCoupling changed"});
+  auto real = running;
+  real.mdio = Host::MdioTransport::miiIoctl;
+  real.mdioNetdev = "eth1";
+  EXPECT_EQ(Host::restartChanges(running, real),
+            std::vector<std::string>{"mdio.transport changed (sim -> mii-ioctl)"});
+  auto other = real;
+  other.mdioNetdev = "eth2";
+  EXPECT_EQ(Host::restartChanges(real, other),
+            std::vector<std::string>{"mdio.netdev changed (eth1 -> eth2)"});
 }
 
 }  // namespace
