@@ -1,13 +1,17 @@
 # The front door. `make test` sets everything up on a fresh Debian machine,
 # builds and runs every test; `make run` starts the agent on the simulated
 # appliance; `make bench` measures the agent's cost (BENCHMARKS.md); `make soak`
-# and `make fuzz` are the reliability runs (README).
+# and `make fuzz` are the reliability runs (README); `make deb` builds the
+# Debian package and `make install` installs (README, "Install on an
+# appliance").
 
 BUILD ?= build
 ASAN_BUILD ?= build-asan
 JOBS ?= $(shell nproc)
 CTEST_ARGS ?= --output-on-failure
 APPLIANCE ?= examples/appliance.yaml
+# Where `make install` and the package put things (DESTDIR stages them).
+PREFIX ?= /usr
 BENCH_BUILD ?= build-bench
 # Three repetitions of each benchmark, interleaved at random so that load
 # from elsewhere on the machine spreads evenly; the summary shows medians.
@@ -26,10 +30,12 @@ FUZZERS := registerid appliance scenario
 # need clang with its libFuzzer runtime, installed by `make fuzz` only.
 PACKAGES := cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev \
             libnl-3-dev libnl-route-3-dev libyaml-cpp-dev nlohmann-json3-dev libcli11-dev iproute2 \
-            clang-format prometheus-cpp-dev python3-prometheus-client curl
+            clang-format prometheus-cpp-dev python3-prometheus-client curl libsystemd-dev \
+            systemd dpkg-dev file lintian
 FUZZ_PACKAGES := clang libclang-rt-14-dev
 
-.PHONY: all deps fuzz-deps build test sanitize bench soak fuzz format format-check run clean
+.PHONY: all deps fuzz-deps build test sanitize bench soak fuzz format format-check run clean \
+        install deb
 
 all: build
 
@@ -48,7 +54,7 @@ deps:
 	fi
 
 $(BUILD)/build.ninja: | deps
-	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_INSTALL_PREFIX=$(PREFIX)
 
 build: deps $(BUILD)/build.ninja
 	ninja -C $(BUILD) -j $(JOBS)
@@ -57,7 +63,8 @@ test: build
 	cd $(BUILD) && ctest -j $(JOBS) $(CTEST_ARGS)
 
 $(ASAN_BUILD)/build.ninja: | deps
-	cmake -S . -B $(ASAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DSANITIZE=ON
+	cmake -S . -B $(ASAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DSANITIZE=ON \
+	  -DCMAKE_INSTALL_PREFIX=$(PREFIX)
 
 sanitize: deps $(ASAN_BUILD)/build.ninja
 	ninja -C $(ASAN_BUILD) -j $(JOBS)
@@ -112,6 +119,23 @@ fuzz: fuzz-deps $(FUZZ_BUILD)/build.ninja
 run: deps $(BUILD)/build.ninja
 	ninja -C $(BUILD) -j $(JOBS) agenthost
 	exec $(BUILD)/bin/agenthost $(RUN_ARGS) $(APPLIANCE)
+
+# The host, agentctl, the libraries, the service unit, the appliance file
+# under /etc and the examples, into PREFIX (staged under DESTDIR when given:
+# `make install DESTDIR=/tmp/stage`).
+install: build
+	cmake --install $(BUILD)
+
+# The Debian package, from the same build: $(BUILD)/package/*.deb, checked
+# by lintian (errors fail) and by tests/packaging/package-test.sh (metadata,
+# contents, the unpacked host runs, the unit verifies, its exposure).
+deb: deps $(BUILD)/build.ninja
+	cmake -S . -B $(BUILD) -DCMAKE_INSTALL_PREFIX=$(PREFIX) >/dev/null
+	ninja -C $(BUILD) -j $(JOBS)
+	rm -f $(BUILD)/package/*.deb
+	cd $(BUILD) && cpack -G DEB -B package
+	lintian --fail-on error $(BUILD)/package/*.deb
+	tests/packaging/package-test.sh $(BUILD)/package/*.deb
 
 FORMAT_FILES = $(shell git ls-files '*.cpp' '*.h')
 

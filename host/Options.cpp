@@ -21,7 +21,9 @@ std::string usage() {
           link: {port: 1, state: down}
           expect: {port: 1, linkStatus: 0}
       While it runs, agentctl reads and changes the agent through the
-      control socket (see --control).
+      control socket (see --control), and SIGHUP re-reads the file and
+      applies what changed. Started by a service manager (NOTIFY_SOCKET),
+      it reports readiness, status and watchdog keep-alives to it.
   agenthost --probe APPLIANCE.yaml
       Reads, per port of every management interface, the PHY identifier,
       MII status (the link), extended control and auxiliary control from the
@@ -71,7 +73,9 @@ Options:
                     (default: a private namespace when one can be made,
                     else the simulated manager; the host says which)
   --agent NAME      agent to load, from libNAME.so (default Bcm53134Agent)
-  --lib-dir DIR     look for the agent library in DIR first
+  --agent-dir DIR   load the agent library from DIR (default: beside the
+                    host, in ../lib of a build or the installed library
+                    directory; --lib-dir DIR is the same)
   --help            this text
 
 Exit status: 0 success (every expectation held); 1 a scenario expectation
@@ -108,7 +112,7 @@ Options parseOptions(std::vector<std::string> const& args) {
   app.add_flag("--keep-netns", o.session.keepNetns)->disable_flag_override();
   app.add_flag("--sim-cpu", sim)->disable_flag_override();
   app.add_option("--agent", o.session.agentName);
-  app.add_option("--lib-dir", o.session.libDir);
+  app.add_option("--agent-dir,--lib-dir", o.session.libDir);
   // --metrics alone, --metrics=VALUE, or --metrics VALUE when the next word
   // looks like [ADDRESS:]PORT (anything else is the appliance file).
   std::string metrics;

@@ -2,6 +2,7 @@
 
 #include <signal.h>
 #include <sys/signalfd.h>
+#include <systemd/sd-daemon.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -13,9 +14,11 @@
 #include <optional>
 #include <stdexcept>
 
+#include "host/Service.h"
 #include "host/control/ControlCommands.h"
 #include "host/control/ControlProtocol.h"
 #include "host/control/ControlServer.h"
+#include "host/os/ServiceManager.h"
 #include "host/os/MiiProbe.h"
 #include "host/scenario/Scenario.h"
 #include "platform/kiv/EventLoop.h"
@@ -28,13 +31,23 @@ namespace {
 
 constexpr char const* kRunTrace = "Bcm53134Agent/0,1 CpuIfMgr/0,1 Mdio/0";
 
+// Whether stdout and stderr are the journal's streams: then the host's
+// lines carry the priority the journal reads from a stream, and no time of
+// their own.
+bool journalOut = false, journalErr = false;
+
+void detectJournal() {
+  journalOut = journalStream(1);
+  journalErr = journalStream(2);
+}
+
 void say(std::string const& text) {
-  std::fprintf(stdout, "agenthost: %s\n", text.c_str());
+  std::fprintf(stdout, "%sagenthost: %s\n", journalOut ? SD_INFO : "", text.c_str());
   std::fflush(stdout);
 }
 
 void complain(std::string const& text) {
-  std::fprintf(stderr, "agenthost: %s\n", text.c_str());
+  std::fprintf(stderr, "%sagenthost: %s\n", journalErr ? SD_ERR : "", text.c_str());
 }
 
 // --trace, else TRACE, else the fallback.
@@ -119,6 +132,7 @@ std::vector<std::string> describeAppliance(ApplianceDesc const& a) {
 }
 
 int checkInput(Options const& o) {
+  detectJournal();
   try {
     if (!o.scenario.empty()) {
       auto sc = loadScenario(o.scenario);
@@ -141,27 +155,40 @@ int checkInput(Options const& o) {
 
 namespace {
 
-// SIGINT and SIGTERM arrive through the loop while it runs in real time, so
-// that teardown runs from the loop's own thread and never inside an agent
-// operation.
+// SIGINT and SIGTERM (and SIGHUP, when a run asks for it) arrive through
+// the loop while it runs in real time, so that teardown and reloads run from
+// the loop's own thread and never inside an agent operation.
 class StopSignals {
  public:
   StopSignals() {
-    sigset_t sigs;
-    sigemptyset(&sigs);
-    sigaddset(&sigs, SIGINT);
-    sigaddset(&sigs, SIGTERM);
-    ::sigprocmask(SIG_BLOCK, &sigs, nullptr);
-    fd_ = ::signalfd(-1, &sigs, SFD_CLOEXEC | SFD_NONBLOCK);
+    sigemptyset(&sigs_);
+    sigaddset(&sigs_, SIGINT);
+    sigaddset(&sigs_, SIGTERM);
+    ::sigprocmask(SIG_BLOCK, &sigs_, nullptr);
+    fd_ = ::signalfd(-1, &sigs_, SFD_CLOEXEC | SFD_NONBLOCK);
     if (fd_ < 0)
       throw std::runtime_error(std::string("signalfd: ") + std::strerror(errno));
     Kiv::EventLoop::instance().fdWatchIs(fd_, [this] {
       signalfd_siginfo si;
-      while (::read(fd_, &si, sizeof si) == sizeof si)
-        stoppedBy_ = si.ssi_signo == SIGINT ? "SIGINT" : "SIGTERM";
+      bool hangup = false;
+      while (::read(fd_, &si, sizeof si) == sizeof si) {
+        if (si.ssi_signo == SIGHUP)
+          hangup = true;
+        else
+          stoppedBy_ = si.ssi_signo == SIGINT ? "SIGINT" : "SIGTERM";
+      }
       if (!stoppedBy_.empty())
         Kiv::EventLoop::instance().stop();
+      else if (hangup && hangup_)
+        hangup_();
     });
+  }
+  // From now on SIGHUP calls fn from the loop instead of ending the process.
+  void hangupIs(std::function<void()> fn) {
+    hangup_ = std::move(fn);
+    sigaddset(&sigs_, SIGHUP);
+    ::sigprocmask(SIG_BLOCK, &sigs_, nullptr);
+    ::signalfd(fd_, &sigs_, 0);
   }
   ~StopSignals() {
     Kiv::EventLoop::instance().fdWatchDel(fd_);
@@ -173,8 +200,10 @@ class StopSignals {
   std::string const& stoppedBy() const noexcept { return stoppedBy_; }
 
  private:
+  sigset_t sigs_;
   int fd_ = -1;
   std::string stoppedBy_;
+  std::function<void()> hangup_;
 };
 
 // The signals of a real-time run, or null after saying why they cannot be
@@ -270,6 +299,7 @@ int probeAppliance(Options const& o) {
 }
 
 int runAppliance(Options const& o) {
+  detectJournal();
   std::string spec = traceSpecText(o, kRunTrace);
   try {
     Kiv::TraceHandle::maskSpecIs(spec);
@@ -286,9 +316,23 @@ int runAppliance(Options const& o) {
   if (!signals)
     return kExitSetup;
 
-  Timeline timeline(stdout);
+  Timeline timeline(stdout, journalOut);
+  // Trace lines in the journal's form while this run lasts.
+  struct JournalTrace {
+    explicit JournalTrace(bool on) : on(on) {
+      if (on)
+        Kiv::traceSinkIs(&sink);
+    }
+    ~JournalTrace() {
+      if (on)
+        Kiv::traceSinkIs(nullptr);
+    }
+    JournalTraceSink sink;
+    bool on;
+  } journalTrace(journalErr);
   for (auto const& l : describeAppliance(appliance))
     say("appliance " + l);
+  ServiceManager manager;
   // Before the session: it may move the host into a private namespace,
   // where the appliance's netdevice is not to be found.
   Orba::Ptr<Hardware::Mdio::Bus> bus;
@@ -302,6 +346,7 @@ int runAppliance(Options const& o) {
   std::unique_ptr<Session> session;
   std::unique_ptr<ControlContext> control;
   std::unique_ptr<ControlServer> server;
+  std::unique_ptr<Service> service;
   try {
     metricsServer = metricsServerFor(o);
     session = std::make_unique<Session>(appliance, o.session, timeline, bus);
@@ -316,16 +361,26 @@ int runAppliance(Options const& o) {
         ControlContext{*session, handleTraceLevels, handleTraceLevelsIs});
     server = controlServer(o, *control, say);
     session->start();
+    service = std::make_unique<Service>(*session, manager, say, complain);
   } catch (std::exception const& e) {
     complain(e.what());
     return kExitSetup;
   }
+  if (manager.active()) {
+    char interval[64] = "no watchdog";
+    if (manager.watchdogInterval() > 0)
+      std::snprintf(interval, sizeof interval, "watchdog keep-alive every %g s",
+                    manager.watchdogInterval() / 2);
+    say(std::string("service manager: readiness and status through NOTIFY_SOCKET; ") + interval);
+  }
+  signals->hangupIs([&] { service->reload(o.appliance); });
   if (!o.session.statusFile.empty())
     say("status file: " + o.session.statusFile);
   if (!o.session.metricsTextfile.empty())
     say("metrics textfile: " + o.session.metricsTextfile);
   say("trace: " + spec + " (stderr)");
-  say("running in real time; Ctrl-C or SIGTERM stops. Type steps on stdin, e.g. "
+  say("running in real time; Ctrl-C or SIGTERM stops, SIGHUP reloads " + o.appliance +
+      ". Type steps on stdin, e.g. "
       "link: {port: 1, state: down}");
 
   auto& loop = Kiv::EventLoop::instance();
@@ -335,6 +390,8 @@ int runAppliance(Options const& o) {
     loop.run();
   }
   std::string stoppedBy = signals->stoppedBy();
+  service->stopping();
+  service.reset();
   signals.reset();
   server.reset();
   if (metricsServer)
@@ -407,6 +464,7 @@ class StepPlayer : public Kiv::Timer {
 }  // namespace
 
 int runScenario(Options const& o) {
+  detectJournal();
   Scenario sc;
   try {
     sc = loadScenario(o.scenario);
@@ -425,7 +483,7 @@ int runScenario(Options const& o) {
   if (o.realTime && !(signals = stopSignals()))
     return kExitSetup;
 
-  Timeline timeline(stdout);
+  Timeline timeline(stdout, journalOut);
   timeline.note("scenario: " + (sc.name.empty() ? sc.file : sc.name + " (" + sc.file + ")"));
   if (!sc.description.empty()) {
     std::string d = sc.description;

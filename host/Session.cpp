@@ -5,6 +5,7 @@
 #include <set>
 #include <stdexcept>
 
+#include "host/appliance/Reload.h"
 #include "platform/kiv/Clock.h"
 #include "platform/kiv/EventLoop.h"
 #include "platform/kiv/Generic.h"
@@ -131,6 +132,13 @@ void Session::afterHostChange() {
   }
   if (cpuMode_ == CpuMode::simulated)
     ensureSimulatedCpuIfMgr();
+}
+
+std::vector<std::string> Session::reload(ApplianceDesc next) {
+  auto lines = applyAppliance(*db_, appliance_, next);
+  appliance_ = std::move(next);
+  afterHostChange();
+  return lines;
 }
 
 // The kernel's view of the CPU netdevices, for the metrics; only where the

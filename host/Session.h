@@ -70,6 +70,12 @@ class Session {
   // the next link pass could use it; new CPU netdevices get their macvlan.
   void afterHostChange();
 
+  // Applies a new description of the appliance to the running state
+  // database (see applyAppliance) and makes it the running one; returns one
+  // line per change. Throws RestartNeeded, changing nothing, when it differs
+  // in what only a restart changes.
+  std::vector<std::string> reload(ApplianceDesc next);
+
   ApplianceDesc const& appliance() const noexcept { return appliance_; }
   StateDb& db() noexcept { return *db_; }
   Timeline const& timeline() const noexcept { return timeline_; }

@@ -1,4 +1,4 @@
-// The appliance: its description read from YAML and the in-process state database built from it
+// The appliance: its description read from YAML, the state database built from it, reloads
 #pragma once
 
 #include <cstdint>
@@ -18,6 +18,7 @@ struct MgmtIntfDesc {
   std::string cpuInterface;
   unsigned externalPort = 0;
   unsigned internalPort = 0;
+  bool operator==(MgmtIntfDesc const&) const = default;
 };
 
 struct IntfConfigDesc {

@@ -114,6 +114,20 @@ Orba::Ptr<Interface::EthPhyIntfConfigDir> StateDb::slice(std::string const& name
   return Orba::ptrCast<Interface::EthPhyIntfConfigDir>(sliceDir_->entityPtr(name));
 }
 
+std::vector<SliceDesc> StateDb::slices() const {
+  std::vector<SliceDesc> r;
+  for (auto const& [name, node] : sliceDir_->entityPtrIteratorConst()) {
+    auto dir = Orba::ptrCast<Interface::EthPhyIntfConfigDir>(node);
+    if (!dir)
+      continue;
+    SliceDesc s{std::string(dir->name()), {}};
+    for (auto const& [id, c] : dir->intfConfigs())
+      s.interfaces.push_back({id.name(), c->enabledState()});
+    r.push_back(std::move(s));
+  }
+  return r;
+}
+
 bool StateDb::sliceAdd(SliceDesc const& s) {
   if (sliceDir_->entityPtrHas(s.name))
     return false;

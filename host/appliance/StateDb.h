@@ -59,6 +59,8 @@ class StateDb {
   // Slices and their interface configurations. The mutators return false
   // when what they act on is absent (or, for additions, already there).
   Orba::Ptr<Interface::EthPhyIntfConfigDir> slice(std::string const& name) const;
+  // The slices as they are now, in name order, each with its configurations.
+  std::vector<SliceDesc> slices() const;
   bool sliceAdd(SliceDesc const& s);
   bool sliceDel(std::string const& name);
   bool intfConfigAdd(std::string const& sliceName, IntfConfigDesc const& d);

@@ -6,6 +6,7 @@
 #include <cctype>
 #include <climits>
 #include <stdexcept>
+#include <vector>
 
 namespace Host {
 
@@ -15,14 +16,24 @@ bool exists(std::string const& path) {
   return ::access(path.c_str(), R_OK) == 0;
 }
 
-std::string hostLibDir() {
+// The directory the host's executable is in, or empty.
+std::string hostBinDir() {
   char buf[PATH_MAX];
   ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
   if (n <= 0)
     return {};
   std::string exe(buf, static_cast<std::size_t>(n));
   auto slash = exe.rfind('/');
-  return slash == std::string::npos ? std::string() : exe.substr(0, slash) + "/../lib";
+  return slash == std::string::npos ? std::string() : exe.substr(0, slash);
+}
+
+// Where the agent library is looked for beside the host: ../lib in a build,
+// the private library directory of an installation.
+std::vector<std::string> hostLibDirs() {
+  auto bin = hostBinDir();
+  if (bin.empty())
+    return {};
+  return {bin + "/../lib", bin + "/" + AGENTHOST_INSTALLED_AGENT_DIR};
 }
 
 }  // namespace
@@ -46,10 +57,14 @@ AgentLibrary loadAgentLibrary(std::string const& name, std::string const& libDir
   lib.name = name;
   if (!libDir.empty()) {
     lib.path = libDir + "/" + file;
-  } else if (auto own = hostLibDir(); !own.empty() && exists(own + "/" + file)) {
-    lib.path = own + "/" + file;
   } else {
     lib.path = file;
+    for (auto const& dir : hostLibDirs()) {
+      if (exists(dir + "/" + file)) {
+        lib.path = dir + "/" + file;
+        break;
+      }
+    }
   }
   ::dlerror();
   void* handle = ::dlopen(lib.path.c_str(), RTLD_NOW | RTLD_GLOBAL);

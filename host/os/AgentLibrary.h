@@ -1,4 +1,4 @@
-// The operating system: loading the agent library, the private namespace, running programs
+// The operating system: the agent library, the private namespace, programs, the service manager
 #pragma once
 
 #include <string>
@@ -22,7 +22,9 @@ struct AgentLibrary {
 };
 
 // Looks for libNAME.so in libDir when one is given, else beside the host
-// (../lib from the executable), else where the dynamic loader looks. Throws
+// (../lib from the executable in a build; the private library directory,
+// e.g. ../lib/x86_64-linux-gnu/agenthost, when installed), else where the
+// dynamic loader looks. Throws
 // std::runtime_error with the loader's message when it cannot be loaded or
 // lacks the entry point.
 AgentLibrary loadAgentLibrary(std::string const& name, std::string const& libDir = "");

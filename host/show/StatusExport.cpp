@@ -95,6 +95,19 @@ std::vector<std::string> statusChanges(StatusSnapshot const& before, StatusSnaps
   return r;
 }
 
+std::string statusLine(std::size_t mgmtInterfaces, StatusSnapshot const& s) {
+  std::string links;
+  for (auto const& [port, link] : s.linkStatus) {
+    links += (links.empty() ? "" : ", ") + std::to_string(port) + " " +
+             (link == 1   ? std::string("up")
+              : link == 0 ? std::string("down")
+                          : linkName(link));
+  }
+  return std::to_string(mgmtInterfaces) + " management interface" +
+         (mgmtInterfaces == 1 ? "" : "s") + "; links: " + (links.empty() ? "none" : links) +
+         "; error: " + (s.error.empty() ? "none" : s.error);
+}
+
 void writeFileAtomically(std::string const& path, std::string const& content) {
   std::string tmp = path + ".tmp" + std::to_string(::getpid());
   int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);

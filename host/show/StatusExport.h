@@ -38,6 +38,10 @@ std::string statusJson(StatusSnapshot const& s, LinkHistories const& history, do
 // "port 1 removed", "error: TEXT", "error cleared".
 std::vector<std::string> statusChanges(StatusSnapshot const& before, StatusSnapshot const& after);
 
+// The status in one line a person reads at a glance (the service manager
+// shows it): "2 management interfaces; links: 1 up, 2 down; error: none".
+std::string statusLine(std::size_t mgmtInterfaces, StatusSnapshot const& s);
+
 // Replaces the file's content atomically (a temporary file beside it,
 // renamed over it). Throws std::runtime_error when it cannot.
 void writeFileAtomically(std::string const& path, std::string const& content);

@@ -1,6 +1,9 @@
 #include "host/show/TraceOutput.h"
 
+#include <systemd/sd-daemon.h>
+
 #include <cctype>
+#include <cstdio>
 #include <limits>
 #include <stdexcept>
 
@@ -39,6 +42,11 @@ std::string TraceSpec::handleSpec() const {
       r += " " + facility + "/" + levelsText(m);
   }
   return r;
+}
+
+void JournalTraceSink::write(Kiv::TraceHandle const&, unsigned level, std::string_view line) {
+  char const* priority = level == 0 ? SD_NOTICE : level == 1 ? SD_INFO : SD_DEBUG;
+  std::fprintf(stderr, "%s%.*s\n", priority, static_cast<int>(line.size()), line.data());
 }
 
 std::string levelsText(std::uint32_t mask) {

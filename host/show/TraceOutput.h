@@ -1,4 +1,4 @@
-// What the host shows: the timeline on stdout, trace output and the status file
+// What the host shows: the timeline on stdout, trace output, the status file and status line
 #pragma once
 
 #include <cstdint>
@@ -41,6 +41,15 @@ std::string levelsText(std::uint32_t mask);
 std::string maskAddresses(std::string_view message);
 
 class Timeline;
+
+// Trace lines for the journal (stderr is the journal's stream): no time of
+// our own, and each line opened by the priority the journal reads from a
+// stream, "<5>" for level 0 (actions and failures), "<6>" for level 1 and
+// "<7>" (debug) above.
+class JournalTraceSink : public Kiv::TraceSink {
+ public:
+  void write(Kiv::TraceHandle const& handle, unsigned level, std::string_view line) override;
+};
 
 // The scenario runner's trace sink: shows the lines the display spec selects
 // on the timeline and, for trace expectations, remembers for each watched

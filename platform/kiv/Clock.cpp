@@ -10,15 +10,29 @@ Seconds Clock::now() const {
   return EventLoop::instance().now();
 }
 
+void Clock::wakeupDelivered() const {
+  ++wakeups_;
+  lastWakeup_ = now();
+}
+
+namespace {
+
+// A read-only attribute of the clock, read through one of its accessors.
+template <class T, T (Clock::*get)() const>
+AttrDesc reading(AttributeId id, char const* name) {
+  return {.id = id, .name = name, .type = &TypeOf<T>::desc(), .get = [](Orba::Node const& n) {
+            return Value::of((self<Clock>(n).*get)());
+          }};
+}
+
+}  // namespace
+
 TypeDesc const& Clock::typeDesc() {
   static TypeDesc const d = [] {
     TypeDesc t = entityType("Kiv::Clock");
-    AttrDesc now;
-    now.id = 257;
-    now.name = "now";
-    now.type = &TypeOf<double>::desc();
-    now.get = [](Orba::Node const& n) { return Value::of(self<Clock>(n).now()); };
-    t.attrs.push_back(now);
+    t.attrs.push_back(reading<double, &Clock::now>(257, "now"));
+    t.attrs.push_back(reading<std::uint64_t, &Clock::wakeups>(259, "wakeups"));
+    t.attrs.push_back(reading<double, &Clock::lastWakeup>(260, "lastWakeup"));
     return t;
   }();
   return d;
@@ -78,6 +92,7 @@ void Clock::NotifieeConst::WakeTimer::onTimer() {
   // Keep the notifiee alive while it handles its own wake-up.
   Orba::Ptr<NotifieeConst> hold(&owner);
   if (owner.registered_ && owner.clock_ && owner.notificationActive() && !owner.zombie()) {
+    owner.clock_->wakeupDelivered();
     owner.onAttribute(wakeupAttrId(), nullptr);
   }
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstdint>
+
 #include "platform/kiv/EventLoop.h"
 #include "platform/kiv/Notifiee.h"
 #include "platform/kiv/Type.h"
@@ -11,6 +13,11 @@ class Clock : public Orba::Node {
  public:
   static Orba::Ptr<Clock> ClockIs();
   Seconds now() const;
+  // The wake-ups this clock has delivered to its notifiees, and the time of
+  // the latest: what shows from outside that the work the clock drives goes
+  // on (a host's watchdog reads them).
+  std::uint64_t wakeups() const noexcept { return wakeups_; }
+  Seconds lastWakeup() const noexcept { return lastWakeup_; }
   TypeDesc const* typeData() const override;
   static TypeDesc const& typeDesc();
 
@@ -54,6 +61,9 @@ class Clock : public Orba::Node {
 
  private:
   Clock() = default;
+  void wakeupDelivered() const;
+  mutable std::uint64_t wakeups_ = 0;
+  mutable Seconds lastWakeup_ = 0;
 };
 
 // The agent's activity clock, one per process.

@@ -43,6 +43,8 @@ TEST(Options, RunAndScenarioModes) {
   EXPECT_EQ(o.session.agentName, "Other");
   EXPECT_EQ(o.session.libDir, "/x");
   EXPECT_FALSE(o.session.allowHostNetdevs);
+  EXPECT_EQ(parse({"--agent-dir", "/usr/lib/agenthost", "a.yaml"}).session.libDir,
+            "/usr/lib/agenthost");
 
   EXPECT_EQ(parse({"a.yaml"}).session.cpu, Host::CpuRequest::automatic);
   EXPECT_TRUE(parse({"--help"}).help);

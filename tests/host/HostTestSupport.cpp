@@ -2,6 +2,8 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -75,6 +77,37 @@ bool until(std::function<bool()> const& pred, double seconds) {
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
   return true;
+}
+
+NotifySocket::NotifySocket(TempDir const& dir) : path_(dir.path() + "/notify") {
+  fd_ = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+  sockaddr_un addr{};
+  addr.sun_family = AF_UNIX;
+  if (fd_ < 0 || path_.size() >= sizeof addr.sun_path)
+    throw std::runtime_error("notify socket: " + path_);
+  path_.copy(addr.sun_path, path_.size());
+  if (::bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0)
+    throw std::runtime_error("cannot bind " + path_);
+}
+
+NotifySocket::~NotifySocket() {
+  ::close(fd_);
+}
+
+std::vector<std::string> NotifySocket::receive() {
+  std::vector<std::string> r;
+  char buf[4096];
+  for (ssize_t n; (n = ::recv(fd_, buf, sizeof buf, 0)) >= 0;)
+    r.emplace_back(buf, static_cast<std::size_t>(n));
+  return r;
+}
+
+ScopedEnv::ScopedEnv(char const* name, std::string const& value) : name_(name) {
+  ::setenv(name, value.c_str(), 1);
+}
+
+ScopedEnv::~ScopedEnv() {
+  ::unsetenv(name_.c_str());
 }
 
 HostProcess::HostProcess(TempDir const& dir, std::vector<std::string> args,

@@ -61,6 +61,35 @@ std::string refusalOf(TempDir const& dir, std::string const& text,
 // Polls the condition every 20 ms until it holds or the time is up.
 bool until(std::function<bool()> const& pred, double seconds);
 
+// A datagram socket in a test directory that listens as the service
+// manager's notification socket does (NOTIFY_SOCKET names it).
+class NotifySocket {
+ public:
+  explicit NotifySocket(TempDir const& dir);
+  ~NotifySocket();
+  NotifySocket(NotifySocket const&) = delete;
+  NotifySocket& operator=(NotifySocket const&) = delete;
+  std::string const& path() const { return path_; }
+  // The messages waiting, oldest first, without blocking.
+  std::vector<std::string> receive();
+
+ private:
+  std::string path_;
+  int fd_ = -1;
+};
+
+// Sets an environment variable for the life of the object.
+class ScopedEnv {
+ public:
+  ScopedEnv(char const* name, std::string const& value);
+  ~ScopedEnv();
+  ScopedEnv(ScopedEnv const&) = delete;
+  ScopedEnv& operator=(ScopedEnv const&) = delete;
+
+ private:
+  std::string name_;
+};
+
 // agenthost running as a child, its standard input empty and its output in
 // files of a test directory; killed if still running when the object goes.
 // `inChild` runs in the child just before agenthost is executed.

@@ -176,11 +176,16 @@ Orba::Ptr<Sleeper> boundSleeper() {
 
 TEST_F(LoopTest, ClockNotifieeGetsOneWakeupAttributePerArming) {
   auto s = boundSleeper();
+  auto const& clock = *Kiv::ActivityFacility::clock();
+  auto const wakeups = clock.wakeups();
   EXPECT_EQ(Kiv::Clock::NotifieeConst::wakeupAttrId(), 258u);
   s->timeMinIs(now() + 2);
   s->timeMinIs(now() + 3);  // replaces
   advance(10);
   EXPECT_THAT(s->seen, ElementsAre(Pair(258u, 3)));
+  // The clock counts what it delivers, which is what a watchdog reads.
+  EXPECT_EQ(clock.wakeups(), wakeups + 1);
+  EXPECT_EQ(clock.lastWakeup(), 3);
 
   // Off, zombie or unregistered: the arming passes silently.
   s->seen.clear();
@@ -196,6 +201,7 @@ TEST_F(LoopTest, ClockNotifieeGetsOneWakeupAttributePerArming) {
   s->isRegisteredNotifieeIs(false);
   advance(2);
   EXPECT_TRUE(s->seen.empty());
+  EXPECT_EQ(clock.wakeups(), wakeups + 1);
   EXPECT_EQ(Kiv::EventLoop::instance().armedCount(), 0u);
 }
 

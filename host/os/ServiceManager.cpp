@@ -1,0 +1,94 @@
+#include "host/os/ServiceManager.h"
+
+#include <sys/stat.h>
+#include <systemd/sd-daemon.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+
+namespace Host {
+
+bool journalStream(int fd) {
+  char const* env = std::getenv("JOURNAL_STREAM");
+  if (!env || !*env)
+    return false;
+  unsigned long long dev = 0, ino = 0;
+  if (std::sscanf(env, "%llu:%llu", &dev, &ino) != 2)
+    return false;
+  struct stat st {};
+  if (::fstat(fd, &st) != 0)
+    return false;
+  return st.st_dev == dev && st.st_ino == ino;
+}
+
+ServiceManager::ServiceManager() {
+  char const* socket = std::getenv("NOTIFY_SOCKET");
+  active_ = socket && *socket;
+  std::uint64_t usec = 0;
+  if (active_ && ::sd_watchdog_enabled(0, &usec) > 0)
+    watchdog_ = static_cast<Kiv::Seconds>(usec) / 1e6;
+}
+
+void ServiceManager::send(std::string const& state) {
+  if (active_)
+    ::sd_notify(0, state.c_str());
+}
+
+void ServiceManager::ready() {
+  send(status_.empty() ? "READY=1" : "READY=1\nSTATUS=" + status_);
+}
+
+void ServiceManager::statusIs(std::string const& text) {
+  if (text == status_)
+    return;
+  status_ = text;
+  send("STATUS=" + text);
+}
+
+void ServiceManager::reloading() {
+  timespec ts{};
+  ::clock_gettime(CLOCK_MONOTONIC, &ts);
+  auto usec = static_cast<unsigned long long>(ts.tv_sec) * 1000000ULL +
+              static_cast<unsigned long long>(ts.tv_nsec) / 1000ULL;
+  send("RELOADING=1\nMONOTONIC_USEC=" + std::to_string(usec));
+}
+
+void ServiceManager::stopping() {
+  send("STOPPING=1");
+}
+
+void ServiceManager::watchdogPing() {
+  send("WATCHDOG=1");
+}
+
+ServiceWatchdog::ServiceWatchdog(ServiceManager& manager, std::function<std::uint64_t()> progress,
+                                 Kiv::Seconds stallLimit,
+                                 std::function<void(bool stalled, Kiv::Seconds idle)> tell)
+    : manager_(manager),
+      progress_(std::move(progress)),
+      stallLimit_(stallLimit),
+      tell_(std::move(tell)),
+      lastCount_(progress_()),
+      lastMove_(Kiv::EventLoop::instance().now()) {
+  if (manager_.active() && manager_.watchdogInterval() > 0)
+    arm(lastMove_ + manager_.watchdogInterval() / 2);
+}
+
+void ServiceWatchdog::onTimer() {
+  auto const now = Kiv::EventLoop::instance().now();
+  if (auto count = progress_(); count != lastCount_) {
+    lastCount_ = count;
+    lastMove_ = now;
+  }
+  bool const stalled = now - lastMove_ > stallLimit_;
+  if (stalled != stalled_) {
+    stalled_ = stalled;
+    tell_(stalled, now - lastMove_);
+  }
+  if (!stalled)
+    manager_.watchdogPing();
+  arm(now + manager_.watchdogInterval() / 2);
+}
+
+}  // namespace Host

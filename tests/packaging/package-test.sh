@@ -1,0 +1,75 @@
+#!/bin/sh
+# Checks the Debian package: its metadata and contents with dpkg-deb, the
+# host unpacked with dpkg -x into a scratch root and run from there (--check
+# on the conffile, a shipped scenario), the unit accepted by
+# `systemd-analyze verify`, and its exposure under `systemd-analyze security`
+# at most MAX_EXPOSURE.
+#   package-test.sh PACKAGE.deb
+#   package-test.sh --build BUILD_DIR     (makes the package with cpack first)
+set -eu
+MAX_EXPOSURE=${MAX_EXPOSURE:-2.0}
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+fail() { echo "FAILED: $*" >&2; exit 1; }
+
+if [ "$1" = --build ]; then
+  (cd "$2" && cpack -G DEB -B "$scratch/package" >"$scratch/cpack.log" 2>&1) ||
+    fail "cpack: $(cat "$scratch/cpack.log")"
+  deb=$(ls "$scratch"/package/*.deb)
+else
+  deb=$1
+fi
+
+# Metadata: the fields a user and the package manager read.
+dpkg-deb -I "$deb" >"$scratch/info"
+for field in 'Package: bcm53134-agent' 'Version: [0-9]' 'Maintainer: .*<.*@.*>' \
+             'Section: net' 'Depends: .*libc6.*libnl-route-3-200.*libsystemd0' \
+             'Description: management-port agent'; do
+  grep -q "^ $field" "$scratch/info" || fail "control lacks '$field': $(cat "$scratch/info")"
+done
+conffile=$(dpkg-deb -I "$deb" conffiles)
+[ "$conffile" = "$(echo "$conffile" | grep '/etc/agenthost/appliance.yaml$')" ] ||
+  fail "conffiles: '$conffile'"
+
+# Contents: what the package must hold, and nothing from the build tree.
+dpkg-deb -c "$deb" | awk '{print $6}' >"$scratch/contents"
+for path in '/bin/agenthost$' '/bin/agentctl$' '/agenthost/libplatform.so$' \
+            '/agenthost/libBcm53134Agent.so$' '/systemd/system/agenthost.service$' \
+            '/etc/agenthost/appliance.yaml$' '/share/agenthost/examples/scenarios/.*\.yaml$' \
+            '/share/doc/bcm53134-agent/copyright$' '/share/doc/bcm53134-agent/changelog.gz$' \
+            '/share/doc/bcm53134-agent/README.md$'; do
+  grep -q "$path" "$scratch/contents" || fail "package lacks $path"
+done
+! grep -E '_tests$|/soak$|fuzz|bench' "$scratch/contents" || fail "test programs in the package"
+
+# The unpacked host runs from the scratch root.
+root=$scratch/root
+dpkg -x "$deb" "$root"
+host=$(find "$root" -path '*/bin/agenthost' -type f)
+"$host" --check "$root$conffile" >"$scratch/check.out" 2>&1 ||
+  fail "--check: $(cat "$scratch/check.out")"
+scenario=$(find "$root" -path '*/share/agenthost/examples/scenarios/link-down-without-cpu-netdevice.yaml')
+"$host" --sim-cpu --scenario "$scenario" >"$scratch/scenario.out" 2>&1 ||
+  fail "scenario: $(cat "$scratch/scenario.out")"
+grep -q "^agent: Bcm53134Agent from $root/" "$scratch/scenario.out" ||
+  fail "agent library not from the unpacked package: $(grep '^agent:' "$scratch/scenario.out")"
+
+# The unit. `systemd-analyze verify` wants the programs it starts to exist
+# at their paths on this system; a copy whose ExecStart points into the
+# unpacked root is verified instead (the rest of the unit is unchanged).
+unit=$(find "$root" -path '*/systemd/system/agenthost.service' -type f)
+mkdir "$scratch/unit"
+sed -e "s|^ExecStart=/|ExecStart=$root/|" -e "/^ExecStart=/s| /\([^ ]*\.yaml\)\$| $root/\1|" \
+  "$unit" >"$scratch/unit/agenthost.service"
+grep -q "^ExecStart=$root/.*/agenthost .*$root/.*appliance.yaml$" "$scratch/unit/agenthost.service" ||
+  fail "ExecStart not moved: $(grep ExecStart "$scratch/unit/agenthost.service")"
+systemd-analyze verify "$scratch/unit/agenthost.service" >"$scratch/verify.out" 2>&1 ||
+  fail "systemd-analyze verify: $(cat "$scratch/verify.out")"
+[ ! -s "$scratch/verify.out" ] || fail "systemd-analyze verify complains: $(cat "$scratch/verify.out")"
+exposure=$(systemd-analyze security --offline=true "$scratch/unit/agenthost.service" 2>&1 |
+  sed -n 's/.*Overall exposure level for agenthost.service: \([0-9.]*\).*/\1/p')
+[ -n "$exposure" ] || fail "no exposure from systemd-analyze security"
+awk -v e="$exposure" -v m="$MAX_EXPOSURE" 'BEGIN { exit !(e <= m) }' ||
+  fail "exposure $exposure above $MAX_EXPOSURE"
+echo "$(basename "$deb"): metadata, contents and conffile as they should be; the unpacked host" \
+  "runs; the unit verifies; exposure $exposure"
