@@ -19,8 +19,8 @@ class RestartNeeded : public std::runtime_error {
 // What in `next` needs a restart to take effect, compared with `running`
 // (the description the process started with or last applied): the MDIO
 // transport and its netdevice, the chip section, the MDIO bus the switch
-// sits on, and where the CPU netdevices live. One phrase per difference, e.g. "chip.links changed";
-// empty when none.
+// sits on, and where the CPU netdevices live. One phrase per difference,
+// e.g. "chip.links changed"; empty when none.
 std::vector<std::string> restartChanges(ApplianceDesc const& running, ApplianceDesc const& next);
 
 // Brings the state database in line with `next`, as any other configuration
