@@ -207,10 +207,7 @@ ApplianceDesc parseAppliance(YAML::Node const& node, std::string const& file) {
 }
 
 ApplianceDesc loadAppliance(std::string const& path) {
-  auto doc = loadYamlFile(path);
-  if (!doc || doc.IsNull())
-    throw InputError(path + ": the file is empty");
-  return parseAppliance(doc, path);
+  return parseAppliance(loadYamlFile(path), path);
 }
 
 }  // namespace Host

@@ -116,7 +116,10 @@ YAML::Node loadYamlFile(std::string const& path) {
     if (text.size() > kMaxInputFileBytes)  // it grew while being read
       throw InputError(path + ": is longer than " + limitText + ", the most an input file has");
   }
-  return loadYamlText(text, path);
+  auto doc = loadYamlText(text, path);
+  if (!doc || doc.IsNull())
+    throw InputError(path + ": the file is empty");
+  return doc;
 }
 
 YAML::Node loadYamlText(std::string const& text, std::string const& name) {

@@ -22,8 +22,8 @@ class InputError : public std::runtime_error {
 // Input files larger than this are refused before they are parsed.
 inline constexpr std::size_t kMaxInputFileBytes = 1024 * 1024;
 
-// The document in a file; a missing file, a directory, a FIFO or device, a
-// file over kMaxInputFileBytes or a syntax error raises InputError. Nothing
+// The document in a file; a missing or empty file, a directory, a FIFO or
+// device, a file over kMaxInputFileBytes or a syntax error raises InputError. Nothing
 // here blocks.
 YAML::Node loadYamlFile(std::string const& path);
 // The document in a text (the name stands for the file in messages).

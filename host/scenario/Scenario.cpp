@@ -54,10 +54,7 @@ Scenario parseScenario(YAML::Node const& doc, std::string const& file) {
 }
 
 Scenario loadScenario(std::string const& path) {
-  auto doc = loadYamlFile(path);
-  if (!doc || doc.IsNull())
-    throw InputError(path + ": the file is empty");
-  return parseScenario(doc, path);
+  return parseScenario(loadYamlFile(path), path);
 }
 
 }  // namespace Host
