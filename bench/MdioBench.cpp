@@ -19,7 +19,7 @@
 #include "bench/AllocCounter.h"
 #include "bench/Bench.h"
 #include "bench/BenchNetns.h"
-#include "platform/mdio/linux/MiiIoctlBus.h"
+#include "platform/bus/linux/MiiIoctlBus.h"
 
 namespace Bench {
 

@@ -23,7 +23,7 @@
 #include "host/scenario/Scenario.h"
 #include "platform/kiv/EventLoop.h"
 #include "platform/kiv/Trace.h"
-#include "platform/mdio/linux/MiiIoctlBus.h"
+#include "platform/bus/linux/MiiIoctlBus.h"
 
 namespace Host {
 

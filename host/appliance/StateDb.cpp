@@ -2,7 +2,7 @@
 
 #include <stdexcept>
 
-#include "platform/mdio/linux/MiiIoctlBus.h"
+#include "platform/bus/linux/MiiIoctlBus.h"
 
 namespace Host {
 

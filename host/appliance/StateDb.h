@@ -7,7 +7,7 @@
 #include "platform/hardware/Bcm53134.h"
 #include "platform/interface/EthPhyIntfConfig.h"
 #include "platform/kiv/Dir.h"
-#include "platform/mdio/sim/SimBcm53134.h"
+#include "platform/bus/sim/SimBcm53134.h"
 #include "platform/stratum/EntityManager.h"
 
 namespace Host {

@@ -5,7 +5,7 @@
 #include <cerrno>
 #include <cstdio>
 
-#include "platform/mdio/linux/MiiIoctlBus.h"
+#include "platform/bus/linux/MiiIoctlBus.h"
 
 namespace Host {
 

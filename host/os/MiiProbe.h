@@ -6,7 +6,7 @@
 
 #include <utility>
 
-#include "platform/mdio/Bus.h"
+#include "platform/bus/Bus.h"
 
 namespace Host {
 

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "platform/kiv/Type.h"
-#include "platform/mdio/Bus.h"
+#include "platform/bus/Bus.h"
 
 namespace HalMdioAccel {
 // Selects a bus of a hardware access handle; bit N selects bus N.

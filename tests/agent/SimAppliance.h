@@ -6,7 +6,7 @@
 #include "Bcm53X/Bcm53134Agent/IntfSliceReactor.h"
 #include "Bcm53X/Bcm53134Agent/Root.h"
 #include "Bcm53X/CpuIfMgr/TestCpuIfMgr.h"
-#include "platform/mdio/sim/SimBcm53134.h"
+#include "platform/bus/sim/SimBcm53134.h"
 #include "platform/stratum/EntityManager.h"
 #include "tests/support/Loop.h"
 

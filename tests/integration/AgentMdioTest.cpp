@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <memory>
 
-#include "platform/mdio/linux/MiiIoctlBus.h"
+#include "platform/bus/linux/MiiIoctlBus.h"
 #include "tests/agent/SimAppliance.h"
 #include "tests/support/ChipIoctl.h"
 #include "tests/support/Netns.h"

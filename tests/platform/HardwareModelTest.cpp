@@ -6,7 +6,7 @@
 #include "platform/hardware/Bcm53134.h"
 #include "platform/kiv/Errors.h"
 #include "platform/mdio/Accel.h"
-#include "platform/mdio/sim/SimBcm53134.h"
+#include "platform/bus/sim/SimBcm53134.h"
 #include "platform/orba/Publisher.h"
 
 namespace {

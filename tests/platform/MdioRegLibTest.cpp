@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "platform/mdio/MdioRegLib.h"
-#include "platform/mdio/sim/SimBcm53134.h"
+#include "platform/bus/sim/SimBcm53134.h"
 #include "tests/support/Loop.h"
 
 namespace {

@@ -8,7 +8,7 @@
 
 #include <cerrno>
 
-#include "platform/mdio/linux/MiiIoctlBus.h"
+#include "platform/bus/linux/MiiIoctlBus.h"
 #include "tests/support/ChipIoctl.h"
 #include "tests/support/Loop.h"
 #include "tests/support/Netns.h"

@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "platform/mdio/sim/SimBcm53134.h"
+#include "platform/bus/sim/SimBcm53134.h"
 
 namespace {
 

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/mdio/linux/MiiIoctlBus.h"
-#include "platform/mdio/sim/SimBcm53134.h"
+#include "platform/bus/linux/MiiIoctlBus.h"
+#include "platform/bus/sim/SimBcm53134.h"
 
 namespace TestSupport {
 

@@ -17,7 +17,7 @@
 #include "host/Session.h"
 #include "host/os/Command.h"
 #include "platform/kiv/Clock.h"
-#include "platform/mdio/sim/SimBcm53134.h"
+#include "platform/bus/sim/SimBcm53134.h"
 #include "tests/host/HostTestSupport.h"
 #include "tests/support/Loop.h"
 

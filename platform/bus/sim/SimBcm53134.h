@@ -5,7 +5,7 @@
 #include <map>
 #include <string>
 
-#include "platform/mdio/Bus.h"
+#include "platform/bus/Bus.h"
 
 namespace Hardware::Mdio::Sim {
 

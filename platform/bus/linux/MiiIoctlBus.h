@@ -6,7 +6,7 @@
 #include <string>
 
 #include "platform/kiv/Trace.h"
-#include "platform/mdio/Bus.h"
+#include "platform/bus/Bus.h"
 
 struct ifreq;
 

@@ -1,4 +1,4 @@
-#include "platform/mdio/sim/SimBcm53134.h"
+#include "platform/bus/sim/SimBcm53134.h"
 
 #include "platform/kiv/Type.h"
 

@@ -1,4 +1,4 @@
-#include "platform/mdio/linux/MiiIoctlBus.h"
+#include "platform/bus/linux/MiiIoctlBus.h"
 
 #include <linux/mii.h>
 #include <linux/sockios.h>
