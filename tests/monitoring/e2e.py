@@ -10,6 +10,7 @@ import ctypes
 import json
 import os
 import re
+import shutil
 import signal
 import subprocess
 import sys
@@ -113,20 +114,16 @@ class Monitored(unittest.TestCase):
                             f"{program} is missing: `make build` installs it "
                             "(tests/monitoring/install-tools.sh)")
         self.tmp = tempfile.mkdtemp(prefix="agenthost-monitoring-")
+        self.addCleanup(shutil.rmtree, self.tmp, True)
         self.socket = os.path.join(self.tmp, "control.sock")
-        self.processes = []
         self.host = self.start("agenthost", [ENV["AGENTHOST"], "--sim-cpu", "--control",
                                              self.socket] + self.host_args() + [ENV["APPLIANCE"]])
         self.host.find(r"(ready): 2 management interfaces")
 
-    def tearDown(self):
-        for p in reversed(self.processes):
-            p.stop()
-        subprocess.run(["rm", "-rf", self.tmp], check=False)
-
     def start(self, name, args):
-        self.processes.append(Process(self.tmp, name, args))
-        return self.processes[-1]
+        p = Process(self.tmp, name, args)
+        self.addCleanup(p.stop)
+        return p
 
     def link(self, state):
         subprocess.run([ENV["AGENTCTL"], "--socket", self.socket, "sim", "link", "1", state],
@@ -256,6 +253,10 @@ class NodeExporterTextfile(Monitored):
             until(lambda: shows(value), 10, f"link {state} through node_exporter")
         text = fetch(url)
         self.assertEqual(sample(text, "agenthost_port_link_transitions_total", port1), 4, text)
+        # No name in the file clashed with node_exporter's own metrics (it
+        # would drop the family and count an error at every scrape).
+        self.assertEqual(sample(text, "promhttp_metric_handler_errors_total", 'cause="gathering"'),
+                         0, exporter.output())
         self.assertGreater(scrapes, 20)
 
 
