@@ -34,8 +34,8 @@ def die_with_parent():
 
 
 def until(pred, seconds, what):
-    """Polls pred until it returns something true; fails naming what and
-    the last thing pred saw when the time is up."""
+    """Polls pred until it returns something true, and returns that; fails
+    naming what when the time is up."""
     end = time.monotonic() + seconds
     while True:
         got = pred()
@@ -217,7 +217,11 @@ class PrometheusServer(Monitored):
 
         self.link("up")
         until(lambda: self.link_alert() is None, 15, "resolved link-down alert")
-        # Nothing else fired on the healthy host, a restart least of all.
+        # Every rule evaluates without an error, and nothing else fired on
+        # the healthy host, a restart least of all.
+        rules = [r for g in self.api("rules")["groups"] for r in g["rules"]]
+        self.assertEqual([(r["name"], r["health"]) for r in rules if r["health"] != "ok"], [])
+        self.assertEqual(len(rules), 8)
         self.assertEqual([a["labels"]["alertname"] for a in self.api("alerts")["alerts"]], [])
         self.assertEqual(self.host.stop(), 0, self.host.output())
 
