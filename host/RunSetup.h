@@ -18,7 +18,7 @@ class MetricsServer;
 // they share.
 struct RunSetup {
   SessionOptions session;
-  Orba::Ptr<Hardware::Mdio::Bus> bus;  // a real bus, opened before the session
+  Orba::Ptr<Hardware::Mdio::Bus> bus;            // a real bus, opened before the session
   std::function<void(std::string const&)> tell;  // the run's own lines
   // The line saying which agent was loaded.
   std::function<std::string(AgentLibrary const&)> loadedText;

@@ -379,19 +379,20 @@ int runScenario(Options const& o) {
   {
     std::unique_ptr<Run> run;
     try {
-      RunSetup setup{.session = o.session,
-                     .tell = [&](std::string const& t) { timeline.note(t); },
-                     .loadedText =
-                         [](AgentLibrary const& l) { return "agent: " + l.name + " from " + l.path; },
-                     .beforeLoad = [&] { timeline.note("trace shown: " + display.text()); },
-                     .control = o.realTime,
-                     .traceLevels = [&traces](std::string const& f) { return traces.display().mask(f); },
-                     .traceLevelsIs =
-                         [&traces](std::string const& f, std::uint32_t m) {
-                           traces.displayIs(f, m);
-                           if (!traces.watching())
-                             Kiv::TraceHandle::maskSpecIs(f + "/" + levelsText(m));
-                         }};
+      RunSetup setup{
+          .session = o.session,
+          .tell = [&](std::string const& t) { timeline.note(t); },
+          .loadedText =
+              [](AgentLibrary const& l) { return "agent: " + l.name + " from " + l.path; },
+          .beforeLoad = [&] { timeline.note("trace shown: " + display.text()); },
+          .control = o.realTime,
+          .traceLevels = [&traces](std::string const& f) { return traces.display().mask(f); },
+          .traceLevelsIs =
+              [&traces](std::string const& f, std::uint32_t m) {
+                traces.displayIs(f, m);
+                if (!traces.watching())
+                  Kiv::TraceHandle::maskSpecIs(f + "/" + levelsText(m));
+              }};
       for (auto const& step : sc.steps)
         setup.session.metrics = setup.session.metrics || step.metric;
       run = std::make_unique<Run>(sc.appliance, o, std::move(setup), timeline);

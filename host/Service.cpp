@@ -85,7 +85,9 @@ void Service::reloadBegins() {
     manager_.reloading();
 }
 
-void Service::reloadEnded(ReloadOutcome const&) {
+void Service::reloadEnded(ReloadOutcome const& outcome) {
+  if (outcome.result == ReloadOutcome::Result::applied)
+    status_.portsIs(session_.portsInUse());
   statusChanged();
   if (reloading_)
     manager_.ready();

@@ -225,6 +225,7 @@ ReloadOutcome Session::reloadFile(std::vector<std::string>& made) {
   }
   appliance_ = std::move(next);
   afterHostChange();
+  outputsFollow();
   auto n = plan.changes.size();
   if (n == 0)
     outcome.result = Result::unchanged;
@@ -232,6 +233,21 @@ ReloadOutcome Session::reloadFile(std::vector<std::string>& made) {
                                  : "reload: " + std::to_string(n) + " change" +
                                        (n == 1 ? "" : "s") + " applied");
   return outcome;
+}
+
+std::set<unsigned> Session::portsInUse() const {
+  std::set<unsigned> r;
+  for (auto const& m : db_->mgmtInterfaces())
+    r.insert(m.externalPort);
+  return r;
+}
+
+// The outputs that keep their own copy of the status follow a rename, move
+// or removal in the same cycle.
+void Session::outputsFollow() {
+  status_->portsIs(portsInUse());
+  if (metrics_)
+    metrics_->statusIs(status_->last(), status_->history());
 }
 
 // The kernel's view of the CPU netdevices, for the metrics; only where the

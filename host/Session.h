@@ -4,6 +4,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 
 #include "host/appliance/Appliance.h"
@@ -113,6 +114,9 @@ class Session {
   // could not do. By default both are timeline notes.
   using Say = std::function<void(std::string const&)>;
   void reportIs(Say say, Say complain);
+  // The ports whose status is news: the external ports of the management
+  // interfaces in force.
+  std::set<unsigned> portsInUse() const;
 
   ApplianceDesc const& appliance() const noexcept { return appliance_; }
   StateDb& db() noexcept { return *db_; }
@@ -135,6 +139,7 @@ class Session {
   void ensureSimulatedCpuIfMgr();
   void watchKernelProtodown();
   ReloadOutcome reloadFile(std::vector<std::string>& madeNetdevs);
+  void outputsFollow();
 
   ApplianceDesc appliance_;
   Timeline const& timeline_;

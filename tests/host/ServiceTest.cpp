@@ -11,6 +11,7 @@
 
 #include "host/appliance/Appliance.h"
 #include "host/attr/AttrPath.h"
+#include "host/control/ControlCommands.h"
 #include "host/os/Command.h"
 #include "platform/kiv/Clock.h"
 #include "tests/host/HostTestSupport.h"
@@ -53,6 +54,8 @@ class ServiceTest : public ::testing::Test {
     o.cpu = cpu;
     o.netnsName = netns;
     o.applianceFile = file_;
+    o.statusFile = dir_.path() + "/status.json";
+    o.metrics = true;
     session_ = std::make_unique<Host::Session>(Host::loadAppliance(file_), o, timeline_);
     session_->reportIs([this](auto const& t) { said_.push_back(t); },
                        [this](auto const& t) { complained_.push_back(t); });
@@ -219,6 +222,36 @@ TEST_F(ServiceTest, ReloadAppliesAChangedEnabledStateWithinOneCycle) {
                                       "reload: slice1: Management1 enabled -> disabled",
                                       "reload: 1 change applied"}));
   EXPECT_EQ(complained_, std::vector<std::string>{});
+}
+
+// A reload that moves Management1 to port 3 and renames Management2: in
+// the same cycle, port 1 (left unused, its last status still in the status
+// entity) leaves the status line, the status file, show status and the
+// metrics, and the metrics of port 2 carry the new name.
+TEST_F(ServiceTest, OutputsFollowAReloadsMoveAndRename) {
+  run(5);
+  auto text = example();
+  text.replace(text.find("externalPort: 1"), 15, "externalPort: 3");
+  text.replace(text.find("intfId: Management2"), 19, "intfId: Management9");
+  rewrite(text);
+  EXPECT_EQ(session_->reload("SIGHUP").result, Host::ReloadOutcome::Result::applied);
+  run(2.5);
+  EXPECT_EQ(manager_->status(), "2 management interfaces; links: 2 up, 3 down; error: none");
+  auto file = HostTest::readFile(dir_.path() + "/status.json");
+  EXPECT_EQ(file.find("\"1\":"), std::string::npos) << file;
+  EXPECT_NE(file.find("\"3\": {\"linkStatus\": 0"), std::string::npos) << file;
+  Host::ControlContext control{*session_, Host::handleTraceLevels, Host::handleTraceLevelsIs};
+  auto shown = Host::controlCommand(control, {"show", "status"});
+  EXPECT_FALSE(shown["result"]["ports"].contains("1")) << shown.dump();
+  EXPECT_TRUE(shown["result"]["ports"].contains("3")) << shown.dump();
+  auto& m = *session_->metrics();
+  auto up = [&](char const* intf, char const* port) {
+    return m.sample("agenthost_port_link_up", {{"interface", intf}, {"port", port}});
+  };
+  EXPECT_EQ(up("Management1", "1"), std::nullopt);
+  EXPECT_EQ(up("Management2", "2"), std::nullopt);
+  EXPECT_EQ(up("Management9", "2"), 1.0);
+  EXPECT_EQ(up("Management1", "3"), 0.0);
 }
 
 TEST_F(ServiceTest, ReloadRefusesABadFileOrARestartChangeAndKeepsTheRunningConfiguration) {
