@@ -25,6 +25,11 @@ HOURS ?= 1
 FUZZ_BUILD ?= build-fuzz
 FUZZ_SECONDS ?= 60
 FUZZERS := registerid appliance scenario
+# The arm64 cross build, its suite run under qemu-aarch64 (README, "Other
+# architectures"), and the arm64 -dev packages that multiarch cannot install
+# beside their amd64 twins (cross/deps.sh).
+ARM64_BUILD ?= build-arm64
+ARM64_DEV ?= build-arm64-dev
 
 # Debian packages the build, the tests and the host need; the fuzzers also
 # need clang with its libFuzzer runtime, installed by `make fuzz` only.
@@ -35,7 +40,7 @@ PACKAGES := cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbenchm
 FUZZ_PACKAGES := clang libclang-rt-14-dev
 
 .PHONY: all deps fuzz-deps build test sanitize bench soak fuzz format format-check run clean \
-        install deb
+        install deb deps-arm64 build-arm64 test-arm64
 
 all: build
 
@@ -137,6 +142,27 @@ deb: deps $(BUILD)/build.ninja
 	lintian --fail-on error $(BUILD)/package/*.deb
 	tests/packaging/package-test.sh $(BUILD)/package/*.deb
 
+# The cross toolchain, qemu-user (never its binfmt registration) and the arm64
+# build dependencies, beside the amd64 ones.
+deps-arm64: deps
+	cross/deps.sh $(ARM64_DEV)
+
+$(ARM64_BUILD)/build.ninja: | deps-arm64
+	cmake -S . -B $(ARM64_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DCMAKE_TOOLCHAIN_FILE=cmake/aarch64-linux-gnu.cmake -DARM64_DEV_DIR=$(abspath $(ARM64_DEV)) \
+	  -DNATIVE_BIN_DIR=$(abspath $(BUILD))/bin -DCMAKE_INSTALL_PREFIX=$(PREFIX) \
+	  $$(command -v ccache >/dev/null && echo -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+
+build-arm64: deps-arm64 $(ARM64_BUILD)/build.ninja
+	nice ninja -C $(ARM64_BUILD) -j $(JOBS)
+
+# The arm64 suite under emulation, and the comparison of its timelines with
+# the native build's. The packaging tests are left to the arm64 package
+# build, which checks the package it makes; the service-manager sandbox runs
+# the amd64 package.
+test-arm64: build build-arm64
+	cd $(ARM64_BUILD) && ctest -j $(JOBS) -E '^(packaging|system)[.]' $(CTEST_ARGS)
+
 FORMAT_FILES = $(shell git ls-files '*.cpp' '*.h')
 
 format:
@@ -146,4 +172,4 @@ format-check: deps
 	clang-format --dry-run --Werror $(FORMAT_FILES)
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(BENCH_BUILD) $(FUZZ_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(BENCH_BUILD) $(FUZZ_BUILD) $(ARM64_BUILD)
