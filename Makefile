@@ -40,7 +40,7 @@ PACKAGES := cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbenchm
 FUZZ_PACKAGES := clang libclang-rt-14-dev
 
 .PHONY: all deps fuzz-deps build test sanitize bench soak fuzz format format-check run clean \
-        install deb deps-arm64 build-arm64 test-arm64
+        install deb check-includes deps-arm64 build-arm64 test-arm64 deb-arm64
 
 all: build
 
@@ -170,6 +170,10 @@ format:
 
 format-check: deps
 	clang-format --dry-run --Werror $(FORMAT_FILES)
+
+# Every include keeps to the layers and rooms (docs/architecture.md).
+check-includes:
+	python3 tools/check-includes
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) $(BENCH_BUILD) $(FUZZ_BUILD) $(ARM64_BUILD)
