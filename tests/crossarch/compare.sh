@@ -49,23 +49,22 @@ YAML
 } >"$day"
 
 mask() {
-  sed -E -e 's/0x[0-9a-f]{6,}/0xADDR/g' -e "s#$src#SRC#g" -e "s#$work#WORK#g" \
+  sed -E -e "s#$native#BIN#g" -e "s#$cross#BIN#g" -e 's/0x[0-9a-f]{6,}/0xADDR/g' -e "s#$src#SRC#g" -e "s#$work#WORK#g" \
     -e 's/agenthost-[0-9]+/agenthost-PID/g' -e 's/-t [0-9]+ -n/-t PID -n/g' \
     -e 's/[0-9.]+ s of wall time/W s of wall time/'
 }
 
-# run NAME ARG...: both builds, outputs and exit status side by side.
+# run NAME PROGRAM ARG...: both builds, outputs and exit status side by side.
 failed=0
 run() {
-  local name=$1 side prefix
-  shift
+  local name=$1 prog=$2 side
+  shift 2
   for side in native cross; do
-    if [ $side = native ]; then prefix=("$native/"); else prefix=("${emulator[@]}" "$cross/"); fi
-    local prog=${prefix[-1]}$1
-    local out=$work/$side/$name
+    local cmd=("$native/$prog" "$@") out=$work/$side/$name
+    [ $side = native ] || cmd=("${emulator[@]}" "$cross/$prog" "$@")
     mkdir -p "$work/$side"
     set +e
-    (cd "$src" && "${prefix[@]:0:${#prefix[@]}-1}" "$prog" "${@:2}") >"$out.out" 2>"$out.err"
+    (cd "$src" && "${cmd[@]}") >"$out.out" 2>"$out.err"
     echo "exit $?" >>"$out.out"
     set -e
     mask <"$out.out" >"$out.out.m"
