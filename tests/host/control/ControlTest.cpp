@@ -28,6 +28,7 @@
 #include "host/control/ctl/Client.h"
 #include "host/os/Command.h"
 #include "tests/host/HostTestSupport.h"
+#include "tests/support/Emulation.h"
 #include "tests/support/Loop.h"
 #include "tests/support/Netns.h"
 
@@ -425,7 +426,7 @@ using HostTest::until;
 Ran agentctl(std::string const& socket, std::vector<std::string> args) {
   args.insert(args.begin(), {AGENTCTL_BIN, "--socket", socket});
   std::string both;
-  int status = Host::runProgram(args, &both);
+  int status = Host::runProgram(TestSupport::underEmulator(std::move(args)), &both);
   return {status, both, both};
 }
 
