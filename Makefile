@@ -38,6 +38,10 @@ PACKAGES := cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbenchm
             clang-format prometheus-cpp-dev python3-prometheus-client curl libsystemd-dev \
             systemd dpkg-dev file lintian
 FUZZ_PACKAGES := clang libclang-rt-14-dev
+# Debian's Prometheus server, promtool and node_exporter for the monitoring
+# tests, taken out of their packages into the build tree (not installed:
+# tests/monitoring/install-tools.sh says why).
+MONITORING_TOOLS ?= $(BUILD)/monitoring-tools
 
 .PHONY: all deps fuzz-deps build test sanitize bench soak fuzz format format-check run clean \
         install deb check-includes deps-arm64 build-arm64 test-arm64 deb-arm64
@@ -62,6 +66,7 @@ $(BUILD)/build.ninja: | deps
 	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_INSTALL_PREFIX=$(PREFIX)
 
 build: deps $(BUILD)/build.ninja
+	tests/monitoring/install-tools.sh $(MONITORING_TOOLS)
 	ninja -C $(BUILD) -j $(JOBS)
 
 test: build
@@ -72,6 +77,8 @@ $(ASAN_BUILD)/build.ninja: | deps
 	  -DCMAKE_INSTALL_PREFIX=$(PREFIX)
 
 sanitize: deps $(ASAN_BUILD)/build.ninja
+	tests/monitoring/install-tools.sh $(MONITORING_TOOLS)
+	cmake -S . -B $(ASAN_BUILD) -DMONITORING_TOOLS_DIR=$(abspath $(MONITORING_TOOLS)) >/dev/null
 	ninja -C $(ASAN_BUILD) -j $(JOBS)
 	cd $(ASAN_BUILD) && ASAN_OPTIONS=detect_leaks=1 ctest -j $(JOBS) $(CTEST_ARGS)
 
