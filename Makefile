@@ -174,8 +174,8 @@ test-arm64: build build-arm64
 # dpkg-buildpackage -a arm64 in a copy of the checkout under
 # $(BUILD)/debian-arm64. It lands in $(BUILD)/package/ beside the amd64 one
 # and is checked by lintian as that one is, by `file` (every program and
-# library in it an arm64 ELF) and by tests/packaging/package-test.sh with the
-# unpacked programs run under qemu-aarch64. libyaml-cpp-dev and
+# library in it an arm64 ELF), and its unpacked host runs a shipped scenario
+# under qemu-aarch64 with the agent library of the package. libyaml-cpp-dev and
 # prometheus-cpp-dev come unpacked from $(ARM64_DEV) (cross/deps.sh says
 # why); every other build dependency is checked as usual.
 DEB_ARM64_WORK := $(BUILD)/debian-arm64
@@ -200,8 +200,10 @@ deb-arm64: deps-arm64
 	  echo "$$elves" | grep -q 'bin/agenthost:.*ARM aarch64' && \
 	  ! echo "$$elves" | grep -v 'ELF 64-bit LSB .*ARM aarch64' || \
 	  { echo "not all arm64 programs: $$elves"; exit 1; }
-	PROGRAM_RUNNER="qemu-aarch64 -L /usr/aarch64-linux-gnu" \
-	  tests/packaging/package-test.sh $(BUILD)/package/*_arm64.deb
+	u=$(DEB_ARM64_WORK)/unpacked; qemu-aarch64 -L /usr/aarch64-linux-gnu $$u/usr/bin/agenthost \
+	  --sim-cpu --scenario $$u/usr/share/agenthost/examples/scenarios/link-down-without-cpu-netdevice.yaml \
+	  >$(DEB_ARM64_WORK)/scenario.out 2>&1 && grep -q "^agent: Bcm53134Agent from $$u/" \
+	  $(DEB_ARM64_WORK)/scenario.out || { cat $(DEB_ARM64_WORK)/scenario.out; exit 1; }
 
 FORMAT_FILES = $(shell git ls-files '*.cpp' '*.h')
 

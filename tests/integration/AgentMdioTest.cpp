@@ -7,6 +7,7 @@
 #include "platform/bus/linux/MiiIoctlBus.h"
 #include "tests/agent/SimAppliance.h"
 #include "tests/support/ChipIoctl.h"
+#include "tests/support/Emulation.h"
 #include "tests/support/Netns.h"
 
 namespace {
@@ -132,6 +133,7 @@ TEST(MdioSeam, FailingMiiStatusReadsAreNoLinkAndTracedOnlyWhenTheyStartAndEnd) {
 // status entity through the register service, every cycle starts one poll
 // period after the previous one ended, and nothing grows.
 TEST(AgentOnARefusingNetdevice, PublishesTheKernelsReasonAndKeepsPollingForAnHour) {
+  SKIP_UNDER_EMULATION(TestSupport::kMiiIoctlsUntranslated);
   REQUIRE_NETNS();
   TestSupport::NetNamespace ns;
   ns.ip("link add v0 type veth peer name v1");

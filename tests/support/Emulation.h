@@ -10,6 +10,10 @@ namespace TestSupport {
 // empty in a native build, whatever the environment says.
 std::string const& emulator();
 
+// qemu-user answers the MII ioctls with ENOSYS instead of passing them on.
+inline constexpr char const* kMiiIoctlsUntranslated =
+    "the emulator does not translate the MII ioctls (SIOCGMIIREG, SIOCSMIIREG): ENOSYS";
+
 // argv with the emulator in front when there is one: how a test starts one of
 // our own programs of the same build.
 std::vector<std::string> underEmulator(std::vector<std::string> argv);

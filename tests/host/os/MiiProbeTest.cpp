@@ -12,6 +12,7 @@
 #include "host/appliance/StateDb.h"
 #include "host/os/MiiProbe.h"
 #include "tests/host/HostTestSupport.h"
+#include "tests/support/Emulation.h"
 #include "tests/support/Netns.h"
 
 namespace {
@@ -72,6 +73,7 @@ void dropNetAdmin() {
 class MiiProbeOnTheKernel : public ::testing::Test {
  protected:
   void SetUp() override {
+    SKIP_UNDER_EMULATION(TestSupport::kMiiIoctlsUntranslated);
     REQUIRE_NETNS();
     ns = std::make_unique<TestSupport::NetNamespace>();
     ns->ip("link add v0 type veth peer name v1");

@@ -11,6 +11,7 @@
 
 #include "host/os/Command.h"
 #include "host/os/PrivateNetns.h"
+#include "tests/support/Emulation.h"
 #include "tests/support/Netns.h"
 
 namespace {
@@ -70,6 +71,7 @@ TEST(PrivateNetns, KeptNamespaceOutlivesTheHostAndNamesAreNotReused) {
 }
 
 TEST(PrivateNetns, WithoutRootTheNamespaceLivesInAUserNamespace) {
+  SKIP_UNDER_EMULATION("unshare(CLONE_NEWUSER) in a forked child of the emulator never returns");
   REQUIRE_NETNS();
   // A child that gives up root first; the parent's namespaces stay as they are.
   pid_t pid = ::fork();
