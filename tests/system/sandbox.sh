@@ -110,12 +110,43 @@ sandbox_cgroup2() {
   awk '$3 == "cgroup2" { print $2; exit }' /proc/self/mounts
 }
 
+# Builds the sandbox once without booting it (SANDBOX_DRY_RUN) and checks
+# its mounts: the root an overlay, /run, /tmp and /dev tmpfs, /sys and
+# /proc/sys read-only, cgroup2 on /sys/fs/cgroup, nothing else of this
+# machine's mounted.
+sandbox_check_dry() {
+  local out=$SB_DIR/dry.out
+  (
+    echo "$BASHPID" >"$SB_CGROUP/cgroup.procs"
+    SANDBOX_DRY_RUN=1 exec unshare --pid --fork --mount --net --uts --ipc --cgroup \
+      --propagation private bash -c ". '$SANDBOX_SH'; sandbox_init '$SB_DIR'"
+  ) >"$out" 2>&1 || { cat "$out" >&2; return 1; }
+  local mounts
+  mounts=$(awk '$1 ~ /^[0-9]+$/ && $2 ~ /^[0-9]+$/ {
+      for (i = 7; $i != "-"; i++) ;
+      print $5, ($6 ~ /(^|,)ro(,|$)/ ? "ro" : "rw"), $(i + 1) }' "$out" | sort)
+  local want
+  want=$(printf '%s\n' "/ rw overlay" "/dev rw tmpfs" "/dev/console rw ext4" "/dev/pts rw devpts" \
+    "/dev/shm rw tmpfs" "/proc rw proc" "/proc/sys ro proc" "/run rw tmpfs" "/sys ro sysfs" \
+    "/sys/fs/cgroup rw cgroup2" "/tmp rw tmpfs" | sort)
+  # The console is a file of the test; its file system is whatever holds it.
+  mounts=$(sed 's|^/dev/console rw .*|/dev/console rw ext4|' <<<"$mounts")
+  [ "$mounts" = "$want" ] || {
+    echo "the sandbox's mounts are not as built:" >&2
+    diff <(echo "$want") <(echo "$mounts") >&2
+    return 1
+  }
+  grep -q 'default.target -> sandbox.target' "$out" || { echo "no default target of its own" >&2; return 1; }
+  rm -f "$out"
+}
+
 sandbox_boot() {
   SB_DIR=$1
   mkdir -p "$SB_DIR/mnt"
   : >"$SB_DIR/console"
   SB_CGROUP=$(sandbox_cgroup2)/agenthost-sandbox-$$
   mkdir "$SB_CGROUP"
+  sandbox_check_dry || return 1
   (
     echo "$BASHPID" >"$SB_CGROUP/cgroup.procs"
     exec unshare --pid --fork --mount --net --uts --ipc --cgroup --propagation private \
@@ -186,9 +217,10 @@ sandbox_end() {
     echo "mounts left under $SB_DIR" >&2
     left=1
   fi
-  local ns
+  local ns held
+  held=$(find /proc/[0-9]*/ns -maxdepth 1 -type l -printf '%l\n' 2>/dev/null | sort -u)
   for ns in $SB_NS; do
-    if find /proc/[0-9]*/ns -maxdepth 1 -type l -lname "$ns" 2>/dev/null | grep -q .; then
+    if grep -qxF "$ns" <<<"$held"; then
       echo "namespace $ns still held" >&2
       left=1
     fi
