@@ -144,11 +144,14 @@ $(DEB_STAMP): $(wildcard $(shell git ls-files 2>/dev/null)) | deps
 	mkdir -p $(DEB_WORK)/src $(BUILD)/package
 	git ls-files -z -co --exclude-standard | tar -c --null --ignore-failed-read -T - -f - | \
 	  tar -x -C $(DEB_WORK)/src
-	cd $(DEB_WORK)/src && DEB_BUILD_OPTIONS="nocheck parallel=$(JOBS)" \
+	# debhelper gives the build a HOME of its own; ccache keeps the user's cache.
+	cache=$$(command -v ccache >/dev/null && \
+	  echo "CCACHE_DIR=$$(ccache -k cache_dir) CCACHE_BASEDIR=$$(ccache -k base_dir)"); \
+	cd $(DEB_WORK)/src && env $$cache DEB_BUILD_OPTIONS="nocheck parallel=$(JOBS)" \
 	  dpkg-buildpackage -b -us -uc >../build.log 2>&1 || { tail -40 ../build.log; exit 1; }
 	mv $(DEB_WORK)/*.deb $(BUILD)/package/
 	lintian --pedantic -I --fail-on error,warning $(BUILD)/package/*.deb
-	tests/packaging/package-test.sh $(BUILD)/package/*.deb
+	tests/packaging/package-test.sh $(BUILD)/package/bcm53134-agent_*.deb
 	touch $@
 
 FORMAT_FILES = $(shell git ls-files '*.cpp' '*.h')

@@ -18,8 +18,8 @@
 set -u
 SANDBOX_SH=$(dirname "$(readlink -f "$0")")/sandbox.sh
 . "$SANDBOX_SH"
-pkgdir=$1
-scratch=$2
+pkgdir=$(readlink -f "$1")
+scratch=$(readlink -m "$2")
 SLOW_POLL_PERIOD=${SLOW_POLL_PERIOD:-70}
 
 why=$(sandbox_unavailable) && {
@@ -57,8 +57,8 @@ within() {
   "$@"
 }
 
-prop() { sb systemctl show -P "$2" "$1"; }
-active() { [ "$(sb systemctl is-active "$1")" = active ]; }
+prop() { sb systemctl show -P "$2" "$1" 2>/dev/null; }
+active() { [ "$(sb systemctl is-active "$1" 2>/dev/null)" = active ]; }
 mainpid() { prop agenthost.service MainPID; }
 journal() { sb journalctl -q --no-pager -o cat -u "${2:-agenthost.service}" --since "@$1"; }
 now() { sb date +%s.%N; }
@@ -70,13 +70,14 @@ conf=/etc/agenthost/appliance.yaml
 rm -rf "$scratch"
 mkdir -p "$scratch"
 trap 'sandbox_end || echo "FAILED: the sandbox left something behind"' EXIT
+trap 'exit 1' INT TERM
 start=$(date +%s)
 sandbox_boot "$scratch/sandbox" || { echo "FAILED: the sandbox did not boot" >&2; exit 1; }
 ok "systemd $(sb systemctl --version | awk 'NR == 1 { print $2 }') booted in the sandbox"
 
 # Install. The package enables and starts the service itself.
 t=$(now)
-check "dpkg -i $(basename "$deb")" logged "$scratch/install.log" sb dpkg -i "$deb"
+check "dpkg -i $(basename "$deb")" logged "$scratch/install.log" sb dpkg -i "$deb" || exit 1
 check "systemctl enable --now" sb systemctl enable --now agenthost.service
 check "enabled and active" \
   test "$(sb systemctl is-enabled agenthost.service)/$(sb systemctl is-active agenthost.service)" = \
