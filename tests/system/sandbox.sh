@@ -80,6 +80,9 @@ AllowIsolate=yes
 EOF
   ln -sf sandbox.target "$etc/default.target"
   : >"$r/etc/fstab"
+  # A machine built as a container image may forbid maintainer scripts to
+  # start or stop services; an appliance does not.
+  rm -f "$r/usr/sbin/policy-rc.d"
   echo agenthost-sandbox >"$r/etc/hostname"
 
   cd "$r"
