@@ -1,24 +1,17 @@
 #!/bin/sh
 # Checks the Debian package: its metadata and contents with dpkg-deb, the
 # host unpacked with dpkg -x into a scratch root and run from there (--check
-# on the conffile, a shipped scenario), the unit accepted by
-# `systemd-analyze verify`, and its exposure under `systemd-analyze security`
-# at most MAX_EXPOSURE.
+# on the conffile, a shipped scenario, --version), the manual pages through
+# `man --warnings`, the unit accepted by `systemd-analyze verify`, and its
+# exposure under `systemd-analyze security` at most MAX_EXPOSURE.
 #   package-test.sh PACKAGE.deb
-#   package-test.sh --build BUILD_DIR     (makes the package with cpack first)
 set -eu
 MAX_EXPOSURE=${MAX_EXPOSURE:-2.0}
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 fail() { echo "FAILED: $*" >&2; exit 1; }
 
-if [ "$1" = --build ]; then
-  (cd "$2" && cpack -G DEB -B "$scratch/package" >"$scratch/cpack.log" 2>&1) ||
-    fail "cpack: $(cat "$scratch/cpack.log")"
-  deb=$(ls "$scratch"/package/*.deb)
-else
-  deb=$1
-fi
+deb=$1
 
 # Metadata: the fields a user and the package manager read.
 dpkg-deb -I "$deb" >"$scratch/info"
@@ -37,7 +30,9 @@ for path in '/bin/agenthost$' '/bin/agentctl$' '/agenthost/libplatform.so$' \
             '/agenthost/libBcm53134Agent.so$' '/systemd/system/agenthost.service$' \
             '/etc/agenthost/appliance.yaml$' '/share/agenthost/examples/scenarios/.*\.yaml$' \
             '/share/doc/bcm53134-agent/copyright$' '/share/doc/bcm53134-agent/changelog.gz$' \
-            '/share/doc/bcm53134-agent/README.md$' '/share/agenthost/prometheus/agenthost-alerts.yml$'; do
+            '/share/doc/bcm53134-agent/README.md$' '/share/man/man8/agenthost.8.gz$' \
+            '/share/man/man8/agentctl.8.gz$' '/share/man/man5/agenthost-appliance.5.gz$' \
+            '/share/agenthost/examples/metrics.conf$' '/share/agenthost/prometheus/agenthost-alerts.yml$'; do
   grep -q "$path" "$scratch/contents" || fail "package lacks $path"
 done
 ! grep -E '_tests$|/soak$|fuzz|bench' "$scratch/contents" || fail "test programs in the package"
@@ -54,16 +49,28 @@ scenario=$(find "$root" -path '*/share/agenthost/examples/scenarios/link-down-wi
 grep -q "^agent: Bcm53134Agent from $root/" "$scratch/scenario.out" ||
   fail "agent library not from the unpacked package: $(grep '^agent:' "$scratch/scenario.out")"
 
+version=$(dpkg-deb -f "$deb" Version)
+for prog in agenthost agentctl; do
+  out=$("$root/usr/bin/$prog" --version 2>&1) || fail "$prog --version: $out"
+  echo "$out" | grep -qF "$version" || fail "$prog --version says '$out', not $version"
+done
+
+# The manual pages format without a warning.
+for page in "$root"/usr/share/man/man*/*; do
+  out=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l "$page" 2>&1 >/dev/null) || fail "man $page: $out"
+  [ -z "$out" ] || fail "man --warnings $(basename "$page"): $out"
+done
+
 # The unit. `systemd-analyze verify` wants the programs it starts to exist
 # at their paths on this system; a copy whose ExecStart points into the
 # unpacked root is verified instead (the rest of the unit is unchanged).
 unit=$(find "$root" -path '*/systemd/system/agenthost.service' -type f)
 mkdir "$scratch/unit"
-sed -e "s|^ExecStart=/|ExecStart=$root/|" -e "/^ExecStart=/s| /\([^ ]*\.yaml\)\$| $root/\1|" \
+sed -e "s|^ExecStart=/|ExecStart=$root/|" -e "s|^ExecReload=/|ExecReload=$root/|" -e "/^ExecStart=/s| /\([^ ]*\.yaml\)\$| $root/\1|" \
   "$unit" >"$scratch/unit/agenthost.service"
 grep -q "^ExecStart=$root/.*/agenthost .*$root/.*appliance.yaml$" "$scratch/unit/agenthost.service" ||
   fail "ExecStart not moved: $(grep ExecStart "$scratch/unit/agenthost.service")"
-systemd-analyze verify "$scratch/unit/agenthost.service" >"$scratch/verify.out" 2>&1 ||
+MANPATH=$root/usr/share/man systemd-analyze verify "$scratch/unit/agenthost.service" >"$scratch/verify.out" 2>&1 ||
   fail "systemd-analyze verify: $(cat "$scratch/verify.out")"
 [ ! -s "$scratch/verify.out" ] || fail "systemd-analyze verify complains: $(cat "$scratch/verify.out")"
 exposure=$(systemd-analyze security --offline=true "$scratch/unit/agenthost.service" 2>&1 |
@@ -72,4 +79,4 @@ exposure=$(systemd-analyze security --offline=true "$scratch/unit/agenthost.serv
 awk -v e="$exposure" -v m="$MAX_EXPOSURE" 'BEGIN { exit !(e <= m) }' ||
   fail "exposure $exposure above $MAX_EXPOSURE"
 echo "$(basename "$deb"): metadata, contents and conffile as they should be; the unpacked host" \
-  "runs; the unit verifies; exposure $exposure"
+  "runs; the manual pages format cleanly; the unit verifies; exposure $exposure"
