@@ -14,6 +14,7 @@
 #include <optional>
 #include <stdexcept>
 
+#include "host/MetricsLibrary.h"
 #include "host/Service.h"
 #include "host/control/ControlCommands.h"
 #include "host/control/ControlProtocol.h"
@@ -21,9 +22,9 @@
 #include "host/os/MiiProbe.h"
 #include "host/os/ServiceManager.h"
 #include "host/scenario/Scenario.h"
+#include "platform/bus/linux/MiiIoctlBus.h"
 #include "platform/kiv/EventLoop.h"
 #include "platform/kiv/Trace.h"
-#include "platform/bus/linux/MiiIoctlBus.h"
 
 namespace Host {
 
@@ -247,7 +248,7 @@ std::unique_ptr<ControlServer> controlServer(Options const& o, ControlContext& c
 std::unique_ptr<MetricsServer> metricsServerFor(Options const& o) {
   if (o.metrics.empty())
     return nullptr;
-  return std::make_unique<MetricsServer>(o.metrics);
+  return metricsServerAt(o.metrics);
 }
 
 }  // namespace
@@ -332,7 +333,14 @@ int runAppliance(Options const& o) {
   } journalTrace(journalErr);
   for (auto const& l : describeAppliance(appliance))
     say("appliance " + l);
-  ServiceManager manager;
+  std::optional<ServiceManager> serviceManager;
+  try {
+    serviceManager.emplace();
+  } catch (std::runtime_error const& e) {
+    complain(e.what());
+    return kExitSetup;
+  }
+  ServiceManager& manager = *serviceManager;
   // Before the session: it may move the host into a private namespace,
   // where the appliance's netdevice is not to be found.
   Orba::Ptr<Hardware::Mdio::Bus> bus;
