@@ -8,7 +8,7 @@
 namespace Host {
 
 // The metrics and their endpoint, from the metrics library (kMetricsLibrary,
-// with prometheus-cpp, civetweb and zlib), which is loaded the first time a
+// with prometheus-cpp), which is loaded the first time a
 // run asks for either: a run that keeps no metrics maps none of them. Throw
 // std::runtime_error when the library cannot be loaded.
 std::unique_ptr<Metrics> metricsFor(Orba::Ptr<Hardware::Bcm53134::Config> config,

@@ -169,6 +169,15 @@ TEST(MetricsEndpoint, ScrapesAreAnsweredWhileIdleAndSlowClientsHoldConnections) 
     ::close(fd);
 }
 
+TEST(MetricsEndpoint, ServesOnIPv6Loopback) {
+  HostTest::TempDir dir;
+  ServingHost host(dir, "[::1]:0");
+  EXPECT_EQ(host.url.rfind("http://[::1]:", 0), 0u) << host.process.out() << host.process.err();
+  std::string body;
+  EXPECT_TRUE(host.scraped(&body)) << body;
+  EXPECT_NE(body.find("\nagenthost_build_info{version=\""), std::string::npos) << body;
+}
+
 TEST(MetricsEndpoint, AnAddressThatCannotBeHadIsRefusedWithTheKernelsReason) {
   HostTest::TempDir dir;
   // A port this test listens on.
