@@ -116,24 +116,30 @@ std::string title(Run const& r) {
     return "5. virtual day, own process";
   if (n.function == "BM_HostDay")
     return "5. virtual day, agenthost scenario";
+  if (n.function == "BM_HostProduction")
+    return std::string("7. agenthost in production") + (arg("metrics") == "1" ? ", --metrics" : "");
+  if (n.function == "BM_HostHelp")
+    return "7. agenthost --help";
   if (n.function == "BM_TraceStatement")
     return std::string("trace statement, level ") + (arg("on") == "1" ? "on" : "off");
   return r.benchmark_name();
 }
 
 // Table order: by benchmark, then trace off before on, then by N.
-constexpr char const* kOrder[] = {
-    "BM_SteadyCycle",         "BM_SteadyCycleMiiIoctl", "BM_FirstCycle",
-    "BM_LinkDownCycle",       "BM_TraceStatement",      "BM_ProtodownAgent",
-    "BM_ProtodownNameLookup", "BM_ProtodownBareLibnl",  "BM_ProtodownIpCommand",
-    "BM_VirtualDay",          "BM_VirtualDayProcess",   "BM_HostDay",
-    "BM_MiiIoctlBusRead",     "BM_MiiIoctlBare"};
+constexpr char const* kOrder[] = {"BM_SteadyCycle",         "BM_SteadyCycleMiiIoctl",
+                                  "BM_FirstCycle",          "BM_LinkDownCycle",
+                                  "BM_TraceStatement",      "BM_ProtodownAgent",
+                                  "BM_ProtodownNameLookup", "BM_ProtodownBareLibnl",
+                                  "BM_ProtodownIpCommand",  "BM_VirtualDay",
+                                  "BM_VirtualDayProcess",   "BM_HostDay",
+                                  "BM_MiiIoctlBusRead",     "BM_MiiIoctlBare",
+                                  "BM_HostProduction",      "BM_HostHelp"};
 std::tuple<std::size_t, int, int, int> sortKey(Run const& r) {
   Name n = parse(r);
   auto const rank = static_cast<std::size_t>(
       std::find(std::begin(kOrder), std::end(kOrder), n.function) - std::begin(kOrder));
   auto num = [&](char const* a) { return n.args.count(a) ? std::atoi(n.args[a].c_str()) : 0; };
-  return {rank, num("trace"), num("N"), num("on")};
+  return {rank, num("trace") + num("metrics"), num("N"), num("on")};
 }
 
 std::string notes(Run const& r) {
@@ -329,6 +335,18 @@ void SummaryReporter::Finalize() {
     notRun("virtual day in under one second of wall time");
   if (!rssJudged)
     notRun("host under 8 MiB resident");
+  for (auto [name, what, mib] :
+       {std::tuple{"BM_HostProduction/metrics:0", "agenthost in production", 6.0},
+        std::tuple{"BM_HostProduction/metrics:1", "agenthost in production with --metrics", 7.0},
+        std::tuple{"BM_HostHelp", "agenthost --help", 5.0}}) {
+    std::string const target = std::string(what) + " under " + fmt("%.0f", mib) + " MiB resident";
+    if (auto r = find(name)) {
+      double const rss = counter(*r, "rss_mib").value_or(1e9);
+      targets.push_back({target, fmt("%.1f MiB peak", rss), verdict(rss < mib)});
+    } else {
+      notRun(target);
+    }
+  }
 
   std::printf("\n| Target | Measured | Verdict |\n|---|---|---|\n");
   for (auto const& t : targets)

@@ -9,6 +9,7 @@
 
 #include "bench/BenchNetns.h"
 #include "bench/DayBench.h"
+#include "bench/HostMemoryBench.h"
 #include "bench/MdioBench.h"
 #include "bench/ProtodownBench.h"
 #include "bench/Summary.h"
@@ -37,6 +38,12 @@ int main(int argc, char** argv) {
   whyNot.clear();
   if (!Bench::registerHostDayBenchmark(&whyNot)) {
     std::string const note = "agenthost day skipped: " + whyNot;
+    std::fprintf(stderr, "%s\n", note.c_str());
+    reporter.noteIs(note);
+  }
+  whyNot.clear();
+  if (!Bench::registerHostMemoryBenchmarks(&whyNot)) {
+    std::string const note = "agenthost memory skipped: " + whyNot;
     std::fprintf(stderr, "%s\n", note.c_str());
     reporter.noteIs(note);
   }

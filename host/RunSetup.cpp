@@ -1,5 +1,7 @@
 #include "host/RunSetup.h"
 
+#include "host/MetricsLibrary.h"
+
 #include "host/control/ControlProtocol.h"
 #include "host/control/ControlServer.h"
 #include "host/show/Metrics.h"
@@ -36,7 +38,7 @@ std::unique_ptr<ControlServer> controlServer(Options const& o, ControlContext& c
 
 Run::Run(ApplianceDesc appliance, Options const& o, RunSetup setup, Timeline const& timeline) {
   if (!o.metrics.empty())
-    metricsServer_ = std::make_unique<MetricsServer>(o.metrics);
+    metricsServer_ = metricsServerAt(o.metrics);
   session_ = std::make_unique<Session>(std::move(appliance), setup.session, timeline, setup.bus);
   if (metricsServer_) {
     metricsServer_->serve(*session_->metrics());

@@ -208,7 +208,14 @@ int runAppliance(Options const& o) {
   } journalTrace(journalErr);
   for (auto const& l : describeAppliance(appliance))
     say("appliance " + l);
-  ServiceManager manager;
+  std::optional<ServiceManager> serviceManager;
+  try {
+    serviceManager.emplace();
+  } catch (std::runtime_error const& e) {
+    complain(e.what());
+    return kExitSetup;
+  }
+  ServiceManager& manager = *serviceManager;
   // Before the session: it may move the host into a private namespace,
   // where the appliance's netdevice is not to be found.
   Orba::Ptr<Hardware::Mdio::Bus> bus;

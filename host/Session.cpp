@@ -6,6 +6,7 @@
 #include <set>
 #include <stdexcept>
 
+#include "host/MetricsLibrary.h"
 #include "host/appliance/Reload.h"
 #include "platform/kiv/Clock.h"
 #include "platform/kiv/EventLoop.h"
@@ -32,8 +33,8 @@ Session::Session(ApplianceDesc appliance, SessionOptions const& options, Timelin
       });
   status_->write();
   if (options.metrics || !options.metricsTextfile.empty()) {
-    metrics_ = std::make_unique<Metrics>(Orba::Ptr<Hardware::Bcm53134::Config>(&db_->config()),
-                                         options.metricsTextfile);
+    metrics_ =
+        metricsFor(Orba::Ptr<Hardware::Bcm53134::Config>(&db_->config()), options.metricsTextfile);
     metrics_->statusIs(status_->last(), status_->history());
     watchKernelProtodown();
   }

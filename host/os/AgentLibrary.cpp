@@ -1,12 +1,12 @@
 #include "host/os/AgentLibrary.h"
 
+#include "host/os/HostLibrary.h"
+
 #include <dlfcn.h>
 #include <unistd.h>
 
 #include <cctype>
-#include <climits>
 #include <stdexcept>
-#include <vector>
 
 namespace Host {
 
@@ -14,26 +14,6 @@ namespace {
 
 bool exists(std::string const& path) {
   return ::access(path.c_str(), R_OK) == 0;
-}
-
-// The directory the host's executable is in, or empty.
-std::string hostBinDir() {
-  char buf[PATH_MAX];
-  ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
-  if (n <= 0)
-    return {};
-  std::string exe(buf, static_cast<std::size_t>(n));
-  auto slash = exe.rfind('/');
-  return slash == std::string::npos ? std::string() : exe.substr(0, slash);
-}
-
-// Where the agent library is looked for beside the host: ../lib in a build,
-// the private library directory of an installation.
-std::vector<std::string> hostLibDirs() {
-  auto bin = hostBinDir();
-  if (bin.empty())
-    return {};
-  return {bin + "/../lib", bin + "/" + AGENTHOST_INSTALLED_AGENT_DIR};
 }
 
 }  // namespace
@@ -59,7 +39,7 @@ AgentLibrary loadAgentLibrary(std::string const& name, std::string const& libDir
     lib.path = libDir + "/" + file;
   } else {
     lib.path = file;
-    for (auto const& dir : hostLibDirs()) {
+    for (auto const& dir : hostLibraryDirs()) {
       if (exists(dir + "/" + file)) {
         lib.path = dir + "/" + file;
         break;

@@ -1,7 +1,8 @@
 #include "host/os/ServiceManager.h"
 
+#include "host/os/HostLibrary.h"
+
 #include <sys/stat.h>
-#include <systemd/sd-daemon.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -26,14 +27,18 @@ bool journalStream(int fd) {
 ServiceManager::ServiceManager() {
   char const* socket = std::getenv("NOTIFY_SOCKET");
   active_ = socket && *socket;
-  std::uint64_t usec = 0;
-  if (active_ && ::sd_watchdog_enabled(0, &usec) > 0)
-    watchdog_ = static_cast<Kiv::Seconds>(usec) / 1e6;
+  if (!active_)
+    return;
+  using Entry = ServiceProtocol const* (*)();
+  protocol_ = reinterpret_cast<Entry>(
+      hostLibraryEntry(kServiceLibrary, kServiceProtocolSymbol,
+                       "the service manager's protocol (NOTIFY_SOCKET is set)"))();
+  watchdog_ = static_cast<Kiv::Seconds>(protocol_->watchdogUsec()) / 1e6;
 }
 
 void ServiceManager::send(std::string const& state) {
   if (active_)
-    ::sd_notify(0, state.c_str());
+    protocol_->notify(state.c_str());
 }
 
 void ServiceManager::ready() {

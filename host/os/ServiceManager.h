@@ -14,14 +14,27 @@ namespace Host {
 // breaks the match).
 bool journalStream(int fd);
 
+// libsystemd's side of the notification protocol, in a library of its own
+// (kServiceLibrary) so that a host the service manager did not start maps
+// neither libsystemd nor what it pulls in. The library exports it under
+// kServiceProtocolSymbol.
+struct ServiceProtocol {
+  int (*notify)(char const* state);  // sd_notify
+  std::uint64_t (*watchdogUsec)();   // sd_watchdog_enabled: 0 for none
+};
+inline constexpr char const* kServiceLibrary = "libagenthost-service.so";
+inline constexpr char const* kServiceProtocolSymbol = "agenthostServiceProtocol";
+
 // The service manager's notification protocol, through libsystemd's
 // sd_notify: readiness, a status line, reload and stop, and watchdog
 // keep-alives. Without NOTIFY_SOCKET in the environment (not started by a
-// service manager of Type=notify) it sends nothing.
+// service manager of Type=notify) it sends nothing and loads nothing.
 class ServiceManager {
  public:
   // Reads NOTIFY_SOCKET and the watchdog interval (WATCHDOG_USEC, for this
-  // process when WATCHDOG_PID names one) from the environment.
+  // process when WATCHDOG_PID names one) from the environment. Throws
+  // std::runtime_error when NOTIFY_SOCKET is set and kServiceLibrary cannot
+  // be loaded.
   ServiceManager();
 
   bool active() const noexcept { return active_; }
@@ -42,6 +55,7 @@ class ServiceManager {
 
  private:
   void send(std::string const& state);
+  ServiceProtocol const* protocol_ = nullptr;
   bool active_ = false;
   Kiv::Seconds watchdog_ = 0;
   std::string status_;

@@ -31,5 +31,10 @@ grep -q ': 2 management interfaces' "$scratch/check.out" || fail "$(cat "$scratc
 grep -q "^agent: Bcm53134Agent from $scratch/.*/agenthost/libBcm53134Agent.so$" "$scratch/scenario.out" ||
   fail "agent library not from the installation: $(grep '^agent:' "$scratch/scenario.out")"
 grep -q '^result: [0-9]* passed, 0 failed$' "$scratch/scenario.out" || fail "$(cat "$scratch/scenario.out")"
+# The metrics library, loaded from the installation for a run that keeps metrics.
+"$host" --sim-cpu --metrics-textfile "$scratch/agenthost.prom" --scenario "$scenario" \
+  >"$scratch/metrics.out" 2>&1 || fail "metrics: $(cat "$scratch/metrics.out")"
+grep -q '^agenthost_build_info{version="[0-9.]*"} 1$' "$scratch/agenthost.prom" ||
+  fail "metrics textfile: $(cat "$scratch/agenthost.prom")"
 "$ctl" --help | grep -q 'show status' || fail "agentctl --help"
 echo "installed into $scratch: agenthost, agentctl, the libraries, $conf, $unit; all run"

@@ -1,0 +1,53 @@
+// The host maps the metrics and the service manager's libraries only when a
+// run asks for them, and says clearly when one cannot be loaded.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "host/os/Command.h"
+#include "tests/host/HostTestSupport.h"
+
+namespace {
+
+std::string const kAppliance = std::string(EXAMPLES_DIR) + "/appliance.yaml";
+
+TEST(HostLibraries, TheHostNeedsNeitherPrometheusNorLibsystemd) {
+  // ldd lists every library the loader maps at start-up, those the host's
+  // own libraries need included.
+  std::string out;
+  ASSERT_EQ(Host::runProgram({"ldd", AGENTHOST_BIN}, &out), 0) << out;
+  EXPECT_NE(out.find("libplatform.so"), std::string::npos) << out;
+  for (auto const* lib : {"prometheus", "civetweb", "libz.so", "libsystemd", "agenthost-"})
+    EXPECT_EQ(out.find(lib), std::string::npos) << lib << " in\n" << out;
+}
+
+// A host whose libraries are not beside it (a copy of the executable alone)
+// refuses to start what needs them, naming the library and where it looked,
+// and runs what does not.
+TEST(HostLibraries, AMissingLibraryStopsTheStartWithWhereItWasLookedFor) {
+  HostTest::TempDir dir;
+  std::filesystem::create_directory(dir.path() + "/bin");
+  std::string const host = dir.path() + "/bin/agenthost";
+  std::filesystem::copy_file(AGENTHOST_BIN, host);
+  std::string out;
+  EXPECT_EQ(Host::runProgram(
+                {host, "--sim-cpu", "--no-control", "--metrics", "127.0.0.1:0", kAppliance}, &out),
+            3)
+      << out;
+  EXPECT_NE(out.find("agenthost: cannot load the metrics (--metrics, --metrics-textfile): "
+                     "libagenthost-metrics.so is not in " +
+                     dir.path() + "/bin/../lib or " + dir.path() + "/bin/"),
+            std::string::npos)
+      << out;
+
+  HostTest::ScopedEnv notify("NOTIFY_SOCKET", dir.path() + "/notify");
+  EXPECT_EQ(Host::runProgram({host, "--sim-cpu", "--no-control", kAppliance}, &out), 3) << out;
+  EXPECT_NE(out.find("agenthost: cannot load the service manager's protocol (NOTIFY_SOCKET is "
+                     "set): libagenthost-service.so is not in "),
+            std::string::npos)
+      << out;
+  EXPECT_EQ(Host::runProgram({host, "--check", kAppliance}, &out), 0) << out;
+}
+
+}  // namespace

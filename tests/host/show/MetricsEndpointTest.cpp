@@ -1,0 +1,214 @@
+// The /metrics endpoint of a real-time host: the addresses it takes, scrapes
+// answered while idle and slow clients hold connections, over IPv6 too, and
+// refusals that say why the address cannot be had.
+
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <condition_variable>
+#include <mutex>
+#include <stdexcept>
+#include <thread>
+
+#include "host/os/Command.h"
+#include "host/show/Metrics.h"
+#include "tests/host/HostTestSupport.h"
+
+namespace {
+
+std::string const kAppliance = std::string(EXAMPLES_DIR) + "/appliance.yaml";
+
+TEST(MetricsAddress, PortAloneIsLoopbackAddressesAreNumericIPv6InBrackets) {
+  struct Case {
+    char const* text;
+    char const* bound;  // null: refused
+  } const cases[] = {
+      {"9534", "127.0.0.1:9534"},
+      {"0", "127.0.0.1:0"},
+      {"0.0.0.0:9534", "0.0.0.0:9534"},
+      {"192.0.2.7:65535", "192.0.2.7:65535"},
+      {"[::1]:9534", "[::1]:9534"},
+      {"[::]:80", "[::]:80"},
+      {"[fe80::1:2]:1", "[fe80::1:2]:1"},
+      {"65536", nullptr},
+      {"123456", nullptr},
+      {"", nullptr},
+      {"127.0.0.1:", nullptr},
+      {":9534", nullptr},
+      {"localhost:9534", nullptr},
+      {"::1:9534", nullptr},
+      {"[::1]", nullptr},
+      {"[]:9534", nullptr},
+      {"[127.0.0.1]:9534", nullptr},
+      {"256.0.0.1:9534", nullptr},
+      {"127.0.0.1:95x4", nullptr},
+      {"-1", nullptr},
+  };
+  for (auto const& c : cases) {
+    if (c.bound) {
+      EXPECT_EQ(Host::metricsBindAddress(c.text), c.bound) << c.text;
+      continue;
+    }
+    try {
+      Host::metricsBindAddress(c.text);
+      ADD_FAILURE() << "accepted '" << c.text << "'";
+    } catch (std::invalid_argument const& e) {
+      EXPECT_EQ(std::string(e.what()),
+                "--metrics wants [ADDRESS:]PORT with a numeric address (e.g. 9534, "
+                "0.0.0.0:9534 or [::1]:9534), not '" +
+                    std::string(c.text) + "'");
+    }
+  }
+}
+
+// The example appliance in real time with the simulated CPU interface
+// manager, serving metrics on `address`; the URL it says it serves.
+struct ServingHost {
+  ServingHost(HostTest::TempDir const& dir, std::string const& address)
+      : process(dir, {"--sim-cpu", "--no-control", "--metrics", address, kAppliance}) {
+    HostTest::until(
+        [&] {
+          auto out = process.out();
+          auto at = out.find("metrics: http://");
+          if (at != std::string::npos)
+            url = out.substr(at + 9, out.find('\n', at) - at - 9);
+          return !url.empty();
+        },
+        30);
+  }
+  ~ServingHost() {
+    process.signal(SIGTERM);
+    process.wait();
+  }
+  // One scrape that must be whole within a second.
+  bool scraped(std::string* body = nullptr) const {
+    return Host::runProgram({"curl", "-sfg", "--max-time", "1", url}, body) == 0;
+  }
+  HostTest::HostProcess process;
+  std::string url;
+};
+
+int connectedTo(std::string const& url) {
+  auto const colon = url.rfind(':');
+  auto const port = static_cast<std::uint16_t>(std::stoi(url.substr(colon + 1)));
+  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(port);
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  EXPECT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+  return fd;
+}
+
+// Whether the peer closes the connection within `ms`.
+bool closedWithin(int fd, int ms) {
+  pollfd p{fd, POLLIN, 0};
+  char c;
+  while (::poll(&p, 1, ms) == 1) {
+    if (::recv(fd, &c, 1, 0) <= 0)
+      return true;
+  }
+  return false;
+}
+
+TEST(MetricsEndpoint, ScrapesAreAnsweredWhileIdleAndSlowClientsHoldConnections) {
+  HostTest::TempDir dir;
+  ServingHost host(dir, "127.0.0.1:0");
+  ASSERT_FALSE(host.url.empty()) << host.process.out() << host.process.err();
+  ASSERT_TRUE(host.scraped());
+
+  // Three clients that connect and say nothing, three that send a request
+  // one byte a second.
+  std::vector<int> idle, slow;
+  for (int i = 0; i < 3; ++i) {
+    idle.push_back(connectedTo(host.url));
+    slow.push_back(connectedTo(host.url));
+  }
+  std::mutex m;
+  std::condition_variable cv;
+  bool done = false;
+  std::thread trickle([&] {
+    std::string const request = "GET /metrics HTTP/1.1\r\nHost: x\r\n\r\n";
+    std::unique_lock lock(m);
+    for (std::size_t i = 0; i < request.size() && !done; ++i) {
+      for (int fd : slow)
+        ::send(fd, &request[i], 1, MSG_NOSIGNAL);
+      cv.wait_for(lock, std::chrono::seconds(1), [&] { return done; });
+    }
+  });
+  // Scrapes while they hold their connections, until the idle ones have
+  // been dropped for taking too long to send a request.
+  std::vector<bool> dropped(idle.size());
+  int scrapes = 0;
+  for (; scrapes < 60 && std::count(dropped.begin(), dropped.end(), true) < 3; ++scrapes) {
+    std::string body;
+    EXPECT_TRUE(host.scraped(&body)) << "scrape " << scrapes;
+    EXPECT_NE(body.find("\nagenthost_poll_cycles_completed_total "), std::string::npos) << body;
+    for (std::size_t i = 0; i < idle.size(); ++i)
+      dropped[i] = dropped[i] || closedWithin(idle[i], 100);
+  }
+  EXPECT_EQ(std::count(dropped.begin(), dropped.end(), true), 3) << scrapes << " scrapes";
+  EXPECT_GE(scrapes, 3);
+  {
+    std::lock_guard lock(m);
+    done = true;
+  }
+  cv.notify_all();
+  trickle.join();
+  for (int fd : slow)
+    EXPECT_TRUE(closedWithin(fd, 10000));
+  for (int fd : idle)
+    ::close(fd);
+  for (int fd : slow)
+    ::close(fd);
+}
+
+TEST(MetricsEndpoint, ServesOnIPv6Loopback) {
+  HostTest::TempDir dir;
+  ServingHost host(dir, "[::1]:0");
+  EXPECT_EQ(host.url.rfind("http://[::1]:", 0), 0u) << host.process.out() << host.process.err();
+  std::string body;
+  EXPECT_TRUE(host.scraped(&body)) << body;
+  EXPECT_NE(body.find("\nagenthost_build_info{version=\""), std::string::npos) << body;
+}
+
+TEST(MetricsEndpoint, AnAddressThatCannotBeHadIsRefusedWithTheKernelsReason) {
+  HostTest::TempDir dir;
+  // A port this test listens on.
+  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof a;
+  ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&a), len), 0);
+  ASSERT_EQ(::listen(fd, 1), 0);
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+  std::string const port = std::to_string(ntohs(a.sin_port));
+
+  struct Case {
+    std::string address, why;
+  } const cases[] = {
+      {"127.0.0.1:" + port, "Address already in use. Check: another program listens on port " +
+                                port + " (ss -ltnp 'sport = :" + port + "')"},
+      // An address of the documentation range, never this machine's.
+      {"192.0.2.1:" + port,
+       "Cannot assign requested address. Check: 192.0.2.1 is not an "
+       "address of this machine"},
+  };
+  for (auto const& c : cases) {
+    HostTest::HostProcess h(dir, {"--sim-cpu", "--no-control", "--metrics", c.address, kAppliance});
+    EXPECT_EQ(h.wait(), 3) << h.out() << h.err();
+    EXPECT_NE(h.err().find("agenthost: cannot serve metrics on " + c.address + ": " + c.why),
+              std::string::npos)
+        << h.err();
+  }
+  ::close(fd);
+}
+
+}  // namespace
