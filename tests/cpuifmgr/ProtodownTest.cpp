@@ -12,7 +12,7 @@
 #include "Bcm53X/CpuIfMgr/MacVlanCpuIfMgr.h"
 #include "Bcm53X/CpuIfMgr/ProtodownOp.h"
 #include "platform/kiv/Generic.h"
-#include "tests/cpuifmgr/TraceLevels.h"
+#include "tests/support/Loop.h"
 #include "tests/support/Netns.h"
 
 using namespace Bcm53134::Agent;
@@ -42,7 +42,7 @@ std::string address(void const* p) {
   return buf;
 }
 
-Lines runLines(CpuIfMgrTest::LeveledTrace const& t) {
+Lines runLines(TestSupport::TraceCapture const& t) {
   Lines r;
   for (auto const& l : t.leveled()) {
     if (l.find("::run:") != std::string::npos)
@@ -58,7 +58,7 @@ TEST(Protodown, MacvlanFollowsVerdicts) {
   Devices d;
   auto mgr = MacVlanCpuIfMgr::MacVlanCpuIfMgrIs();
   auto const fds = openFds();
-  CpuIfMgrTest::LeveledTrace trace;
+  TestSupport::TraceCapture trace{"CpuIfMgr/0-8"};
 
   mgr->disable("m0");
   EXPECT_TRUE(d.ns.protodown("m0"));
@@ -117,7 +117,7 @@ TEST(Protodown, VethRefusal) {
   EXPECT_EQ(macVlanCpuInterfaceFactory("v0")->setProtodown(1), refusal);
 
   auto mgr = MacVlanCpuIfMgr::MacVlanCpuIfMgrIs();
-  CpuIfMgrTest::LeveledTrace trace;
+  TestSupport::TraceCapture trace{"CpuIfMgr/0-8"};
   mgr->disable("v0");
   EXPECT_EQ(mgr->cpuInterface("v0")->state(), State::disabled);
   EXPECT_EQ(runLines(trace),
@@ -141,7 +141,7 @@ TEST(Protodown, NameWithoutNetdevice) {
     EXPECT_EQ(op.link(), nullptr);
   }
   auto mgr = MacVlanCpuIfMgr::MacVlanCpuIfMgrIs();
-  CpuIfMgrTest::LeveledTrace trace;
+  TestSupport::TraceCapture trace{"CpuIfMgr/0-8"};
   mgr->enable("nosuch0");
   EXPECT_EQ(mgr->cpuInterface("nosuch0")->state(), State::enabled);
   EXPECT_EQ(runLines(trace),

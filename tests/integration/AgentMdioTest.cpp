@@ -5,7 +5,7 @@
 #include <memory>
 
 #include "platform/bus/linux/MiiIoctlBus.h"
-#include "tests/agent/SimAppliance.h"
+#include "tests/support/SimAppliance.h"
 #include "tests/support/ChipIoctl.h"
 #include "tests/support/Netns.h"
 

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "Bcm53X/CpuIfMgr/MacVlanCpuIfMgr.h"
-#include "tests/agent/SimAppliance.h"
+#include "tests/support/SimAppliance.h"
 #include "tests/support/Netns.h"
 
 using Chip = Hardware::Mdio::Sim::Bcm53134Chip;
