@@ -5,9 +5,9 @@
 #include <memory>
 
 #include "platform/bus/linux/MiiIoctlBus.h"
-#include "tests/support/SimAppliance.h"
 #include "tests/support/ChipIoctl.h"
 #include "tests/support/Netns.h"
+#include "tests/support/SimAppliance.h"
 
 namespace {
 
