@@ -25,6 +25,11 @@ HOURS ?= 1
 FUZZ_BUILD ?= build-fuzz
 FUZZ_SECONDS ?= 60
 FUZZERS := registerid appliance scenario
+# The arm64 cross build, its suite run under qemu-aarch64 (README, "Other
+# architectures"), and the arm64 -dev packages that multiarch cannot install
+# beside their amd64 twins (cross/deps.sh).
+ARM64_BUILD ?= build-arm64
+ARM64_DEV ?= build-arm64-dev
 
 # Debian packages the build, the tests and the host need; the fuzzers also
 # need clang with its libFuzzer runtime, installed by `make fuzz` only.
@@ -33,9 +38,13 @@ PACKAGES := cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbenchm
             clang-format prometheus-cpp-dev python3-prometheus-client curl libsystemd-dev \
             systemd dpkg-dev file lintian
 FUZZ_PACKAGES := clang libclang-rt-14-dev
+# Debian's Prometheus server, promtool and node_exporter for the monitoring
+# tests, taken out of their packages into the build tree (not installed:
+# tests/monitoring/install-tools.sh says why).
+MONITORING_TOOLS ?= $(BUILD)/monitoring-tools
 
 .PHONY: all deps fuzz-deps build test sanitize bench soak fuzz format format-check run clean \
-        install deb check-includes
+        install deb check-includes deps-arm64 build-arm64 test-arm64 deb-arm64
 
 all: build
 
@@ -57,6 +66,7 @@ $(BUILD)/build.ninja: | deps
 	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_INSTALL_PREFIX=$(PREFIX)
 
 build: deps $(BUILD)/build.ninja
+	tests/monitoring/install-tools.sh $(MONITORING_TOOLS)
 	ninja -C $(BUILD) -j $(JOBS)
 
 test: build
@@ -67,6 +77,8 @@ $(ASAN_BUILD)/build.ninja: | deps
 	  -DCMAKE_INSTALL_PREFIX=$(PREFIX)
 
 sanitize: deps $(ASAN_BUILD)/build.ninja
+	tests/monitoring/install-tools.sh $(MONITORING_TOOLS)
+	cmake -S . -B $(ASAN_BUILD) -DMONITORING_TOOLS_DIR=$(abspath $(MONITORING_TOOLS)) >/dev/null
 	ninja -C $(ASAN_BUILD) -j $(JOBS)
 	cd $(ASAN_BUILD) && ASAN_OPTIONS=detect_leaks=1 ctest -j $(JOBS) $(CTEST_ARGS)
 
@@ -137,6 +149,60 @@ deb: deps $(BUILD)/build.ninja
 	lintian --fail-on error $(BUILD)/package/*.deb
 	tests/packaging/package-test.sh $(BUILD)/package/*.deb
 
+# The cross toolchain, qemu-user (never its binfmt registration) and the arm64
+# build dependencies, beside the amd64 ones.
+deps-arm64: deps
+	cross/deps.sh $(ARM64_DEV)
+
+$(ARM64_BUILD)/build.ninja: | deps-arm64
+	cmake -S . -B $(ARM64_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DCMAKE_TOOLCHAIN_FILE=cmake/aarch64-linux-gnu.cmake -DARM64_DEV_DIR=$(abspath $(ARM64_DEV)) \
+	  -DNATIVE_BIN_DIR=$(abspath $(BUILD))/bin -DCMAKE_INSTALL_PREFIX=$(PREFIX) \
+	  $$(command -v ccache >/dev/null && echo -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+
+build-arm64: deps-arm64 $(ARM64_BUILD)/build.ninja
+	nice ninja -C $(ARM64_BUILD) -j $(JOBS)
+
+# The arm64 suite under emulation, and the comparison of its timelines with
+# the native build's. The packaging tests are left to the arm64 package
+# build, which checks the package it makes; the service-manager sandbox runs
+# the amd64 package.
+test-arm64: build build-arm64
+	cd $(ARM64_BUILD) && ctest -j $(JOBS) -E '^(packaging|system)[.]' $(CTEST_ARGS)
+
+# The arm64 package, cross-built from the same debian/ directory by
+# dpkg-buildpackage -a arm64 in a copy of the checkout under
+# $(BUILD)/debian-arm64. It lands in $(BUILD)/package/ beside the amd64 one
+# and is checked by lintian as that one is, by `file` (every program and
+# library in it an arm64 ELF) and by tests/packaging/package-test.sh with the
+# unpacked programs run under qemu-aarch64. libyaml-cpp-dev and
+# prometheus-cpp-dev come unpacked from $(ARM64_DEV) (cross/deps.sh says
+# why); every other build dependency is checked as usual.
+DEB_ARM64_WORK := $(BUILD)/debian-arm64
+ARM64_DEV_ABS = $(abspath $(ARM64_DEV))
+deb-arm64: deps-arm64
+	rm -rf $(DEB_ARM64_WORK) $(BUILD)/package/*_arm64.deb
+	mkdir -p $(DEB_ARM64_WORK)/src $(BUILD)/package
+	git ls-files -z -co --exclude-standard | tar -c --null --ignore-failed-read -T - -f - | \
+	  tar -x -C $(DEB_ARM64_WORK)/src
+	unmet=$$(cd $(DEB_ARM64_WORK)/src && dpkg-checkbuilddeps -a arm64 2>&1 | \
+	  sed -n 's/.*Unmet build dependencies: //p' | tr ' ' '\n' | \
+	  grep -vxE 'libyaml-cpp-dev|prometheus-cpp-dev' || true); \
+	  [ -z "$$unmet" ] || { echo "unmet arm64 build dependencies: $$unmet"; exit 1; }
+	cd $(DEB_ARM64_WORK)/src && CMAKE_PREFIX_PATH=$(ARM64_DEV_ABS)/usr \
+	  PKG_CONFIG_PATH=$(ARM64_DEV_ABS)/usr/lib/aarch64-linux-gnu/pkgconfig \
+	  DEB_BUILD_OPTIONS="nocheck parallel=$(JOBS)" nice dpkg-buildpackage -a arm64 -d -b -us -uc \
+	  >../build.log 2>&1 || { tail -40 ../build.log; exit 1; }
+	mv $(DEB_ARM64_WORK)/*.deb $(BUILD)/package/
+	lintian --pedantic -I --fail-on error,warning $(BUILD)/package/*_arm64.deb
+	rm -rf $(DEB_ARM64_WORK)/unpacked && dpkg -x $(BUILD)/package/*_arm64.deb $(DEB_ARM64_WORK)/unpacked
+	elves=$$(find $(DEB_ARM64_WORK)/unpacked -type f -exec file {} + | grep ': *ELF'); \
+	  echo "$$elves" | grep -q 'bin/agenthost:.*ARM aarch64' && \
+	  ! echo "$$elves" | grep -v 'ELF 64-bit LSB .*ARM aarch64' || \
+	  { echo "not all arm64 programs: $$elves"; exit 1; }
+	PROGRAM_RUNNER="qemu-aarch64 -L /usr/aarch64-linux-gnu" \
+	  tests/packaging/package-test.sh $(BUILD)/package/*_arm64.deb
+
 FORMAT_FILES = $(shell git ls-files '*.cpp' '*.h')
 
 format:
@@ -150,4 +216,4 @@ check-includes:
 	python3 tools/check-includes
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(BENCH_BUILD) $(FUZZ_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(BENCH_BUILD) $(FUZZ_BUILD) $(ARM64_BUILD)

@@ -1,7 +1,6 @@
 #include "host/Runner.h"
 
 #include <signal.h>
-#include <sys/signalfd.h>
 #include <systemd/sd-daemon.h>
 #include <unistd.h>
 
@@ -14,16 +13,19 @@
 #include <optional>
 #include <stdexcept>
 
+#include "host/RunSetup.h"
 #include "host/Service.h"
 #include "host/control/ControlCommands.h"
 #include "host/control/ControlProtocol.h"
 #include "host/control/ControlServer.h"
+#include "host/control/StdinCommands.h"
 #include "host/os/MiiProbe.h"
 #include "host/os/ServiceManager.h"
+#include "host/os/Signals.h"
 #include "host/scenario/Scenario.h"
+#include "platform/bus/linux/MiiIoctlBus.h"
 #include "platform/kiv/EventLoop.h"
 #include "platform/kiv/Trace.h"
-#include "platform/bus/linux/MiiIoctlBus.h"
 
 namespace Host {
 
@@ -58,48 +60,6 @@ std::string traceSpecText(Options const& o, std::string const& fallback) {
     return env;
   return fallback;
 }
-
-// Reads lines typed on stdin and carries each out as a step.
-class CommandInput {
- public:
-  explicit CommandInput(Session& s) : session_(s) {
-    Kiv::EventLoop::instance().fdWatchIs(0, [this] { readable(); });
-  }
-  ~CommandInput() { Kiv::EventLoop::instance().fdWatchDel(0); }
-
- private:
-  void readable() {
-    char buf[1024];
-    ssize_t n = ::read(0, buf, sizeof buf);
-    if (n < 0 && (errno == EINTR || errno == EAGAIN))
-      return;
-    if (n <= 0) {
-      Kiv::EventLoop::instance().fdWatchDel(0);
-      return;
-    }
-    pending_.append(buf, static_cast<std::size_t>(n));
-    for (std::size_t nl; (nl = pending_.find('\n')) != std::string::npos;) {
-      std::string line = pending_.substr(0, nl);
-      pending_.erase(0, nl + 1);
-      command(line);
-    }
-  }
-
-  void command(std::string const& line) {
-    if (line.find_first_not_of(" \t\r") == std::string::npos)
-      return;
-    try {
-      auto step = parseStep(loadYamlText(line, "stdin"), "stdin", "the command", false);
-      World w{session_, nullptr};
-      runStep(step, w);
-    } catch (InputError const& e) {
-      session_.timeline().line("input", e.what());
-    }
-  }
-
-  Session& session_;
-  std::string pending_;
-};
 
 }  // namespace
 
@@ -155,99 +115,15 @@ int checkInput(Options const& o) {
 
 namespace {
 
-// SIGINT and SIGTERM (and SIGHUP, when a run asks for it) arrive through
-// the loop while it runs in real time, so that teardown and reloads run from
-// the loop's own thread and never inside an agent operation.
-class StopSignals {
- public:
-  StopSignals() {
-    sigemptyset(&sigs_);
-    sigaddset(&sigs_, SIGINT);
-    sigaddset(&sigs_, SIGTERM);
-    ::sigprocmask(SIG_BLOCK, &sigs_, nullptr);
-    fd_ = ::signalfd(-1, &sigs_, SFD_CLOEXEC | SFD_NONBLOCK);
-    if (fd_ < 0)
-      throw std::runtime_error(std::string("signalfd: ") + std::strerror(errno));
-    Kiv::EventLoop::instance().fdWatchIs(fd_, [this] {
-      signalfd_siginfo si;
-      bool hangup = false;
-      while (::read(fd_, &si, sizeof si) == sizeof si) {
-        if (si.ssi_signo == SIGHUP)
-          hangup = true;
-        else
-          stoppedBy_ = si.ssi_signo == SIGINT ? "SIGINT" : "SIGTERM";
-      }
-      if (!stoppedBy_.empty())
-        Kiv::EventLoop::instance().stop();
-      else if (hangup && hangup_)
-        hangup_();
-    });
-  }
-  // From now on SIGHUP calls fn from the loop instead of ending the process.
-  void hangupIs(std::function<void()> fn) {
-    hangup_ = std::move(fn);
-    sigaddset(&sigs_, SIGHUP);
-    ::sigprocmask(SIG_BLOCK, &sigs_, nullptr);
-    ::signalfd(fd_, &sigs_, 0);
-  }
-  ~StopSignals() {
-    Kiv::EventLoop::instance().fdWatchDel(fd_);
-    ::close(fd_);
-  }
-  StopSignals(StopSignals const&) = delete;
-  StopSignals& operator=(StopSignals const&) = delete;
-  // The signal that stopped the loop, or empty.
-  std::string const& stoppedBy() const noexcept { return stoppedBy_; }
-
- private:
-  sigset_t sigs_;
-  int fd_ = -1;
-  std::string stoppedBy_;
-  std::function<void()> hangup_;
-};
-
 // The signals of a real-time run, or null after saying why they cannot be
 // had.
-std::unique_ptr<StopSignals> stopSignals() {
+std::unique_ptr<Signals> stopSignals() {
   try {
-    return std::make_unique<StopSignals>();
+    return std::make_unique<Signals>();
   } catch (std::runtime_error const& e) {
     complain(e.what());
     return nullptr;
   }
-}
-
-// The control socket of a real-time run, unless --no-control. When the
-// default path is taken by another host this run goes without one; a path
-// given with --control must work. Throws std::runtime_error.
-std::unique_ptr<ControlServer> controlServer(Options const& o, ControlContext& context,
-                                             std::function<void(std::string const&)> const& tell) {
-  if (o.noControl)
-    return nullptr;
-  std::string path = o.control.empty() ? Control::defaultSocketPath() : o.control;
-  auto handler = [&context](std::vector<std::string> const& argv) {
-    return controlCommand(context, argv);
-  };
-  try {
-    auto server = std::make_unique<ControlServer>(path, handler);
-    tell("control socket: " + path + " (try: agentctl" +
-         (o.control.empty() ? "" : " --socket " + path) + " show agent)");
-    return server;
-  } catch (ControlSocketBusy const& e) {
-    if (!o.control.empty())
-      throw;
-    tell(std::string(e.what()) + "; running without a control socket (--control PATH gives one)");
-    return nullptr;
-  }
-}
-
-// The /metrics endpoint when asked for, made before the session: its
-// threads then start with the stop signals blocked, and it listens in the
-// host's own network namespace even when the agent gets a private one.
-std::unique_ptr<MetricsServer> metricsServerFor(Options const& o) {
-  if (o.metrics.empty())
-    return nullptr;
-  return std::make_unique<MetricsServer>(o.metrics);
 }
 
 }  // namespace
@@ -312,7 +188,7 @@ int runAppliance(Options const& o) {
     return kExitUsage;
   ApplianceDesc const& appliance = *loaded;
 
-  std::unique_ptr<StopSignals> signals = stopSignals();
+  std::unique_ptr<Signals> signals = stopSignals();
   if (!signals)
     return kExitSetup;
 
@@ -342,30 +218,22 @@ int runAppliance(Options const& o) {
     complain(e.what());
     return kExitSetup;
   }
-  std::unique_ptr<MetricsServer> metricsServer;
-  std::unique_ptr<Session> session;
-  std::unique_ptr<ControlContext> control;
-  std::unique_ptr<ControlServer> server;
+  std::unique_ptr<Run> run;
   std::unique_ptr<Service> service;
   try {
-    metricsServer = metricsServerFor(o);
-    session = std::make_unique<Session>(appliance, o.session, timeline, bus);
-    if (metricsServer) {
-      metricsServer->serve(*session->metrics());
-      say("metrics: " + metricsServer->url());
-    }
-    say("CPU netdevices: " + session->cpuModeText());
-    session->load();
-    say("agent " + session->library().name + " loaded from " + session->library().path);
-    control = std::make_unique<ControlContext>(
-        ControlContext{*session, handleTraceLevels, handleTraceLevelsIs});
-    server = controlServer(o, *control, say);
-    session->start();
-    service = std::make_unique<Service>(*session, manager, say, complain);
+    RunSetup setup{.session = o.session, .bus = bus, .tell = say};
+    setup.session.applianceFile = o.appliance;
+    setup.loadedText = [](AgentLibrary const& l) {
+      return "agent " + l.name + " loaded from " + l.path;
+    };
+    run = std::make_unique<Run>(appliance, o, std::move(setup), timeline);
+    run->session().reportIs(say, complain);
+    service = std::make_unique<Service>(run->session(), manager, say, complain);
   } catch (std::exception const& e) {
     complain(e.what());
     return kExitSetup;
   }
+  Session& session = run->session();
   if (manager.active()) {
     char interval[64] = "no watchdog";
     if (manager.watchdogInterval() > 0)
@@ -373,7 +241,7 @@ int runAppliance(Options const& o) {
                     manager.watchdogInterval() / 2);
     say(std::string("service manager: readiness and status through NOTIFY_SOCKET; ") + interval);
   }
-  signals->hangupIs([&] { service->reload(o.appliance); });
+  signals->hangupIs([&] { session.reload("SIGHUP"); });
   if (!o.session.statusFile.empty())
     say("status file: " + o.session.statusFile);
   if (!o.session.metricsTextfile.empty())
@@ -385,7 +253,7 @@ int runAppliance(Options const& o) {
 
   auto& loop = Kiv::EventLoop::instance();
   {
-    CommandInput input(*session);
+    StdinCommands input(session, 0);
     loop.modeIs(Kiv::EventLoop::Mode::realTime);
     loop.run();
   }
@@ -393,20 +261,17 @@ int runAppliance(Options const& o) {
   service->stopping();
   service.reset();
   signals.reset();
-  server.reset();
-  if (metricsServer)
-    metricsServer->withdraw(*session->metrics());
-  metricsServer.reset();
+  run->stopServing();
 
   say(stoppedBy +
       ": stopping; the agent's root is destroyed (netdevices keep their protodown "
       "setting)");
-  session->stop();
+  session.stop();
   say("agent stopped");
-  bool kept = session->netns() && session->netns()->keep();
-  std::string nsName = session->netns() ? session->netns()->name() : "";
-  bool named = session->netns() && session->netns()->named();
-  session.reset();
+  bool kept = session.netns() && session.netns()->keep();
+  std::string nsName = session.netns() ? session.netns()->name() : "";
+  bool named = session.netns() && session.netns()->named();
+  run.reset();
   if (kept)
     say("network namespace " + nsName + " kept; inspect with: ip -n " + nsName +
         " -d link show; remove with: ip netns del " + nsName);
@@ -479,7 +344,7 @@ int runScenario(Options const& o) {
     complain(e.what());
     return kExitUsage;
   }
-  std::unique_ptr<StopSignals> signals;
+  std::unique_ptr<Signals> signals;
   if (o.realTime && !(signals = stopSignals()))
     return kExitSetup;
 
@@ -512,42 +377,35 @@ int runScenario(Options const& o) {
 
   Tally tally;
   {
-    std::unique_ptr<MetricsServer> metricsServer;
-    std::unique_ptr<Session> session;
-    std::unique_ptr<ControlContext> control;
-    std::unique_ptr<ControlServer> server;
+    std::unique_ptr<Run> run;
     try {
-      metricsServer = metricsServerFor(o);
-      SessionOptions so = o.session;
+      RunSetup setup{
+          .session = o.session,
+          .tell = [&](std::string const& t) { timeline.note(t); },
+          .loadedText =
+              [](AgentLibrary const& l) { return "agent: " + l.name + " from " + l.path; },
+          .beforeLoad = [&] { timeline.note("trace shown: " + display.text()); },
+          .control = o.realTime,
+          .traceLevels = [&traces](std::string const& f) { return traces.display().mask(f); },
+          .traceLevelsIs =
+              [&traces](std::string const& f, std::uint32_t m) {
+                traces.displayIs(f, m);
+                if (!traces.watching())
+                  Kiv::TraceHandle::maskSpecIs(f + "/" + levelsText(m));
+              }};
       for (auto const& step : sc.steps)
-        so.metrics = so.metrics || step.metric;
-      session = std::make_unique<Session>(sc.appliance, so, timeline);
-      if (metricsServer) {
-        metricsServer->serve(*session->metrics());
-        timeline.note("metrics: " + metricsServer->url());
-      }
-      timeline.note("CPU netdevices: " + session->cpuModeText());
-      timeline.note("trace shown: " + display.text());
-      session->load();
-      timeline.note("agent: " + session->library().name + " from " + session->library().path);
-      if (o.realTime) {
-        control = std::make_unique<ControlContext>(ControlContext{
-            *session, [&traces](std::string const& f) { return traces.display().mask(f); },
-            [&traces](std::string const& f, std::uint32_t m) {
-              traces.displayIs(f, m);
-              if (!traces.watching())
-                Kiv::TraceHandle::maskSpecIs(f + "/" + levelsText(m));
-            }});
-        server = controlServer(o, *control, [&](std::string const& t) { timeline.note(t); });
-      }
-      session->start();
+        setup.session.metrics = setup.session.metrics || step.metric;
+      run = std::make_unique<Run>(sc.appliance, o, std::move(setup), timeline);
     } catch (std::exception const& e) {
       Kiv::traceSinkIs(previousSink);
       complain(e.what());
       return kExitSetup;
     }
+    Session& session = run->session();
+    if (signals)
+      signals->hangupIs([&] { session.reload("SIGHUP"); });
     auto& loop = Kiv::EventLoop::instance();
-    World world{*session, &traces};
+    World world{session, &traces};
     if (o.realTime) {
       timeline.note("running in real time; Ctrl-C or SIGTERM stops early");
       loop.modeIs(Kiv::EventLoop::Mode::realTime);
@@ -558,9 +416,7 @@ int runScenario(Options const& o) {
                                  " steps not run");
         tally.failed += static_cast<unsigned>(player.remaining());
       }
-      server.reset();
-      if (metricsServer)
-        metricsServer->withdraw(*session->metrics());
+      run->stopServing();
     } else {
       for (auto const& step : sc.steps) {
         if (step.at > loop.now())
@@ -571,7 +427,7 @@ int runScenario(Options const& o) {
         loop.advance(sc.end - loop.now());
     }
     timeline.line("end", "stopping the agent");
-    session->stop();
+    session.stop();
   }
   Kiv::traceSinkIs(previousSink);
   std::printf("result: %u passed, %u failed\n", tally.passed, tally.failed);

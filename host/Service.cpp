@@ -1,8 +1,8 @@
 #include "host/Service.h"
 
+#include <algorithm>
 #include <cstdio>
 
-#include "host/appliance/Reload.h"
 #include "platform/kiv/Clock.h"
 #include "platform/kiv/Generic.h"
 
@@ -19,8 +19,7 @@ std::uint64_t pollWakeups() {
 
 }  // namespace
 
-Service::Service(Session& session, ServiceManager& manager, Say say, Say complain,
-                 Kiv::Seconds stallLimit)
+Service::Service(Session& session, ServiceManager& manager, Say say, Say complain)
     : session_(session),
       manager_(manager),
       say_(std::move(say)),
@@ -29,18 +28,34 @@ Service::Service(Session& session, ServiceManager& manager, Say say, Say complai
       status_(session.db().status(), "", [this](auto const&) { statusChanged(); }) {
   manager_.statusIs("starting: " + statusLine(session_.db().mgmtInterfaces().size(), {}));
   watchdog_ = std::make_unique<ServiceWatchdog>(
-      manager_, pollWakeups, stallLimit, [this](bool stalled, Kiv::Seconds idle) {
+      manager_, pollWakeups, [this] { return stallLimit(); },
+      [this](bool stalled, Kiv::Seconds idle) {
         char buf[128];
         std::snprintf(buf, sizeof buf,
                       stalled ? "no poll step for %.0f s: watchdog keep-alives stop"
                               : "poll steps go on again after %.0f s: watchdog keep-alives resume",
                       idle);
         complain_(buf);
-      });
+      },
+      // Only a poll period that makes the limit longer than the rule's own
+      // minute changes the manager's interval.
+      [](Kiv::Seconds limit) { return limit > kStallLimit; });
   readyTimer_.arm(Kiv::EventLoop::instance().now());
+  session_.reloadListenerIs(this);
 }
 
-Service::~Service() = default;
+Service::~Service() {
+  session_.reloadListenerDel(this);
+}
+
+Kiv::Seconds Service::stallLimit() const {
+  auto sm = session_.stateMachine();
+  if (!sm)
+    return kStallLimit;
+  auto period = Kiv::Generic::get(*sm, "pollPeriod");
+  auto const* p = std::any_cast<Kiv::Seconds>(&period.raw());
+  return p ? std::max(kStallLimit, 3 * *p) : kStallLimit;
+}
 
 // The first poll cycle has run once the clock has woken the state machine at
 // least once since the start (its first poll runs inside its constructor,
@@ -62,24 +77,21 @@ void Service::statusChanged() {
   manager_.statusIs(statusLine(session_.db().mgmtInterfaces().size(), status_.last()));
 }
 
-void Service::reload(std::string const& path) {
-  manager_.reloading();
-  say_("SIGHUP: reloading " + path);
-  try {
-    auto lines = session_.reload(loadAppliance(path));
-    for (auto const& l : lines)
-      say_("reload: " + l);
-    say_(lines.empty() ? "reload: nothing changed"
-                       : "reload: " + std::to_string(lines.size()) + " change" +
-                             (lines.size() == 1 ? "" : "s") + " applied");
-  } catch (InputError const& e) {
-    complain_(e.what());
-    complain_("reload refused; the running configuration stays in force");
-  } catch (RestartNeeded const& e) {
-    complain_(std::string("reload refused: ") + e.what());
-  }
+// A reload before the service is ready (a SIGHUP during a slow start) is
+// not the manager's business: its READY=1 is still to come.
+void Service::reloadBegins() {
+  reloading_ = ready_;
+  if (reloading_)
+    manager_.reloading();
+}
+
+void Service::reloadEnded(ReloadOutcome const& outcome) {
+  if (outcome.result == ReloadOutcome::Result::applied)
+    status_.portsIs(session_.portsInUse());
   statusChanged();
-  manager_.ready();
+  if (reloading_)
+    manager_.ready();
+  reloading_ = false;
 }
 
 void Service::stopping() {

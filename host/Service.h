@@ -18,29 +18,25 @@ namespace Host {
 // the agent only through what the agent publishes (the status entity, its
 // state machine's `state` read through the generic attribute interface) and
 // the platform the host owns (the activity clock, whose wake-ups drive every
-// poll step). Without a service manager it only says when the agent is
-// ready and carries out reloads.
-class Service {
+// poll step). It hears the session's reloads: once ready, the manager hears
+// RELOADING=1 when one begins and READY=1 when it ends, whatever its
+// outcome. Without a service manager it only says when the agent is ready.
+class Service : private ReloadListener {
  public:
   using Say = std::function<void(std::string const&)>;
-  // A poll cycle that has not moved for this long has stalled.
+  // A poll cycle that has not moved for the larger of this and three poll
+  // periods (the agent's own deadline for a register result) has stalled.
   static constexpr Kiv::Seconds kStallLimit = 60;
+  Kiv::Seconds stallLimit() const;
 
   // Built after session.start() and before the loop runs. `say` hears what
   // the service did, `complain` why something was refused.
-  Service(Session& session, ServiceManager& manager, Say say, Say complain,
-          Kiv::Seconds stallLimit = kStallLimit);
+  Service(Session& session, ServiceManager& manager, Say say, Say complain);
   ~Service();
   Service(Service const&) = delete;
   Service& operator=(Service const&) = delete;
 
   bool ready() const noexcept { return ready_; }
-  // Re-reads the appliance file and applies it to the running session. A
-  // file that cannot be read, or that changes something only a restart can,
-  // is refused with the reason and changes nothing; otherwise each change
-  // applied is said in one line. The manager hears RELOADING=1 before and
-  // READY=1 after, whatever the outcome.
-  void reload(std::string const& path);
   // STOPPING=1, before the agent is torn down.
   void stopping();
 
@@ -52,12 +48,15 @@ class Service {
   };
   void checkReady();
   void statusChanged();
+  void reloadBegins() override;
+  void reloadEnded(ReloadOutcome const& outcome) override;
 
   Session& session_;
   ServiceManager& manager_;
   Say say_, complain_;
   std::uint64_t wakeupsAtStart_;
   bool ready_ = false;
+  bool reloading_ = false;
   ReadyTimer readyTimer_{*this};
   StatusWatcher status_;
   std::unique_ptr<ServiceWatchdog> watchdog_;

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <set>
 #include <stdexcept>
 
@@ -17,7 +18,9 @@ Session::Session(ApplianceDesc appliance, SessionOptions const& options, Timelin
     : appliance_(std::move(appliance)),
       timeline_(timeline),
       agentName_(options.agentName),
-      libDir_(options.libDir) {
+      libDir_(options.libDir),
+      applianceFile_(options.applianceFile) {
+  say_ = complain_ = [this](std::string const& t) { timeline_.note(t); };
   chooseCpuMode(options);
   db_ = std::make_unique<StateDb>(appliance_, std::move(bus));
   status_ = std::make_unique<StatusWatcher>(
@@ -134,11 +137,117 @@ void Session::afterHostChange() {
     ensureSimulatedCpuIfMgr();
 }
 
-std::vector<std::string> Session::reload(ApplianceDesc next) {
-  auto lines = applyAppliance(*db_, appliance_, next);
+void Session::reportIs(Say say, Say complain) {
+  say_ = std::move(say);
+  complain_ = std::move(complain);
+}
+
+void Session::reloadListenerIs(ReloadListener* l) {
+  reloadListeners_.push_back(l);
+}
+
+void Session::reloadListenerDel(ReloadListener* l) {
+  std::erase(reloadListeners_, l);
+}
+
+ReloadOutcome Session::reload(std::string const& trigger) {
+  for (auto* l : std::vector<ReloadListener*>(reloadListeners_))
+    l->reloadBegins();
+  std::vector<std::string> made;
+  ReloadOutcome outcome;
+  try {
+    outcome = reloadFile(made);
+  } catch (std::exception const& e) {
+    outcome = {ReloadOutcome::Result::failed, {e.what()}};
+  }
+  if (outcome.result == ReloadOutcome::Result::failed) {
+    for (auto it = made.rbegin(); it != made.rend(); ++it)
+      netns_->netdevDel(*it);
+    outcome.lines.back() = "reload failed: " + outcome.lines.back() +
+                           "; what it changed is undone, the running configuration stays in force";
+  }
+  outcome.lines.insert(outcome.lines.begin(), applianceFile_.empty()
+                                                  ? trigger + ": reload asked for"
+                                                  : trigger + ": reloading " + applianceFile_);
+  // The plan's lines and a good outcome are news; the rest is why not.
+  for (auto const& l : outcome.lines) {
+    bool news = outcome.ok() || l.rfind("reload: ", 0) == 0 || &l == &outcome.lines.front();
+    (news ? say_ : complain_)(l);
+  }
+  for (auto* l : std::vector<ReloadListener*>(reloadListeners_))
+    l->reloadEnded(outcome);
+  return outcome;
+}
+
+// The reload after the line saying who asked. The CPU netdevices it makes go
+// to `made`, for the caller to remove when it fails. Throws what makes it
+// fail.
+ReloadOutcome Session::reloadFile(std::vector<std::string>& made) {
+  using Result = ReloadOutcome::Result;
+  if (applianceFile_.empty())
+    return {Result::refused,
+            {"reload refused: this run's appliance comes from no file of its own (a scenario's)"}};
+  ApplianceDesc next;
+  try {
+    next = loadAppliance(applianceFile_);
+  } catch (InputError const& e) {
+    return {Result::refused,
+            {e.what(), "reload refused; the running configuration stays in force"}};
+  }
+  auto live = liveConfigOf(*db_);
+  auto plan = planReload(live, appliance_, next);
+  if (plan.refused())
+    return {Result::refused, {"reload refused: " + plan.refusal()}};
+  ReloadOutcome outcome{Result::applied, {}};
+  for (auto const& c : plan.changes)
+    outcome.lines.push_back("reload: " + c.text);
+  if (cpuMode_ == CpuMode::privateNetns) {
+    for (auto const& dev : plan.newCpuNetdevs(live)) {
+      auto const& have = netns_->netdevs();
+      if (std::find(have.begin(), have.end(), dev) != have.end())
+        continue;
+      try {
+        netns_->netdevAdd(dev);
+      } catch (std::runtime_error const& e) {
+        outcome.result = Result::failed;
+        outcome.lines.push_back("CPU netdevice " + dev + " cannot be made: " + e.what());
+        return outcome;
+      }
+      made.push_back(dev);
+    }
+  }
+  try {
+    applyPlan(*db_, plan);
+  } catch (ReloadFailed const& e) {
+    outcome.result = Result::failed;
+    outcome.lines.push_back(e.what());
+    return outcome;
+  }
   appliance_ = std::move(next);
   afterHostChange();
-  return lines;
+  outputsFollow();
+  auto n = plan.changes.size();
+  if (n == 0)
+    outcome.result = Result::unchanged;
+  outcome.lines.push_back(n == 0 ? "reload: nothing changed"
+                                 : "reload: " + std::to_string(n) + " change" +
+                                       (n == 1 ? "" : "s") + " applied");
+  return outcome;
+}
+
+std::set<unsigned> Session::portsInUse() const {
+  std::set<unsigned> r;
+  for (auto const& m : db_->mgmtInterfaces())
+    r.insert(m.externalPort);
+  return r;
+}
+
+// The outputs that keep their own copy of the status follow a rename, move
+// or removal in the same cycle.
+void Session::outputsFollow() {
+  status_->portsIs(portsInUse());
+  if (metrics_)
+    metrics_->statusIs(status_->last(), status_->history());
 }
 
 // The kernel's view of the CPU netdevices, for the metrics; only where the

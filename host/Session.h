@@ -1,8 +1,10 @@
 #pragma once
 
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 
 #include "host/appliance/Appliance.h"
@@ -39,8 +41,35 @@ struct SessionOptions {
   bool allowHostNetdevs = true;   // scenarios and tests set false
   bool releaseNetnsName = false;  // scenarios: the namespace ends with the run
   std::string statusFile;
+  std::string applianceFile;    // the file a reload reads; empty: runs that never reload
   bool metrics = false;         // keep the metrics (host/show/Metrics)
   std::string metricsTextfile;  // and write them there
+};
+
+// The outcome of one reload, as the one who asked hears it.
+struct ReloadOutcome {
+  enum class Result {
+    applied,    // the state database now matches the file
+    unchanged,  // it did already
+    refused,    // the file is bad, or needs a restart: nothing was changed
+    failed,     // a change could not be made: what was made is undone
+  };
+  Result result = Result::unchanged;
+  // What the reload said, in order: who asked, the plan's changes, the
+  // reason of a refusal or failure; the outcome line last.
+  std::vector<std::string> lines;
+  bool ok() const noexcept { return result == Result::applied || result == Result::unchanged; }
+};
+
+// Hears every reload of a session: its beginning, and its end whatever the
+// outcome.
+class ReloadListener {
+ public:
+  virtual void reloadBegins() {}
+  virtual void reloadEnded(ReloadOutcome const& outcome) = 0;
+
+ protected:
+  ~ReloadListener() = default;
 };
 
 // One run of the agent on one appliance: the state database over the
@@ -70,11 +99,24 @@ class Session {
   // the next link pass could use it; new CPU netdevices get their macvlan.
   void afterHostChange();
 
-  // Applies a new description of the appliance to the running state
-  // database (see applyAppliance) and makes it the running one; returns one
-  // line per change. Throws RestartNeeded, changing nothing, when it differs
-  // in what only a restart changes.
-  std::vector<std::string> reload(ApplianceDesc next);
+  // Reads the appliance file again and makes it the running description:
+  // the reload is planned against the state database as it is now
+  // (planReload), the plan printed, the CPU netdevices it brings made, then
+  // the plan applied, all or nothing. A file that cannot be read or that
+  // needs a restart is refused and changes nothing; a step that fails
+  // undoes what was made. `trigger` names who asked ("SIGHUP", "control
+  // socket"). The listeners hear the reload begin and end. Never throws.
+  ReloadOutcome reload(std::string const& trigger);
+  void reloadListenerIs(ReloadListener* l);
+  void reloadListenerDel(ReloadListener* l);
+
+  // Where the session's own lines go: what it did, and what it refused or
+  // could not do. By default both are timeline notes.
+  using Say = std::function<void(std::string const&)>;
+  void reportIs(Say say, Say complain);
+  // The ports whose status is news: the external ports of the management
+  // interfaces in force.
+  std::set<unsigned> portsInUse() const;
 
   ApplianceDesc const& appliance() const noexcept { return appliance_; }
   StateDb& db() noexcept { return *db_; }
@@ -96,10 +138,14 @@ class Session {
   void chooseCpuMode(SessionOptions const& options);
   void ensureSimulatedCpuIfMgr();
   void watchKernelProtodown();
+  ReloadOutcome reloadFile(std::vector<std::string>& madeNetdevs);
+  void outputsFollow();
 
   ApplianceDesc appliance_;
   Timeline const& timeline_;
-  std::string agentName_, libDir_;
+  std::string agentName_, libDir_, applianceFile_;
+  Say say_, complain_;
+  std::vector<ReloadListener*> reloadListeners_;
   CpuMode cpuMode_ = CpuMode::simulated;
   std::string cpuModeText_;
   std::unique_ptr<PrivateNetns> netns_;

@@ -6,6 +6,7 @@
 #include <stdexcept>
 
 #include "host/Runner.h"
+#include "host/os/Signals.h"
 
 int main(int argc, char** argv) {
   Host::Options o;
@@ -19,6 +20,10 @@ int main(int argc, char** argv) {
     std::fputs(Host::usage().c_str(), stdout);
     return Host::kExitOk;
   }
+  // Before any thread starts: the runs that handle signals read them on
+  // their loop, and every thread made later inherits the mask.
+  if (!o.check && !o.probe && (o.scenario.empty() || o.realTime))
+    Host::blockHostSignals();
   if (o.check)
     return Host::checkInput(o);
   if (o.probe)

@@ -2,10 +2,13 @@
 
 #include <algorithm>
 #include <map>
+#include <optional>
 
 namespace Host {
 
 namespace {
+
+using Kind = ReloadChange::Kind;
 
 char const* netdevModeText(NetdevMode m) {
   return m == NetdevMode::hostNamespace ? "host" : "private";
@@ -31,69 +34,175 @@ std::string stateText(Interface::IntfEnabledState s) {
   return Interface::stringValue(s);
 }
 
-void applyMgmtInterfaces(StateDb& db, std::vector<MgmtIntfDesc> const& want,
-                         std::vector<std::string>& lines) {
-  auto have = db.mgmtInterfaces();
+void planMgmtInterfaces(std::vector<MgmtIntfDesc> const& have,
+                        std::vector<MgmtIntfDesc> const& want, std::vector<ReloadChange>& out) {
   for (auto const& h : have) {
     auto const* w = findBy(want, &MgmtIntfDesc::intfId, h.intfId);
     if (w && *w == h)
       continue;
-    db.mgmtInterfaceDel(h.intfId);
-    lines.push_back("management interface " + h.intfId + " removed");
+    out.push_back({.kind = Kind::mgmtInterfaceDel,
+                   .text = "management interface " + h.intfId + " removed",
+                   .mgmt = h});
   }
   for (auto const& w : want) {
     auto const* h = findBy(have, &MgmtIntfDesc::intfId, w.intfId);
     if (h && *h == w)
       continue;
-    db.mgmtInterfaceAdd(w);
-    lines.push_back("management interface " + w.intfId + " added: " + describe(w));
+    out.push_back({.kind = Kind::mgmtInterfaceAdd,
+                   .text = "management interface " + w.intfId + " added: " + describe(w),
+                   .mgmt = w});
   }
 }
 
-void applySlice(StateDb& db, SliceDesc const& have, SliceDesc const& want,
-                std::vector<std::string>& lines) {
+void planSlice(SliceDesc const& have, SliceDesc const& want, std::vector<ReloadChange>& out) {
   for (auto const& h : have.interfaces) {
     if (!findBy(want.interfaces, &IntfConfigDesc::intfId, h.intfId)) {
-      db.intfConfigDel(want.name, h.intfId);
-      lines.push_back(want.name + ": " + h.intfId + " removed");
+      out.push_back({.kind = Kind::intfConfigDel,
+                     .text = want.name + ": " + h.intfId + " removed",
+                     .sliceName = want.name,
+                     .intf = h});
     }
   }
-  auto dir = db.slice(want.name);
   for (auto const& w : want.interfaces) {
     auto const* h = findBy(have.interfaces, &IntfConfigDesc::intfId, w.intfId);
     if (!h) {
-      db.intfConfigAdd(want.name, w);
-      lines.push_back(want.name + ": " + w.intfId + " added, " + stateText(w.state));
+      out.push_back({.kind = Kind::intfConfigAdd,
+                     .text = want.name + ": " + w.intfId + " added, " + stateText(w.state),
+                     .sliceName = want.name,
+                     .intf = w});
     } else if (h->state != w.state) {
-      dir->intfConfig(Lanx::IntfId(w.intfId))->enabledStateIs(w.state);
-      lines.push_back(want.name + ": " + w.intfId + " " + stateText(h->state) + " -> " +
-                      stateText(w.state));
+      out.push_back({.kind = Kind::enabledState,
+                     .text = want.name + ": " + w.intfId + " " + stateText(h->state) + " -> " +
+                             stateText(w.state),
+                     .sliceName = want.name,
+                     .intf = w,
+                     .from = h->state});
     }
   }
 }
 
-void applySlices(StateDb& db, std::vector<SliceDesc> const& want, std::vector<std::string>& lines) {
-  auto have = db.slices();
+void planSlices(std::vector<SliceDesc> const& have, std::vector<SliceDesc> const& want,
+                std::vector<ReloadChange>& out) {
   for (auto const& h : have) {
-    if (!findBy(want, &SliceDesc::name, h.name)) {
-      db.sliceDel(h.name);
-      lines.push_back("slice " + h.name + " removed");
-    }
+    if (!findBy(want, &SliceDesc::name, h.name))
+      out.push_back({.kind = Kind::sliceDel, .text = "slice " + h.name + " removed", .slice = h});
   }
   for (auto const& w : want) {
     if (auto const* h = findBy(have, &SliceDesc::name, w.name)) {
-      applySlice(db, *h, w, lines);
+      planSlice(*h, w, out);
       continue;
     }
-    db.sliceAdd(w);
     std::string intfs;
     for (auto const& i : w.interfaces)
       intfs += (intfs.empty() ? "" : ", ") + i.intfId + " " + stateText(i.state);
-    lines.push_back("slice " + w.name + " added: " + (intfs.empty() ? "no interfaces" : intfs));
+    out.push_back(
+        {.kind = Kind::sliceAdd,
+         .text = "slice " + w.name + " added: " + (intfs.empty() ? "no interfaces" : intfs),
+         .slice = w});
   }
 }
 
+// What undoes a change once made: the change that reverses it, and for a
+// removed management interface the key it had.
+struct Undo {
+  ReloadChange change;
+  std::optional<std::uint8_t> key;
+};
+
+ReloadChange reverse(ReloadChange const& c) {
+  ReloadChange r = c;
+  switch (c.kind) {
+    case Kind::mgmtInterfaceDel:
+      r.kind = Kind::mgmtInterfaceAdd;
+      break;
+    case Kind::mgmtInterfaceAdd:
+      r.kind = Kind::mgmtInterfaceDel;
+      break;
+    case Kind::sliceDel:
+      r.kind = Kind::sliceAdd;
+      break;
+    case Kind::sliceAdd:
+      r.kind = Kind::sliceDel;
+      break;
+    case Kind::intfConfigDel:
+      r.kind = Kind::intfConfigAdd;
+      break;
+    case Kind::intfConfigAdd:
+      r.kind = Kind::intfConfigDel;
+      break;
+    case Kind::enabledState:
+      std::swap(r.intf.state, r.from);
+      break;
+    case Kind::ham:
+      r.hamPresent = !c.hamPresent;
+      break;
+  }
+  return r;
+}
+
+// Makes one change; false when the database is not as the plan found it.
+// A removed management interface's key goes to `removedKey`; `key` puts an
+// added one back at the key it had.
+bool make(StateDb& db, ReloadChange const& c, std::optional<std::uint8_t> key = {},
+          std::optional<std::uint8_t>* removedKey = nullptr) {
+  switch (c.kind) {
+    case Kind::mgmtInterfaceDel: {
+      auto k = db.mgmtInterfaceKey(c.mgmt.intfId);
+      if (removedKey)
+        *removedKey = k;
+      return k && db.mgmtInterfaceDel(c.mgmt.intfId);
+    }
+    case Kind::mgmtInterfaceAdd:
+      if (db.mgmtInterfaceKey(c.mgmt.intfId))
+        return false;
+      db.mgmtInterfaceAdd(c.mgmt, key);
+      return true;
+    case Kind::sliceDel:
+      return db.sliceDel(c.slice.name);
+    case Kind::sliceAdd:
+      return db.sliceAdd(c.slice);
+    case Kind::intfConfigDel:
+      return db.intfConfigDel(c.sliceName, c.intf.intfId);
+    case Kind::intfConfigAdd:
+      return db.intfConfigAdd(c.sliceName, c.intf);
+    case Kind::enabledState:
+      return db.enabledStateIs(c.sliceName, c.intf.intfId, c.intf.state);
+    case Kind::ham:
+      if (db.hamPresent() == c.hamPresent)
+        return false;
+      db.hamPresentIs(c.hamPresent);
+      return true;
+  }
+  return false;
+}
+
 }  // namespace
+
+LiveConfig liveConfigOf(StateDb const& db) {
+  return {db.mgmtInterfaces(), db.slices(), db.hamPresent()};
+}
+
+std::string ReloadPlan::refusal() const {
+  if (restart.empty())
+    return {};
+  std::string why;
+  for (auto const& c : restart)
+    why += (why.empty() ? "" : "; ") + c;
+  return file + ": " + why + ": that needs a restart; nothing from the file was applied";
+}
+
+std::vector<std::string> ReloadPlan::newCpuNetdevs(LiveConfig const& live) const {
+  std::vector<std::string> r;
+  for (auto const& c : changes) {
+    auto const& dev = c.mgmt.cpuInterface;
+    if (c.kind != Kind::mgmtInterfaceAdd || dev.empty() ||
+        findBy(live.mgmtInterfaces, &MgmtIntfDesc::cpuInterface, dev) ||
+        std::find(r.begin(), r.end(), dev) != r.end())
+      continue;
+    r.push_back(dev);
+  }
+  return r;
+}
 
 std::vector<std::string> restartChanges(ApplianceDesc const& running, ApplianceDesc const& next) {
   std::vector<std::string> r;
@@ -120,23 +229,51 @@ std::vector<std::string> restartChanges(ApplianceDesc const& running, ApplianceD
   return r;
 }
 
-std::vector<std::string> applyAppliance(StateDb& db, ApplianceDesc const& running,
-                                        ApplianceDesc const& next) {
-  if (auto restart = restartChanges(running, next); !restart.empty()) {
+ReloadPlan planReload(LiveConfig const& live, ApplianceDesc const& running,
+                      ApplianceDesc const& next) {
+  ReloadPlan plan{next.file, restartChanges(running, next), {}};
+  if (plan.refused())
+    return plan;
+  planMgmtInterfaces(live.mgmtInterfaces, next.mgmtInterfaces, plan.changes);
+  planSlices(live.slices, next.slices, plan.changes);
+  if (live.ham != next.ham) {
+    plan.changes.push_back(
+        {.kind = Kind::ham,
+         .text = std::string("ham ") + (next.ham ? "absent -> present" : "present -> absent"),
+         .hamPresent = next.ham});
+  }
+  return plan;
+}
+
+void applyPlan(StateDb& db, ReloadPlan const& plan) {
+  if (plan.refused())
+    return;
+  std::vector<Undo> done;
+  auto undoAll = [&] {
+    for (auto it = done.rbegin(); it != done.rend(); ++it) {
+      try {
+        make(db, it->change, it->key);
+      } catch (std::exception const&) {
+        // Undoing puts back what was there a moment ago; nothing is left to
+        // try when even that fails.
+      }
+    }
+  };
+  for (auto const& c : plan.changes) {
     std::string why;
-    for (auto const& c : restart)
-      why += (why.empty() ? "" : "; ") + c;
-    throw RestartNeeded(next.file + ": " + why + ": that needs a restart; nothing from the file " +
-                        "was applied");
+    Undo undo{reverse(c), {}};
+    try {
+      if (make(db, c, {}, &undo.key)) {
+        done.push_back(std::move(undo));
+        continue;
+      }
+      why = "the state database has changed since the reload was planned";
+    } catch (std::exception const& e) {
+      why = e.what();
+    }
+    undoAll();
+    throw ReloadFailed(c.text + ": " + why);
   }
-  std::vector<std::string> lines;
-  applyMgmtInterfaces(db, next.mgmtInterfaces, lines);
-  applySlices(db, next.slices, lines);
-  if (db.hamPresent() != next.ham) {
-    db.hamPresentIs(next.ham);
-    lines.push_back(std::string("ham ") + (next.ham ? "absent -> present" : "present -> absent"));
-  }
-  return lines;
 }
 
 }  // namespace Host

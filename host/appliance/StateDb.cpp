@@ -76,9 +76,9 @@ void StateDb::hamReplace() {
   config_->hamIs(ham_);
 }
 
-std::uint8_t StateDb::mgmtInterfaceAdd(MgmtIntfDesc const& d) {
-  unsigned key = 0;
-  while (key < kMaxMgmtInterfaces &&
+std::uint8_t StateDb::mgmtInterfaceAdd(MgmtIntfDesc const& d, std::optional<std::uint8_t> at) {
+  unsigned key = at ? *at : 0;
+  while (!at && key < kMaxMgmtInterfaces &&
          config_->mgmtInterface(static_cast<Hardware::Bcm53134::PortId>(key)))
     ++key;
   if (key == kMaxMgmtInterfaces) {
@@ -101,6 +101,14 @@ bool StateDb::mgmtInterfaceDel(std::string const& intfId) {
     }
   }
   return false;
+}
+
+std::optional<std::uint8_t> StateDb::mgmtInterfaceKey(std::string const& intfId) const {
+  for (auto const& [key, m] : config_->mgmtInterfaces()) {
+    if (m->intfId().name() == intfId)
+      return key;
+  }
+  return std::nullopt;
 }
 
 std::vector<MgmtIntfDesc> StateDb::mgmtInterfaces() const {
@@ -167,6 +175,15 @@ bool StateDb::enabledStateIs(std::string const& intfId, Interface::IntfEnabledSt
     }
   }
   return false;
+}
+
+bool StateDb::enabledStateIs(std::string const& sliceName, std::string const& intfId,
+                             Interface::IntfEnabledState s) {
+  auto dir = slice(sliceName);
+  auto c = dir ? dir->intfConfig(Lanx::IntfId(intfId)) : nullptr;
+  if (c)
+    c->enabledStateIs(s);
+  return static_cast<bool>(c);
 }
 
 std::optional<Interface::IntfEnabledState> StateDb::enabledState(std::string const& intfId) const {

@@ -4,10 +4,10 @@
 #include <string>
 
 #include "host/appliance/Appliance.h"
+#include "platform/bus/sim/SimBcm53134.h"
 #include "platform/hardware/Bcm53134.h"
 #include "platform/interface/EthPhyIntfConfig.h"
 #include "platform/kiv/Dir.h"
-#include "platform/bus/sim/SimBcm53134.h"
 #include "platform/stratum/EntityManager.h"
 
 namespace Host {
@@ -51,9 +51,11 @@ class StateDb {
   bool hamPresent() const { return static_cast<bool>(config_->ham()); }
 
   // Management interfaces are keyed by position; an added one takes the
-  // first free key. Removal is by interface id; false when there is none.
-  std::uint8_t mgmtInterfaceAdd(MgmtIntfDesc const& d);
+  // first free key, or `at` (putting one back where it was; one there is
+  // replaced). Removal is by interface id; false when there is none.
+  std::uint8_t mgmtInterfaceAdd(MgmtIntfDesc const& d, std::optional<std::uint8_t> at = {});
   bool mgmtInterfaceDel(std::string const& intfId);
+  std::optional<std::uint8_t> mgmtInterfaceKey(std::string const& intfId) const;
   std::vector<MgmtIntfDesc> mgmtInterfaces() const;
 
   // Slices and their interface configurations. The mutators return false
@@ -65,8 +67,11 @@ class StateDb {
   bool sliceDel(std::string const& name);
   bool intfConfigAdd(std::string const& sliceName, IntfConfigDesc const& d);
   bool intfConfigDel(std::string const& sliceName, std::string const& intfId);
-  // Changes the enabled state of an interface in whichever slice holds it.
+  // Changes the enabled state of an interface in whichever slice holds it,
+  // or in the slice named.
   bool enabledStateIs(std::string const& intfId, Interface::IntfEnabledState s);
+  bool enabledStateIs(std::string const& sliceName, std::string const& intfId,
+                      Interface::IntfEnabledState s);
   std::optional<Interface::IntfEnabledState> enabledState(std::string const& intfId) const;
 
  private:

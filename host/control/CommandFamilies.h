@@ -23,6 +23,9 @@ Json listCommand(ControlContext& c, std::vector<std::string> const& argv);
 // TraceCommand.cpp: trace [FACILITY LEVELS].
 Json traceCommand(ControlContext& c, std::vector<std::string> const& argv);
 
+// ReloadCommand.cpp: reload.
+Json reloadCommand(ControlContext& c, std::vector<std::string> const& argv);
+
 // SimCommands.cpp: sim link | sim reg | sim fail.
 Json simCommand(ControlContext& c, std::vector<std::string> const& argv);
 

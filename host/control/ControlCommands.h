@@ -27,6 +27,7 @@ struct ControlContext {
 //   list PATH
 //   trace [FACILITY LEVELS]
 //   sim link PORT up|down|flap | sim reg PAGE ADDR VALUE | sim fail COUNT TEXT...
+//   reload
 //   help
 // PATH names an object from the agent's root ("." or "/" is the root itself),
 // in the form of attribute paths: bcm53134Sm.cpuIfMgr.cpuInterface[mgmt1].

@@ -26,6 +26,8 @@ std::string commandSummary() {
   sim link PORT up|down|flap      the simulated chip's link partner on a port (0 to 7)
   sim reg PAGE ADDR VALUE         set a chip register behind the agent's back: page 0x10 + port
   sim fail COUNT TEXT             the next COUNT register accesses fail with TEXT
+  reload                          read the appliance file again and apply it, as SIGHUP does;
+                                  answers the outcome, refused (status 1) when nothing was applied
 
   PATH names an object from the agent's root: . (the root), bcm53134Sm (the state machine),
   bcm53134Sm.cpuIfMgr.cpuInterface[mgmt1] (a CPU interface),

@@ -42,11 +42,12 @@ Orba::Ptr<Orba::Node> objectIn(Kiv::Value const& v) {
 }
 
 Json showStatus(Session& s) {
-  auto snap = snapshotOf(s.db().status());
   LinkHistories none;
   auto* watcher = s.statusWatcher();
   if (watcher)
     watcher->flush();  // the history of a change published in this very event
+  // The watcher's copy: only the ports in use.
+  auto snap = watcher ? watcher->last() : snapshotOf(s.db().status());
   Json result = Json::parse(
       statusJson(snap, watcher ? watcher->history() : none, Kiv::System::currentTime()));
   std::map<unsigned, std::string> intfOf;

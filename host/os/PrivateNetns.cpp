@@ -112,6 +112,14 @@ void PrivateNetns::netdevAdd(std::string const& dev) {
   netdevs_.push_back(dev);
 }
 
+bool PrivateNetns::netdevDel(std::string const& dev) {
+  auto it = std::find(netdevs_.begin(), netdevs_.end(), dev);
+  if (it == netdevs_.end() || runProgram({"ip", "link", "del", dev}) != 0)
+    return false;
+  netdevs_.erase(it);
+  return true;
+}
+
 std::optional<bool> PrivateNetns::protodown(std::string const& dev, std::string* why) const {
   std::string out;
   if (runProgram({"ip", "-d", "link", "show", "dev", dev}, &out) != 0) {

@@ -47,6 +47,9 @@ class PrivateNetns {
 
   // Another macvlan, for a management interface added later.
   void netdevAdd(std::string const& name);
+  // Removes a macvlan made here (a reload that is undone); false when it
+  // is not one of ours or the kernel refuses.
+  bool netdevDel(std::string const& name);
   // Whether "ip -d link show dev DEV" reports protodown on; empty, with the
   // reason, when the device cannot be shown.
   std::optional<bool> protodown(std::string const& dev, std::string* why) const;

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <systemd/sd-daemon.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -62,13 +63,19 @@ void ServiceManager::watchdogPing() {
   send("WATCHDOG=1");
 }
 
+void ServiceManager::watchdogIntervalIs(Kiv::Seconds interval) {
+  send("WATCHDOG_USEC=" + std::to_string(static_cast<unsigned long long>(interval * 1e6)));
+}
+
 ServiceWatchdog::ServiceWatchdog(ServiceManager& manager, std::function<std::uint64_t()> progress,
-                                 Kiv::Seconds stallLimit,
-                                 std::function<void(bool stalled, Kiv::Seconds idle)> tell)
+                                 std::function<Kiv::Seconds()> stallLimit,
+                                 std::function<void(bool stalled, Kiv::Seconds idle)> tell,
+                                 std::function<bool(Kiv::Seconds limit)> announce)
     : manager_(manager),
       progress_(std::move(progress)),
-      stallLimit_(stallLimit),
+      stallLimit_(std::move(stallLimit)),
       tell_(std::move(tell)),
+      announce_(std::move(announce)),
       lastCount_(progress_()),
       lastMove_(Kiv::EventLoop::instance().now()) {
   if (manager_.active() && manager_.watchdogInterval() > 0)
@@ -80,8 +87,18 @@ void ServiceWatchdog::onTimer() {
   if (auto count = progress_(); count != lastCount_) {
     lastCount_ = count;
     lastMove_ = now;
+    held_ = 0;
   }
-  bool const stalled = now - lastMove_ > stallLimit_;
+  // A limit that was longer since the last move still holds: a shorter poll
+  // period takes effect only after the wait the longer one armed.
+  held_ = std::max(held_, stallLimit_());
+  auto const limit = held_;
+  bool const longer = limit > manager_.watchdogInterval() && (!announce_ || announce_(limit));
+  if (longer ? limit != announced_ : announced_ != 0) {
+    announced_ = longer ? limit : 0;
+    manager_.watchdogIntervalIs(longer ? limit : manager_.watchdogInterval());
+  }
+  bool const stalled = now - lastMove_ > limit;
   if (stalled != stalled_) {
     stalled_ = stalled;
     tell_(stalled, now - lastMove_);

@@ -37,6 +37,8 @@ class ServiceManager {
   void reloading();
   void stopping();
   void watchdogPing();
+  // WATCHDOG_USEC: the manager's watchdog interval from now on.
+  void watchdogIntervalIs(Kiv::Seconds interval);
 
  private:
   void send(std::string const& state);
@@ -49,13 +51,18 @@ class ServiceManager {
 // interval, while work goes on: a loop that hangs sends nothing, and when
 // the progress count (a number that grows as the work goes on) has not moved
 // for longer than the stall limit the pings stop too, so that the manager
-// restarts the process. `tell` hears when the pings stop (stalled, with the
-// time the count has stood still) and when they resume.
+// restarts the process. The stall limit is asked for at every tick (it
+// follows settings made while running); while it is longer than the
+// manager's own interval and `announce` says so, the manager is told it as
+// its interval (WATCHDOG_USEC), and the unit's interval again once it is not.
+// `tell` hears when the pings stop (stalled, with the time the count has
+// stood still) and when they resume.
 class ServiceWatchdog : public Kiv::Timer {
  public:
   ServiceWatchdog(ServiceManager& manager, std::function<std::uint64_t()> progress,
-                  Kiv::Seconds stallLimit,
-                  std::function<void(bool stalled, Kiv::Seconds idle)> tell);
+                  std::function<Kiv::Seconds()> stallLimit,
+                  std::function<void(bool stalled, Kiv::Seconds idle)> tell,
+                  std::function<bool(Kiv::Seconds limit)> announce = {});
   // Whether the last tick found the work stalled.
   bool stalled() const noexcept { return stalled_; }
 
@@ -64,8 +71,11 @@ class ServiceWatchdog : public Kiv::Timer {
 
   ServiceManager& manager_;
   std::function<std::uint64_t()> progress_;
-  Kiv::Seconds stallLimit_;
+  std::function<Kiv::Seconds()> stallLimit_;
   std::function<void(bool, Kiv::Seconds)> tell_;
+  std::function<bool(Kiv::Seconds)> announce_;
+  Kiv::Seconds announced_ = 0;  // the interval told the manager; 0: the unit's
+  Kiv::Seconds held_ = 0;       // the longest stall limit since the count last moved
   std::uint64_t lastCount_;
   Kiv::Seconds lastMove_;
   bool stalled_ = false;

@@ -197,6 +197,7 @@ struct Metrics::Families {
     std::uint64_t counted = 0;
     std::optional<LinkHistory> shown;
     unsigned link = 2;  // none shown yet
+    std::string intf;   // the interface label
   };
   std::map<unsigned, Port> ports;
   std::map<std::pair<std::uint32_t, std::uint32_t>, prometheus::Counter*> repaired;
@@ -277,12 +278,28 @@ double Metrics::epochSeconds(double loopTime) {
 
 void Metrics::statusIs(StatusSnapshot const& status, LinkHistories const& history) {
   f_->error.Set(status.error.empty() ? 0 : 1);
+  // A port no longer shown, or whose interface a reload renamed or moved,
+  // loses its series (a new one follows for a renamed one).
+  for (auto it = f_->ports.begin(); it != f_->ports.end();) {
+    auto& p = it->second;
+    if (status.linkStatus.contains(it->first) && p.intf == intfOfPort(it->first)) {
+      ++it;
+      continue;
+    }
+    if (p.up) {
+      f_->linkUp.Remove(p.up);
+      f_->transitions.Remove(p.transitions);
+      f_->lastChange.Remove(p.lastChange);
+    }
+    it = f_->ports.erase(it);
+  }
   for (auto const& [port, link] : status.linkStatus) {
     auto& p = f_->ports[port];
     if (!p.up) {
       Labels labels{{"port", std::to_string(port)}};
-      if (auto intf = intfOfPort(port); !intf.empty())
-        labels["interface"] = intf;
+      p.intf = intfOfPort(port);
+      if (!p.intf.empty())
+        labels["interface"] = p.intf;
       p.up = &f_->linkUp.Add(labels);
       p.transitions = &f_->transitions.Add(labels);
       p.lastChange = &f_->lastChange.Add(labels);

@@ -158,9 +158,16 @@ void StatusWatcher::write() {
     writeFileAtomically(path_, statusJson(last_, history_, Kiv::System::currentTime()));
 }
 
+void StatusWatcher::portsIs(std::set<unsigned> ports) {
+  ports_ = std::move(ports);
+  changed();
+}
+
 void StatusWatcher::changed() {
   flush_.disarm();
   auto now = snapshotOf(status_);
+  if (ports_)
+    std::erase_if(now.linkStatus, [this](auto const& p) { return !ports_->contains(p.first); });
   if (now == last_)
     return;
   auto changes = statusChanges(last_, now);

@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -66,9 +68,14 @@ class StatusWatcher {
   void write();
   // Takes in a pending change at once.
   void flush() { changed(); }
+  // The ports shown from now on: those the management interfaces in force
+  // use (after a reload, a port left unused keeps the last status the agent
+  // published, which is no longer news). Takes effect at once, as a change.
+  void portsIs(std::set<unsigned> ports);
 
  private:
   void changed();
+  std::optional<std::set<unsigned>> ports_;
   struct FlushTimer : Kiv::Timer {
     explicit FlushTimer(StatusWatcher& w) : owner(w) {}
     void onTimer() override { owner.changed(); }

@@ -2,7 +2,6 @@
 // refused before anything starts, and a real-time run in a private network
 // namespace ended by a signal.
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <unistd.h>
@@ -68,46 +67,6 @@ steps:
             std::string::npos)
       << out;
   EXPECT_NE(out.find("\nresult: 1 passed, 2 failed\n"), std::string::npos) << out;
-}
-
-// Management interfaces typed in one by one, 300 of them: those beyond the
-// most an appliance has are refused with a message, and the host goes on
-// polling and exits 0 on SIGTERM.
-TEST(AgentHost, ManagementInterfacesPastTheMostAreRefusedAndTheHostRunsOn) {
-  HostTest::TempDir dir;
-  std::string lines;
-  for (int i = 1; i <= 300; ++i) {
-    lines += "mgmtAdd: {intfId: Extra" + std::to_string(i) +
-             ", externalPort: " + std::to_string(i % 4) +
-             ", internalPort: " + std::to_string(4 + i % 4) + "}\n";
-  }
-  auto input = dir.file("input", lines);
-  HostProcess h(dir, {"--sim-cpu", "--no-control", "--trace", "Bcm53134Agent/8", appliance()},
-                [&input] { ::dup2(::open(input.c_str(), O_RDONLY), 0); });
-  auto refusals = [&] {
-    auto out = h.out();
-    std::size_t n = 0;
-    for (auto p = out.find("is one too many"); p != std::string::npos;
-         p = out.find("is one too many", p + 1))
-      ++n;
-    return n;
-  };
-  // The appliance has two; 253 more fit.
-  ASSERT_TRUE(until([&] { return refusals() == 47; }, 30)) << h.out();
-  EXPECT_NE(h.out().find("management interface Extra254 is one too many: at most 255 "
-                         "management interfaces"),
-            std::string::npos);
-  auto polls = [&] {
-    auto err = h.err();
-    std::size_t n = 0;
-    for (auto p = err.find("::start\n"); p != std::string::npos; p = err.find("::start\n", p + 1))
-      ++n;
-    return n;
-  };
-  auto const before = polls();
-  ASSERT_TRUE(until([&] { return polls() >= before + 2; }, 30));
-  h.signal(SIGTERM);
-  EXPECT_EQ(h.wait(), 0) << h.err().substr(0, 2000);
 }
 
 TEST(AgentHost, BadApplianceIsRefusedBeforeAnythingStarts) {

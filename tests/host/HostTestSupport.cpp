@@ -17,6 +17,8 @@
 #include <stdexcept>
 #include <thread>
 
+#include "tests/support/Emulation.h"
+
 namespace HostTest {
 
 Host::ApplianceDesc twoInterfaces() {
@@ -114,6 +116,7 @@ HostProcess::HostProcess(TempDir const& dir, std::vector<std::string> args,
                          std::function<void()> const& inChild)
     : out_(dir.path() + "/stdout"), err_(dir.path() + "/stderr") {
   args.insert(args.begin(), AGENTHOST_BIN);
+  args = TestSupport::underEmulator(std::move(args));
   pid_ = ::fork();
   if (pid_ == 0) {
     int in = ::open("/dev/null", O_RDONLY);

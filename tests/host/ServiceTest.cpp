@@ -11,9 +11,12 @@
 
 #include "host/appliance/Appliance.h"
 #include "host/attr/AttrPath.h"
+#include "host/control/ControlCommands.h"
+#include "host/os/Command.h"
 #include "platform/kiv/Clock.h"
 #include "tests/host/HostTestSupport.h"
 #include "tests/support/Loop.h"
+#include "tests/support/Netns.h"
 
 namespace {
 
@@ -26,8 +29,10 @@ struct Note {
 
 // The example appliance (two management interfaces, ports 1/5 with CPU
 // netdevice mgmt1 and 2/6 without, both links up) from a file of the test's
-// own, with the simulated CPU interface manager; the service manager is a
-// datagram socket of the test's own and asks for a 4 s watchdog.
+// own, with the simulated CPU interface manager unless a test asks for a
+// private namespace; the service manager is a datagram socket of the
+// test's own and asks for a 4 s watchdog. What the service and the
+// session's reloads say goes to said_, what they refuse to complained_.
 class ServiceTest : public ::testing::Test {
  protected:
   ServiceTest()
@@ -38,9 +43,22 @@ class ServiceTest : public ::testing::Test {
         timeline_(devNull_) {
     TestSupport::resetLoop();
     file_ = dir_.file("appliance.yaml", example());
+  }
+  void SetUp() override {
+    if (!namespaced())
+      start(Host::CpuRequest::simulated);
+  }
+  virtual bool namespaced() const { return false; }
+  void start(Host::CpuRequest cpu, std::string const& netns = "") {
     Host::SessionOptions o;
-    o.cpu = Host::CpuRequest::simulated;
+    o.cpu = cpu;
+    o.netnsName = netns;
+    o.applianceFile = file_;
+    o.statusFile = dir_.path() + "/status.json";
+    o.metrics = true;
     session_ = std::make_unique<Host::Session>(Host::loadAppliance(file_), o, timeline_);
+    session_->reportIs([this](auto const& t) { said_.push_back(t); },
+                       [this](auto const& t) { complained_.push_back(t); });
     session_->start();
     manager_ = std::make_unique<Host::ServiceManager>();
     service_ = std::make_unique<Host::Service>(
@@ -136,15 +154,37 @@ TEST_F(ServiceTest, ReadyOnceTheFirstPollCycleHasRunThenAKeepAliveEveryHalfInter
                           "STATUS=2 management interfaces; links: 1 down, 2 up; error: none"});
 }
 
-// Poll steps stop coming (here: the next cycle is a day away, which an
-// engineer could set through the control socket): after a minute without one
-// the keep-alives stop, so that the service manager restarts the host, and
-// they resume once the steps come again.
-TEST_F(ServiceTest, KeepAlivesStopWhilePollStepsStopAndResumeWhenTheyComeBack) {
+// A long poll period set while running (legal: the agent then waits that
+// long between cycles) keeps the keep-alives coming: the stall limit is
+// three poll periods, which the manager is told as its interval once it is
+// longer than the unit's, and the unit's again when the period is short.
+TEST_F(ServiceTest, ALongPollPeriodSetWhileRunningNeverStopsTheKeepAlives) {
   run(5);
   auto pollPeriod = Host::resolvePath(*session_->root(), "bcm53134Sm.pollPeriod");
-  Host::writeAttr(pollPeriod, "86400");
-  run(2);
+  Host::writeAttr(pollPeriod, "120");
+  auto const from = notes_.size();
+  run(600);
+  auto pings = pingsBetween(5, 605);
+  ASSERT_EQ(pings.size(), 300u);
+  EXPECT_EQ(pings.back(), 604);
+  EXPECT_EQ(complained_, std::vector<std::string>{});
+  EXPECT_EQ(texts(from), std::vector<std::string>{"WATCHDOG_USEC=360000000"});
+  // Shorter again: the agent first waits out the cycle the long period
+  // armed, which the rule still allows.
+  Host::writeAttr(pollPeriod, "2");
+  run(130);
+  EXPECT_EQ(complained_, std::vector<std::string>{});
+  EXPECT_EQ(pingsBetween(605, 735).size(), 65u);
+  EXPECT_EQ(texts(from).back(), "WATCHDOG_USEC=4000000");
+}
+
+// An agent that stops polling (here its root goes behind the service's
+// back): after a minute without a poll step the keep-alives stop, so that
+// the service manager restarts the host, and they resume once poll steps
+// come again.
+TEST_F(ServiceTest, KeepAlivesStopWhilePollStepsStopAndResumeWhenTheyComeBack) {
+  run(5);
+  session_->stop();
   double stalled = TestSupport::now();
   run(200);
   auto pings = pingsBetween(stalled, stalled + 200);
@@ -155,9 +195,9 @@ TEST_F(ServiceTest, KeepAlivesStopWhilePollStepsStopAndResumeWhenTheyComeBack) {
   EXPECT_EQ(complained_[0].find("no poll step for 6"), 0u) << complained_[0];
   EXPECT_NE(complained_[0].find(": watchdog keep-alives stop"), std::string::npos);
 
-  Host::writeAttr(pollPeriod, "2");
-  run(86400);
-  EXPECT_FALSE(pingsBetween(stalled + 86400, stalled + 86600).empty());
+  session_->start();
+  run(10);
+  EXPECT_FALSE(pingsBetween(stalled + 200, stalled + 210).empty());
   ASSERT_EQ(complained_.size(), 2u);
   EXPECT_NE(complained_[1].find("watchdog keep-alives resume"), std::string::npos);
 }
@@ -169,7 +209,7 @@ TEST_F(ServiceTest, ReloadAppliesAChangedEnabledStateWithinOneCycle) {
   auto text = example();
   text.replace(text.find("Management1: enabled"), 20, "Management1: disabled");
   rewrite(text);
-  service_->reload(file_);
+  EXPECT_EQ(session_->reload("SIGHUP").result, Host::ReloadOutcome::Result::applied);
   run(2);
   EXPECT_EQ(extendedControl(1), 0x3000);
   EXPECT_EQ(session_->db().enabledState("Management1"), Interface::IntfEnabledState::disabled);
@@ -184,6 +224,36 @@ TEST_F(ServiceTest, ReloadAppliesAChangedEnabledStateWithinOneCycle) {
   EXPECT_EQ(complained_, std::vector<std::string>{});
 }
 
+// A reload that moves Management1 to port 3 and renames Management2: in
+// the same cycle, port 1 (left unused, its last status still in the status
+// entity) leaves the status line, the status file, show status and the
+// metrics, and the metrics of port 2 carry the new name.
+TEST_F(ServiceTest, OutputsFollowAReloadsMoveAndRename) {
+  run(5);
+  auto text = example();
+  text.replace(text.find("externalPort: 1"), 15, "externalPort: 3");
+  text.replace(text.find("intfId: Management2"), 19, "intfId: Management9");
+  rewrite(text);
+  EXPECT_EQ(session_->reload("SIGHUP").result, Host::ReloadOutcome::Result::applied);
+  run(2.5);
+  EXPECT_EQ(manager_->status(), "2 management interfaces; links: 2 up, 3 down; error: none");
+  auto file = HostTest::readFile(dir_.path() + "/status.json");
+  EXPECT_EQ(file.find("\"1\":"), std::string::npos) << file;
+  EXPECT_NE(file.find("\"3\": {\"linkStatus\": 0"), std::string::npos) << file;
+  Host::ControlContext control{*session_, Host::handleTraceLevels, Host::handleTraceLevelsIs};
+  auto shown = Host::controlCommand(control, {"show", "status"});
+  EXPECT_FALSE(shown["result"]["ports"].contains("1")) << shown.dump();
+  EXPECT_TRUE(shown["result"]["ports"].contains("3")) << shown.dump();
+  auto& m = *session_->metrics();
+  auto up = [&](char const* intf, char const* port) {
+    return m.sample("agenthost_port_link_up", {{"interface", intf}, {"port", port}});
+  };
+  EXPECT_EQ(up("Management1", "1"), std::nullopt);
+  EXPECT_EQ(up("Management2", "2"), std::nullopt);
+  EXPECT_EQ(up("Management9", "2"), 1.0);
+  EXPECT_EQ(up("Management1", "3"), 0.0);
+}
+
 TEST_F(ServiceTest, ReloadRefusesABadFileOrARestartChangeAndKeepsTheRunningConfiguration) {
   run(5);
   auto const running = extendedControl(1);
@@ -196,7 +266,8 @@ TEST_F(ServiceTest, ReloadRefusesABadFileOrARestartChangeAndKeepsTheRunningConfi
     startupMessage = e.what();
   }
   ASSERT_NE(startupMessage, "");
-  service_->reload(file_);
+  EXPECT_EQ(session_->reload("control socket").result, Host::ReloadOutcome::Result::refused);
+  EXPECT_EQ(said_.back(), "control socket: reloading " + file_);
   EXPECT_EQ(complained_,
             (std::vector<std::string>{startupMessage,
                                       "reload refused; the running configuration stays in force"}));
@@ -208,7 +279,7 @@ TEST_F(ServiceTest, ReloadRefusesABadFileOrARestartChangeAndKeepsTheRunningConfi
   text.replace(text.find("Management1: enabled"), 20, "Management1: disabled");
   text.replace(text.find("1: up"), 5, "1: down");
   rewrite(text);
-  service_->reload(file_);
+  EXPECT_FALSE(session_->reload("SIGHUP").ok());
   EXPECT_EQ(
       complained_,
       (std::vector<std::string>{"reload refused: " + file_ +
@@ -222,6 +293,68 @@ TEST_F(ServiceTest, ReloadRefusesABadFileOrARestartChangeAndKeepsTheRunningConfi
   EXPECT_EQ(
       std::count_if(t.begin(), t.end(), [](auto const& m) { return m.rfind("READY=1", 0) == 0; }),
       3);
+}
+
+// The agent's CPU netdevices in a private network namespace, as a run
+// makes them: a reload that brings a CPU netdevice makes its macvlan before
+// the agent hears of it; one whose netdevice cannot be made (its name is
+// taken by the namespace's parent device) is undone whole, and still ends
+// with READY=1 for the service manager.
+class ServiceInNamespaceTest : public ServiceTest {
+ protected:
+  bool namespaced() const override { return true; }
+};
+
+TEST_F(ServiceInNamespaceTest, AReloadMakesTheNewCpuNetdeviceOrIsUndoneWhole) {
+  REQUIRE_NETNS();
+  std::string ns = "aghtest-reload-" + std::to_string(::getpid());
+  start(Host::CpuRequest::netns, ns);
+  run(5);
+  auto link = [&](std::string const& dev) {
+    std::string out;
+    ::Host::runProgram({"ip", "-n", ns, "-d", "link", "show", "dev", dev}, &out);
+    return out;
+  };
+  auto const mgmt = std::string("    - intfId: Management2\n");
+  auto text = example();
+  text.insert(
+      text.find(mgmt),
+      "    - {intfId: Management3, cpuInterface: mgmt3, externalPort: 3, internalPort: 7}\n");
+  rewrite(text);
+  auto outcome = session_->reload("SIGHUP");
+  EXPECT_EQ(outcome.lines.back(), "reload: 1 change applied");
+  EXPECT_NE(link("mgmt3").find("macvlan"), std::string::npos) << link("mgmt3");
+  run(3);
+  EXPECT_NE(link("mgmt3").find("protodown on"), std::string::npos) << "port 3 is down";
+
+  auto before = notes_.size();
+  complained_.clear();
+  text.insert(text.find(mgmt),
+              "    - {intfId: Management4, cpuInterface: mgmt4, externalPort: 4, internalPort: 0}\n"
+              "    - {intfId: Management5, cpuInterface: agh-parent, externalPort: 0, "
+              "internalPort: 4}\n");
+  rewrite(text);
+  outcome = session_->reload("SIGHUP");
+  EXPECT_EQ(outcome.result, Host::ReloadOutcome::Result::failed);
+  ASSERT_EQ(complained_.size(), 1u);
+  EXPECT_EQ(
+      complained_[0].rfind("reload failed: CPU netdevice agh-parent cannot be made: ip link add "
+                           "agh-parent",
+                           0),
+      0u)
+      << complained_[0];
+  EXPECT_NE(complained_[0].find("; what it changed is undone, the running configuration stays in "
+                                "force"),
+            std::string::npos);
+  EXPECT_EQ(outcome.lines.back(), complained_[0]);
+  EXPECT_NE(link("mgmt4").find("does not exist"), std::string::npos)
+      << "made for the reload, removed with it";
+  EXPECT_FALSE(session_->db().mgmtInterfaceKey("Management4"));
+  run(1);
+  auto after = texts(before);
+  ASSERT_EQ(after.size(), 2u);
+  EXPECT_EQ(stamped(after[0]), "RELOADING=1");
+  EXPECT_EQ(after[1].rfind("READY=1", 0), 0u);
 }
 
 }  // namespace

@@ -37,7 +37,7 @@ for path in '/bin/agenthost$' '/bin/agentctl$' '/agenthost/libplatform.so$' \
             '/agenthost/libBcm53134Agent.so$' '/systemd/system/agenthost.service$' \
             '/etc/agenthost/appliance.yaml$' '/share/agenthost/examples/scenarios/.*\.yaml$' \
             '/share/doc/bcm53134-agent/copyright$' '/share/doc/bcm53134-agent/changelog.gz$' \
-            '/share/doc/bcm53134-agent/README.md$'; do
+            '/share/doc/bcm53134-agent/README.md$' '/share/agenthost/prometheus/agenthost-alerts.yml$'; do
   grep -q "$path" "$scratch/contents" || fail "package lacks $path"
 done
 ! grep -E '_tests$|/soak$|fuzz|bench' "$scratch/contents" || fail "test programs in the package"

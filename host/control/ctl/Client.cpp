@@ -120,7 +120,9 @@ std::string usage() {
          "\n"
          "Exit status: 0 done; 1 the host refused the command (unknown path or attribute,\n"
          "a value that does not parse, a read-only attribute, ...); 2 bad usage; 3 no answer\n"
-         "from a host (none running, connection refused).\n";
+         "from a host (none running, connection refused). For reload: 0 the file is applied\n"
+         "or changed nothing; 1 it was refused (a bad file, a change that needs a restart) or\n"
+         "failed and was undone: the running configuration stays in force.\n";
 }
 
 int run(std::vector<std::string> const& args, std::ostream& out, std::ostream& err) {

@@ -1,9 +1,12 @@
-// A new appliance description applied to a running state database: the
-// changes it makes, one line each, and the refusal of what needs a restart.
+// Reloads planned against a running state database, then applied: the plan
+// for each kind of difference, the refusal of what needs a restart, and a
+// plan that fails half way undone.
 
 #include "host/appliance/Reload.h"
 
 #include <gtest/gtest.h>
+
+#include <functional>
 
 #include "tests/host/HostTestSupport.h"
 
@@ -12,79 +15,128 @@ namespace {
 using HostTest::twoInterfaces;
 using Interface::IntfEnabledState;
 
-std::vector<std::string> sliceTexts(Host::StateDb const& db) {
-  std::vector<std::string> r;
-  for (auto const& s : db.slices()) {
-    std::string t = s.name + ":";
+// Everything a reload may change, in one comparable text.
+std::string text(Host::LiveConfig const& c) {
+  std::string t = c.ham ? "ham;" : "no ham;";
+  for (auto const& m : c.mgmtInterfaces)
+    t += " " + m.intfId + "(" + m.cpuInterface + " " + std::to_string(m.externalPort) + "/" +
+         std::to_string(m.internalPort) + ")";
+  for (auto const& s : c.slices) {
+    t += "; " + s.name + ":";
     for (auto const& i : s.interfaces)
       t += " " + i.intfId + "=" + Interface::stringValue(i.state);
-    r.push_back(t);
   }
+  return t;
+}
+
+std::vector<std::string> texts(Host::ReloadPlan const& p) {
+  std::vector<std::string> r;
+  for (auto const& c : p.changes)
+    r.push_back(c.text);
   return r;
 }
 
-TEST(Reload, EveryKindOfChangeIsAppliedWithOneLineEach) {
-  auto running = twoInterfaces();
-  Host::StateDb db(running);
-  auto next = running;
-  // Management2 moves to other ports, Management3 comes with a netdevice.
-  next.mgmtInterfaces = {
-      {"Management1", "mgmt1", 1, 5}, {"Management2", "", 3, 7}, {"Management3", "mgmt3", 4, 0}};
-  next.slices = {
-      {"slice1",
-       {{"Management1", IntfEnabledState::disabled}, {"Management3", IntfEnabledState::enabled}}},
-      {"slice2", {}}};
-  next.ham = false;
-  auto lines = Host::applyAppliance(db, running, next);
-  EXPECT_EQ(lines, (std::vector<std::string>{
-                       "management interface Management2 removed",
-                       "management interface Management2 added: external port 3, internal port "
-                       "7, no CPU netdevice",
-                       "management interface Management3 added: external port 4, internal port "
-                       "0, CPU netdevice mgmt3",
-                       "slice1: Management2 removed",
-                       "slice1: Management1 enabled -> disabled",
-                       "slice1: Management3 added, enabled",
-                       "slice slice2 added: no interfaces",
-                       "ham present -> absent",
-                   }));
-  EXPECT_EQ(db.mgmtInterfaces().size(), 3u);
-  for (auto const& m : next.mgmtInterfaces) {
-    auto have = db.mgmtInterfaces();
-    EXPECT_NE(std::find(have.begin(), have.end(), m), have.end()) << m.intfId;
-  }
-  EXPECT_EQ(sliceTexts(db), (std::vector<std::string>{
-                                "slice1: Management1=disabled Management3=enabled", "slice2:"}));
-  EXPECT_FALSE(db.hamPresent());
+using Edit = std::function<void(Host::ApplianceDesc&)>;
 
-  // The same description again changes nothing; going back undoes it all.
-  EXPECT_EQ(Host::applyAppliance(db, next, next), std::vector<std::string>{});
-  lines = Host::applyAppliance(db, next, running);
-  EXPECT_EQ(lines.size(), 8u);
-  EXPECT_EQ(lines.back(), "ham absent -> present");
-  EXPECT_EQ(sliceTexts(db),
-            (std::vector<std::string>{"slice1: Management1=enabled Management2=disabled"}));
-  EXPECT_EQ(db.mgmtInterfaces().size(), 2u);
+struct PlanCase {
+  char const* what;
+  Edit edit;  // the new file, from the running one
+  std::vector<std::string> changes;
+};
+
+// The running description is twoInterfaces(): Management1 1/5 with mgmt1,
+// Management2 2/6; slice1 with Management1 enabled and Management2
+// disabled; ham present.
+std::vector<PlanCase> const kPlans = {
+    {"the same file", [](auto&) {}, {}},
+    {"an enabled state",
+     [](auto& a) { a.slices[0].interfaces[0].state = IntfEnabledState::disabled; },
+     {"slice1: Management1 enabled -> disabled"}},
+    {"a move to other ports",
+     [](auto& a) { a.mgmtInterfaces[1].externalPort = 3; },
+     {"management interface Management2 removed",
+      "management interface Management2 added: external port 3, internal port 6, no CPU "
+      "netdevice"}},
+    {"a rename",
+     [](auto& a) { a.mgmtInterfaces[0].intfId = "Management7"; },
+     {"management interface Management1 removed",
+      "management interface Management7 added: external port 1, internal port 5, CPU netdevice "
+      "mgmt1"}},
+    {"a new CPU netdevice",
+     [](auto& a) { a.mgmtInterfaces[1].cpuInterface = "mgmt2"; },
+     {"management interface Management2 removed",
+      "management interface Management2 added: external port 2, internal port 6, CPU netdevice "
+      "mgmt2"}},
+    {"a management interface removed and one added",
+     [](auto& a) {
+       a.mgmtInterfaces = {{"Management1", "mgmt1", 1, 5}, {"Management3", "", 4, 0}};
+     },
+     {"management interface Management2 removed",
+      "management interface Management3 added: external port 4, internal port 0, no CPU "
+      "netdevice"}},
+    {"interface configurations and slices",
+     [](auto& a) {
+       a.slices = {{"slice0", {}},
+                   {"slice1",
+                    {{"Management2", IntfEnabledState::disabled},
+                     {"Ethernet3", IntfEnabledState::unknownEnabledState}}}};
+     },
+     {"slice slice0 added: no interfaces", "slice1: Management1 removed",
+      "slice1: Ethernet3 added, unknownEnabledState"}},
+    {"every slice gone and ham absent",
+     [](auto& a) {
+       a.slices.clear();
+       a.ham = false;
+     },
+     {"slice slice1 removed", "ham present -> absent"}},
+};
+
+// Each plan, once applied, leaves the database as the file has it; the
+// same file again then plans nothing.
+TEST(Reload, EachDifferenceIsPlannedThenAppliedToMatchTheFile) {
+  for (auto const& pc : kPlans) {
+    SCOPED_TRACE(pc.what);
+    auto running = twoInterfaces();
+    auto next = running;
+    pc.edit(next);
+    Host::StateDb db(running);
+    auto plan = Host::planReload(Host::liveConfigOf(db), running, next);
+    EXPECT_FALSE(plan.refused());
+    EXPECT_EQ(texts(plan), pc.changes);
+    Host::applyPlan(db, plan);
+    Host::StateDb fresh(next);
+    EXPECT_EQ(text(Host::liveConfigOf(db)), text(Host::liveConfigOf(fresh)));
+    EXPECT_TRUE(Host::planReload(Host::liveConfigOf(db), next, next).changes.empty());
+  }
 }
 
 // Steps and live commands change the database behind the file's back; the
-// file puts it back.
-TEST(Reload, ComparesWithTheDatabaseAsItIsNow) {
+// plan puts it back as the file has it.
+TEST(Reload, IsPlannedAgainstTheDatabaseAsItIsNow) {
   auto running = twoInterfaces();
   Host::StateDb db(running);
   db.enabledStateIs("Management2", IntfEnabledState::enabled);
   db.sliceAdd({"slice9", {{"Ethernet4", IntfEnabledState::enabled}}});
   db.mgmtInterfaceDel("Management1");
-  EXPECT_EQ(Host::applyAppliance(db, running, running),
-            (std::vector<std::string>{"management interface Management1 added: external port 1, "
-                                      "internal port 5, CPU netdevice mgmt1",
-                                      "slice slice9 removed",
-                                      "slice1: Management2 enabled -> disabled"}));
+  auto plan = Host::planReload(Host::liveConfigOf(db), running, running);
+  EXPECT_EQ(texts(plan), (std::vector<std::string>{
+                             "management interface Management1 added: external port 1, "
+                             "internal port 5, CPU netdevice mgmt1",
+                             "slice slice9 removed", "slice1: Management2 enabled -> disabled"}));
+  // Only a netdevice the database does not have yet is new.
+  auto next = running;
+  next.mgmtInterfaces.push_back({"Management3", "mgmt3", 3, 7});
+  EXPECT_EQ(
+      Host::planReload(Host::liveConfigOf(db), running, next).newCpuNetdevs(Host::liveConfigOf(db)),
+      (std::vector<std::string>{"mgmt1", "mgmt3"}));
+  Host::StateDb full(running);
+  EXPECT_EQ(Host::planReload(Host::liveConfigOf(full), running, next)
+                .newCpuNetdevs(Host::liveConfigOf(full)),
+            std::vector<std::string>{"mgmt3"});
 }
 
-TEST(Reload, WhatNeedsARestartIsRefusedAndNothingIsApplied) {
+TEST(Reload, WhatNeedsARestartIsRefusedWithNoChangesPlanned) {
   auto running = twoInterfaces();
-  Host::StateDb db(running);
   auto next = running;
   next.file = "next.yaml";
   next.slices[0].interfaces[0].state = IntfEnabledState::disabled;
@@ -92,21 +144,16 @@ TEST(Reload, WhatNeedsARestartIsRefusedAndNothingIsApplied) {
   next.accessTime = 0.5;
   next.netdevices = Host::NetdevMode::hostNamespace;
   next.bus = 1;
-  EXPECT_EQ(Host::restartChanges(running, next),
-            (std::vector<std::string>{"switch.bus changed (0 -> 1)", "chip.links changed",
-                                      "chip.accessTime changed",
-                                      "netdevices changed (private -> host)"}));
-  try {
-    Host::applyAppliance(db, running, next);
-    FAIL() << "applied";
-  } catch (Host::RestartNeeded const& e) {
-    EXPECT_STREQ(e.what(),
-                 "next.yaml: switch.bus changed (0 -> 1); chip.links changed; chip.accessTime "
-                 "changed; netdevices changed (private -> host): that needs a restart; nothing "
-                 "from the file was applied");
-  }
+  Host::StateDb db(running);
+  auto plan = Host::planReload(Host::liveConfigOf(db), running, next);
+  EXPECT_TRUE(plan.refused());
+  EXPECT_TRUE(plan.changes.empty());
+  EXPECT_EQ(plan.refusal(),
+            "next.yaml: switch.bus changed (0 -> 1); chip.links changed; chip.accessTime "
+            "changed; netdevices changed (private -> host): that needs a restart; nothing "
+            "from the file was applied");
+  Host::applyPlan(db, plan);
   EXPECT_EQ(db.enabledState("Management1"), IntfEnabledState::enabled);
-  EXPECT_EQ(db.config().busBits(), 1u);
 
   auto coupling = running;
   coupling.txDisableCoupling = false;
@@ -121,6 +168,37 @@ TEST(Reload, WhatNeedsARestartIsRefusedAndNothingIsApplied) {
   other.mdioNetdev = "eth2";
   EXPECT_EQ(Host::restartChanges(real, other),
             std::vector<std::string>{"mdio.netdev changed (eth1 -> eth2)"});
+}
+
+// A change that finds the database other than planned fails the plan: the
+// changes made before it are undone, the management interfaces back at
+// their keys.
+TEST(Reload, APlanThatFailsHalfWayIsUndone) {
+  auto running = twoInterfaces();
+  running.slices.push_back({"slice2", {{"Ethernet7", IntfEnabledState::enabled}}});
+  Host::StateDb db(running);
+  auto next = running;
+  next.mgmtInterfaces = {{"Management2", "", 3, 6}, {"Management3", "mgmt3", 4, 0}};
+  next.slices = {{"slice1", {{"Management1", IntfEnabledState::disabled}}}};
+  next.ham = false;
+  auto plan = Host::planReload(Host::liveConfigOf(db), running, next);
+  ASSERT_EQ(plan.changes.size(), 8u);
+  EXPECT_EQ(plan.changes[5].text, "slice1: Management2 removed");
+  db.intfConfigDel("slice1", "Management2");  // behind the plan's back
+  auto before = text(Host::liveConfigOf(db));
+  auto keys = std::pair{db.mgmtInterfaceKey("Management1"), db.mgmtInterfaceKey("Management2")};
+  try {
+    Host::applyPlan(db, plan);
+    FAIL() << "applied";
+  } catch (Host::ReloadFailed const& e) {
+    EXPECT_STREQ(e.what(),
+                 "slice1: Management2 removed: the state database has changed since the reload "
+                 "was planned");
+  }
+  EXPECT_EQ(text(Host::liveConfigOf(db)), before);
+  EXPECT_EQ(std::pair(db.mgmtInterfaceKey("Management1"), db.mgmtInterfaceKey("Management2")),
+            keys);
+  EXPECT_FALSE(db.mgmtInterfaceKey("Management3"));
 }
 
 }  // namespace
