@@ -4,8 +4,8 @@
 #include <functional>
 #include <memory>
 
-#include "tests/agent/SimAppliance.h"
 #include "tests/support/ChipIoctl.h"
+#include "tests/support/SimAppliance.h"
 
 namespace Bench {
 

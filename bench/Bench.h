@@ -2,7 +2,11 @@
 
 #include <benchmark/benchmark.h>
 
+#include "tests/support/AllocCounter.h"
+
 namespace Bench {
+
+using TestSupport::allocations;
 
 // One clause-22 MDIO frame at 2.5 MHz, in microseconds.
 inline constexpr double kFrameMicroseconds = 25.6;

@@ -12,7 +12,6 @@
 #include <cstdio>
 #include <string>
 
-#include "bench/AllocCounter.h"
 #include "bench/Appliance.h"
 #include "bench/Bench.h"
 

@@ -16,7 +16,6 @@
 #include <cerrno>
 #include <cstring>
 
-#include "bench/AllocCounter.h"
 #include "bench/Bench.h"
 #include "bench/BenchNetns.h"
 #include "platform/bus/linux/MiiIoctlBus.h"

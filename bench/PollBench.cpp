@@ -3,7 +3,6 @@
 // cost of a trace statement whose level is off.
 #include <benchmark/benchmark.h>
 
-#include "bench/AllocCounter.h"
 #include "bench/Appliance.h"
 #include "bench/Bench.h"
 #include "bench/Trace.h"

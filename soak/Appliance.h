@@ -9,7 +9,7 @@
 #include <string>
 
 #include "soak/Soak.h"
-#include "tests/agent/SimAppliance.h"
+#include "tests/support/SimAppliance.h"
 
 // The soak's appliance and what the soak knows of it, shared by the faults
 // that disturb it (Faults) and the invariants that judge the agent on it

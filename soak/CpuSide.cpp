@@ -1,6 +1,6 @@
 #include "soak/CpuSide.h"
 
-#include "tests/agent/SimAppliance.h"
+#include "tests/support/SimAppliance.h"
 
 namespace Soak {
 

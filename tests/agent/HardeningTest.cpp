@@ -8,7 +8,7 @@
 
 #include "platform/kiv/Errors.h"
 #include "platform/kiv/Generic.h"
-#include "tests/agent/SimAppliance.h"
+#include "tests/support/SimAppliance.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "tests/agent/SimAppliance.h"
+#include "tests/support/SimAppliance.h"
 
 using Chip = Hardware::Mdio::Sim::Bcm53134Chip;
 using Hardware::Bcm53134::LinkStatus;

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/kiv/Generic.h"
-#include "tests/agent/SimAppliance.h"
+#include "tests/support/SimAppliance.h"
 
 using Chip = Hardware::Mdio::Sim::Bcm53134Chip;
 using State = Bcm53134::Agent::Bcm53134Sm::State;

@@ -272,36 +272,28 @@ TEST(ClockNotifiee, RetargetedOrReleasedNotifieesNeverReachTheMachine) {
   TestSupport::resetLoop();
 }
 
-// What the generic interface offers on each agent type: the attribute list
-// in declaration order and the access of each (see accessTable).
-TEST(AgentGenericInterface, ExposesExactlyTheDeclaredAccess) {
+// What the generic interface must not let an outsider do to the machine:
+// change a constant, run one of its internal steps, or put it into a state
+// that does not exist. The root is made by type name alone.
+TEST(AgentGenericInterface, GuardsTheMachinesInsides) {
   TestSupport::SimAppliance app;
   app.mgmtInterfaceIs(0, "Management1", "", 1, 5);
   app.start();
   app.useTestCpuIfMgr();
   auto& sm = app.sm();
-  EXPECT_EQ(TestSupport::accessTable(sm),
-            "config:r status:r intfSliceDir:r handleConfig:c "
-            "registerConfig:rid registerStatus:rid registerSm:rid "
-            "createRegisterSm:c initialize:c state:rw handleState:c "
-            "stateEntry:rw repollingNeeded:rw externalId:lidnm "
-            "intfSliceReactor:lidnm handleSlice:c intfState:lidnm "
-            "pollPeriod:rw xid:rw nextXid:c clockPoll:rw doPoll:c "
-            "handleRegisterResult: registerVal:lidnm currentRegId:rw "
-            "cpuIfMgr:rw start:c readLinkStatuses: createRegVals: "
-            "readRegVals: processLinkStatuses: checkAuxCtrlReg: "
-            "writeRegVals: writeRegister: miiStatusRegister:r "
-            "miiStatusLinkEstabMask:r");
-  EXPECT_EQ(TestSupport::accessTable(*app.root), "bcm53134Sm:rid");
-  auto const slice = sm.intfSliceReactor("1");
-  EXPECT_EQ(TestSupport::accessTable(*slice),
-            "configDir:r name:r agent:r intfReactor:lidn handleConfigDir:c");
-  EXPECT_EQ(TestSupport::accessTable(*slice->intfReactor(Lanx::IntfId("Management1"))),
-            "config:r name:r agent:r handleState:c");
   EXPECT_EQ(Generic::get(sm, "miiStatusRegister").as<U32>(), 1u);
   EXPECT_EQ(Generic::get(sm, "miiStatusLinkEstabMask").as<U32>(), 4u);
-  EXPECT_THROW(Generic::call(sm, "readRegVals"), AttributeError);
+  for (char const* constant : {"miiStatusRegister", "miiStatusLinkEstabMask"})
+    EXPECT_THROW(Generic::setText(sm, constant, "2"), AttributeError) << constant;
+  for (char const* step :
+       {"handleRegisterResult", "readLinkStatuses", "createRegVals", "readRegVals",
+        "processLinkStatuses", "checkAuxCtrlReg", "writeRegVals", "writeRegister"}) {
+    EXPECT_THROW(Generic::call(sm, step), AttributeError) << step;
+  }
+  auto const before = sm.state();
   EXPECT_THROW(Generic::setText(sm, "state", "polling"), AttributeError);
+  EXPECT_THROW(Generic::setText(sm, "state", "200"), AttributeError);
+  EXPECT_EQ(sm.state(), before);
   EXPECT_THROW(Generic::get(*app.root, "name"), AttributeError);
 
   // The root is made by type name alone.

@@ -12,7 +12,7 @@
 #include "Bcm53X/CpuIfMgr/MacVlanCpuIfMgr.h"
 #include "Bcm53X/CpuIfMgr/ProtodownOp.h"
 #include "platform/kiv/Generic.h"
-#include "tests/cpuifmgr/TraceLevels.h"
+#include "tests/support/Loop.h"
 #include "tests/support/Netns.h"
 
 using namespace Bcm53134::Agent;
@@ -42,7 +42,7 @@ std::string address(void const* p) {
   return buf;
 }
 
-Lines runLines(CpuIfMgrTest::LeveledTrace const& t) {
+Lines runLines(TestSupport::TraceCapture const& t) {
   Lines r;
   for (auto const& l : t.leveled()) {
     if (l.find("::run:") != std::string::npos)
@@ -58,7 +58,7 @@ TEST(Protodown, MacvlanFollowsVerdicts) {
   Devices d;
   auto mgr = MacVlanCpuIfMgr::MacVlanCpuIfMgrIs();
   auto const fds = openFds();
-  CpuIfMgrTest::LeveledTrace trace;
+  TestSupport::TraceCapture trace{"CpuIfMgr/0-8"};
 
   mgr->disable("m0");
   EXPECT_TRUE(d.ns.protodown("m0"));
@@ -105,47 +105,50 @@ TEST(Protodown, MacvlanFollowsVerdicts) {
   EXPECT_EQ(runLines(trace).size(), 2u);
 }
 
-// A veth refuses the flag: the failure is traced, the verdict still stands,
-// and it is not retried.
-TEST(Protodown, VethRefusal) {
+// A refused request is traced, the verdict still stands, and it is not
+// retried: a veth refuses the flag, and a name may have no netdevice at all
+// (then no socket is even opened).
+TEST(Protodown, RefusalsAreTracedAndTheVerdictStands) {
   REQUIRE_NETNS();
   Devices d;
-  std::string const refusal =
+  std::string const vethRefusal =
       "nla_send_sync failed. Error code: " + std::to_string(-NLE_OPNOTSUPP) +
       "\nIFLA_PROTO_DOWN may not be supported on the interface";
-  auto const fds = openFds();
-  EXPECT_EQ(macVlanCpuInterfaceFactory("v0")->setProtodown(1), refusal);
-
-  auto mgr = MacVlanCpuIfMgr::MacVlanCpuIfMgrIs();
-  CpuIfMgrTest::LeveledTrace trace;
-  mgr->disable("v0");
-  EXPECT_EQ(mgr->cpuInterface("v0")->state(), State::disabled);
-  EXPECT_EQ(runLines(trace),
-            (Lines{"L1 ADDR::run: setting protodown to 1", "L1 ADDR::run: " + refusal}));
-  EXPECT_TRUE(trace.leveled().back() == "L0 ADDR::disable: interface v0 disabled");
-  trace.clear();
-  mgr->disable("v0");
-  EXPECT_EQ(trace.leveled(), (Lines{"L8 ADDR::disable: interface v0 already disabled"}));
-  EXPECT_FALSE(d.ns.protodown("v0"));
-  EXPECT_EQ(openFds(), fds);
-}
-
-TEST(Protodown, NameWithoutNetdevice) {
-  REQUIRE_NETNS();
-  Devices d;
-  std::string const failure = std::string("if_nametoindex failed: ") + std::strerror(ENODEV);
+  std::string const noDevice = std::string("if_nametoindex failed: ") + std::strerror(ENODEV);
   {
     ProtodownOp op("nosuch0", 0);
-    EXPECT_EQ(op.run(), failure);
-    EXPECT_EQ(op.sock(), nullptr) << "no socket is opened";
+    EXPECT_EQ(op.run(), noDevice);
+    EXPECT_EQ(op.sock(), nullptr);
     EXPECT_EQ(op.link(), nullptr);
   }
-  auto mgr = MacVlanCpuIfMgr::MacVlanCpuIfMgrIs();
-  CpuIfMgrTest::LeveledTrace trace;
-  mgr->enable("nosuch0");
-  EXPECT_EQ(mgr->cpuInterface("nosuch0")->state(), State::enabled);
-  EXPECT_EQ(runLines(trace),
-            (Lines{"L1 ADDR::run: setting protodown to 0", "L1 ADDR::run: " + failure}));
+  auto const fds = openFds();
+  EXPECT_EQ(macVlanCpuInterfaceFactory("v0")->setProtodown(1), vethRefusal);
+
+  struct Row {
+    char const* name;
+    bool disable;
+    std::string failure;
+  };
+  for (auto const& row : {Row{"v0", true, vethRefusal}, Row{"nosuch0", false, noDevice}}) {
+    SCOPED_TRACE(row.name);
+    auto mgr = MacVlanCpuIfMgr::MacVlanCpuIfMgrIs();
+    TestSupport::TraceCapture trace{"CpuIfMgr/0-8"};
+    auto const verdict = [&] { row.disable ? mgr->disable(row.name) : mgr->enable(row.name); };
+    verdict();
+    std::string const op = row.disable ? "disable" : "enable";
+    EXPECT_EQ(mgr->cpuInterface(row.name)->state(), row.disable ? State::disabled : State::enabled);
+    EXPECT_EQ(runLines(trace),
+              (Lines{std::string("L1 ADDR::run: setting protodown to ") + (row.disable ? "1" : "0"),
+                     "L1 ADDR::run: " + row.failure}));
+    EXPECT_EQ(trace.leveled().back(),
+              "L0 ADDR::" + op + ": interface " + row.name + " " + op + "d");
+    trace.clear();
+    verdict();
+    EXPECT_EQ(trace.leveled(),
+              (Lines{"L8 ADDR::" + op + ": interface " + row.name + " already " + op + "d"}));
+  }
+  EXPECT_FALSE(d.ns.protodown("v0"));
+  EXPECT_EQ(openFds(), fds);
 }
 
 // The byte goes to the kernel as given; the request is read back from the

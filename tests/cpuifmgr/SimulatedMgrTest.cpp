@@ -2,7 +2,7 @@
 
 #include "Bcm53X/CpuIfMgr/MacVlanCpuIfMgr.h"
 #include "Bcm53X/CpuIfMgr/TestCpuIfMgr.h"
-#include "tests/cpuifmgr/TraceLevels.h"
+#include "tests/support/Loop.h"
 
 using namespace Bcm53134::Agent;
 using State = CpuInterface::State;
@@ -76,7 +76,7 @@ TEST(TestCpuIfMgr, StateTable) {
     auto intf = mgr->cpuInterfaceIs("eth1");
     intf->stateIs(row.from);
     intf->simFailIs(row.simFail);
-    CpuIfMgrTest::LeveledTrace trace;
+    TestSupport::TraceCapture trace{"CpuIfMgr/0-8"};
     CpuIfMgr& generic = *mgr;
     row.enable ? generic.enable("eth1") : generic.disable("eth1");
     EXPECT_EQ(intf->state(), row.to);
@@ -92,7 +92,7 @@ TEST(TestCpuIfMgr, FailureAndRecovery) {
   auto mgr = testCpuIfMgrFactory();
   auto eth1 = mgr->cpuInterfaceIs("eth1");
   eth1->simFailIs(true);
-  CpuIfMgrTest::LeveledTrace trace;
+  TestSupport::TraceCapture trace{"CpuIfMgr/0-8"};
   mgr->enable("eth1");
   mgr->disable("eth1");
   EXPECT_EQ(eth1->state(), State::unknown);

@@ -5,10 +5,10 @@
 #include <memory>
 
 #include "platform/bus/linux/MiiIoctlBus.h"
-#include "tests/agent/SimAppliance.h"
 #include "tests/support/ChipIoctl.h"
 #include "tests/support/Emulation.h"
 #include "tests/support/Netns.h"
+#include "tests/support/SimAppliance.h"
 
 namespace {
 

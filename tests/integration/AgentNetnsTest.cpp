@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
 #include "Bcm53X/CpuIfMgr/MacVlanCpuIfMgr.h"
-#include "tests/agent/SimAppliance.h"
 #include "tests/support/Netns.h"
+#include "tests/support/SimAppliance.h"
 
 using Chip = Hardware::Mdio::Sim::Bcm53134Chip;
 using Hardware::Bcm53134::LinkStatus;

@@ -1,35 +1,10 @@
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <new>
-
 #include "platform/kiv/Clock.h"
 #include "platform/kiv/Trace.h"
 #include "platform/orba/Publisher.h"
+#include "tests/support/AllocCounter.h"
 #include "tests/support/Loop.h"
-
-// Every allocation of the test binary is counted, so that a test can prove
-// that a steady-state path allocates nothing.
-namespace {
-long allocations = 0;
-void* counted(std::size_t n) {
-  ++allocations;
-  if (void* p = std::malloc(n ? n : 1))
-    return p;
-  throw std::bad_alloc();
-}
-}  // namespace
-
-// The array and nothrow forms all end in these.
-void* operator new(std::size_t n) {
-  return counted(n);
-}
-void operator delete(void* p) noexcept {
-  std::free(p);
-}
-void operator delete(void* p, std::size_t) noexcept {
-  std::free(p);
-}
 
 namespace {
 
@@ -71,10 +46,10 @@ TEST(AllocTest, SteadyStatePathsAllocateNothing) {
                      << ": page 0x" << 16 << " " << name;
   };
   round();  // warm-up
-  long const before = allocations;
+  auto const before = TestSupport::allocations();
   for (int i = 0; i < 100; ++i)
     round();
-  EXPECT_EQ(allocations - before, 0);
+  EXPECT_EQ(TestSupport::allocations() - before, 0u);
   EXPECT_EQ(calls, 202);
   EXPECT_EQ(poller->polls, 404);
 

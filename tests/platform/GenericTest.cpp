@@ -5,6 +5,7 @@
 #include <map>
 #include <string>
 
+#include "platform/kiv/AttrTable.h"
 #include "platform/kiv/Dir.h"
 #include "platform/kiv/Enum.h"
 #include "platform/kiv/Errors.h"
@@ -33,7 +34,6 @@ struct Kiv::TypeOf<CoreTest::Colour> {
 
 namespace CoreTest {
 
-using Kiv::AttrKind;
 using Kiv::self;
 using Kiv::TypeDesc;
 using Kiv::TypeOf;
@@ -58,67 +58,46 @@ TypeDesc const& Widget::typeDesc() {
     auto const* u32 = &TypeOf<U32>::desc();
     auto const* str = &TypeOf<std::string>::desc();
     t = Kiv::entityType("CoreTest::Widget");
+    using W = Widget;
     t.attrs = {
-        {.id = 9001,
-         .name = "name",
-         .type = str,
-         .get = [](Orba::Node const& n) { return Value::of(self<Widget>(n).name); }},
-        {.id = 9002,
-         .name = "size",
-         .type = u32,
-         .get = [](Orba::Node const& n) { return Value::of(self<Widget>(n).size); },
-         .set = [](Orba::Node& n, Value const& v) { self<Widget>(n).size = v.as<U32>(); }},
-        {.id = 9003,
-         .name = "colour",
-         .type = &TypeOf<Colour>::desc(),
-         .get = [](Orba::Node const& n) { return Value::of(self<Widget>(n).colour); },
-         .set = [](Orba::Node& n, Value const& v) { self<Widget>(n).colour = v.as<Colour>(); }},
+        Kiv::readOnly<std::string>(9001, "name",
+                                   [](Orba::Node const& n) { return Value::of(self<W>(n).name); }),
+        Kiv::readWrite<U32>(
+            9002, "size", [](Orba::Node const& n) { return Value::of(self<W>(n).size); },
+            [](Orba::Node& n, Value const& v) { self<W>(n).size = v.as<U32>(); }),
+        Kiv::readWrite<Colour>(
+            9003, "colour", [](Orba::Node const& n) { return Value::of(self<W>(n).colour); },
+            [](Orba::Node& n, Value const& v) { self<W>(n).colour = v.as<Colour>(); }),
         // The table names its own type.
-        {.id = 9004,
-         .name = "peer",
-         .kind = AttrKind::handle,
-         .type = &t,
-         .get = [](Orba::Node const& n) { return Value::of(self<Widget>(n).peer); },
-         .set = [](Orba::Node& n,
-                   Value const& v) { self<Widget>(n).peer = Kiv::handleAs<Widget>(v); }},
-        {.id = 9005,
-         .name = "label",
-         .kind = AttrKind::collection,
-         .type = str,
-         .keyType = u32,
-         .params = {{"key", u32}, {"text", str}},
-         .lookup =
-             [](Orba::Node const& n, Value const& k) {
-               auto const& m = self<Widget>(n).label;
-               auto it = m.find(k.as<U32>());
-               return it == m.end() ? Value() : Value::of(it->second);
-             },
-         .insert =
-             [](Orba::Node& n, std::vector<Value> const& a) {
-               return Value::of(self<Widget>(n).label[a[0].as<U32>()] = a[1].as<std::string>());
-             },
-         .del =
-             [](Orba::Node& n, Value const& k) {
-               self<Widget>(n).label.erase(k.as<U32>());
-               return Value();
-             },
-         .count = [](Orba::Node const& n) { return self<Widget>(n).label.size(); },
-         .members =
-             [](Orba::Node const& n) {
-               std::vector<std::pair<Value, Value>> r;
-               for (auto const& [k, v] : self<Widget>(n).label)
-                 r.emplace_back(Value::of(k), Value::of(v));
-               return r;
-             }},
-        {.id = 9007,
-         .name = "grow",
-         .kind = AttrKind::operation,
-         .type = u32,
-         .params = {{"by", u32}},
-         .call =
-             [](Orba::Node& n, std::vector<Value> const& a) {
-               return Value::of(self<Widget>(n).size += a[0].as<U32>());
-             }},
+        Kiv::handleTo(
+            &t, 9004, "peer", [](Orba::Node const& n) { return Value::of(self<W>(n).peer); },
+            [](Orba::Node& n, Value const& v) { self<W>(n).peer = Kiv::handleAs<W>(v); }),
+        Kiv::collection(
+            9005, "label", str, u32,
+            {.params = {{"key", u32}, {"text", str}},
+             .lookup =
+                 [](Orba::Node const& n, Value const& k) {
+                   auto const& m = self<W>(n).label;
+                   auto it = m.find(k.as<U32>());
+                   return it == m.end() ? Value() : Value::of(it->second);
+                 },
+             .insert =
+                 [](Orba::Node& n, std::vector<Value> const& a) {
+                   return Value::of(self<W>(n).label[a[0].as<U32>()] = a[1].as<std::string>());
+                 },
+             .del =
+                 [](Orba::Node& n, Value const& k) {
+                   self<W>(n).label.erase(k.as<U32>());
+                   return Value();
+                 },
+             .count = [](Orba::Node const& n) { return self<W>(n).label.size(); },
+             .members = [](Orba::Node const& n) { return Kiv::membersOf(self<W>(n).label); }}),
+        Kiv::operation(
+            9007, "grow", {{"by", u32}},
+            [](Orba::Node& n, std::vector<Value> const& a) {
+              return Value::of(self<W>(n).size += a[0].as<U32>());
+            },
+            u32),
     };
     t.ctorParams = {{"name", str}, {"size", u32}};
     t.construct = [](std::vector<Value> const& a) {

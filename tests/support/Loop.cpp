@@ -33,4 +33,12 @@ bool TraceCapture::has(std::string const& message) const {
   return std::find(msgs.begin(), msgs.end(), message) != msgs.end();
 }
 
+std::vector<std::string> TraceCapture::leveled() const {
+  std::vector<std::string> r;
+  auto const msgs = sink.messages();
+  for (std::size_t i = 0; i < msgs.size(); ++i)
+    r.push_back("L" + std::to_string(sink.levels[i]) + " " + msgs[i]);
+  return r;
+}
+
 }  // namespace TestSupport

@@ -16,29 +16,11 @@
 
 #include "host/Session.h"
 #include "host/os/Command.h"
-#include "platform/kiv/Clock.h"
 #include "platform/bus/sim/SimBcm53134.h"
+#include "platform/kiv/Clock.h"
 #include "tests/host/HostTestSupport.h"
+#include "tests/support/AllocCounter.h"
 #include "tests/support/Loop.h"
-
-// Every allocation of the test binary is counted, so that a test can prove
-// that the steady cycle allocates nothing with the metrics kept.
-namespace {
-std::atomic<long> allocations = 0;
-}  // namespace
-
-void* operator new(std::size_t n) {
-  ++allocations;
-  if (void* p = std::malloc(n ? n : 1))
-    return p;
-  throw std::bad_alloc();
-}
-void operator delete(void* p) noexcept {
-  std::free(p);
-}
-void operator delete(void* p, std::size_t) noexcept {
-  std::free(p);
-}
 
 namespace {
 
@@ -203,9 +185,9 @@ TEST_F(MetricsHost, TextfileIsReplacedWholeAtMostOnceASecondAndParses) {
 
 TEST_F(MetricsHost, SteadyCycleAllocatesNothingWithMetricsOn) {
   TestSupport::advance(4.0);  // settled: every register known and right
-  long const before = allocations;
+  auto const before = TestSupport::allocations();
   TestSupport::advance(20.0);  // ten steady cycles
-  EXPECT_EQ(allocations - before, 0);
+  EXPECT_EQ(TestSupport::allocations() - before, 0u);
   EXPECT_GE(value("agenthost_poll_cycles_completed_total"), 12);
 }
 

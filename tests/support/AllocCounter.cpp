@@ -1,24 +1,26 @@
-#include "bench/AllocCounter.h"
+#include "tests/support/AllocCounter.h"
 
+#include <atomic>
 #include <cstdlib>
 #include <new>
 
 // The replacement allocation functions of the program: the shared libraries'
 // calls to operator new bind to these, so every C++ heap allocation of the
-// process is counted. Single-threaded, like the agent, so a plain counter.
+// process is counted. The agent is single-threaded, but a metrics
+// endpoint's threads allocate too, so the counter is atomic.
 namespace {
 
-std::uint64_t count = 0;
+std::atomic<std::uint64_t> count = 0;
 
 void* allocate(std::size_t n) {
-  ++count;
+  count.fetch_add(1, std::memory_order_relaxed);
   if (void* p = std::malloc(n ? n : 1))
     return p;
   throw std::bad_alloc();
 }
 
 void* allocateAligned(std::size_t n, std::align_val_t al) {
-  ++count;
+  count.fetch_add(1, std::memory_order_relaxed);
   std::size_t const a = static_cast<std::size_t>(al);
   if (void* p = std::aligned_alloc(a, (n + a - 1) / a * a))
     return p;
@@ -27,11 +29,11 @@ void* allocateAligned(std::size_t n, std::align_val_t al) {
 
 }  // namespace
 
-namespace Bench {
+namespace TestSupport {
 std::uint64_t allocations() noexcept {
-  return count;
+  return count.load(std::memory_order_relaxed);
 }
-}  // namespace Bench
+}  // namespace TestSupport
 
 void* operator new(std::size_t n) {
   return allocate(n);
@@ -40,11 +42,11 @@ void* operator new[](std::size_t n) {
   return allocate(n);
 }
 void* operator new(std::size_t n, std::nothrow_t const&) noexcept {
-  ++count;
+  count.fetch_add(1, std::memory_order_relaxed);
   return std::malloc(n ? n : 1);
 }
 void* operator new[](std::size_t n, std::nothrow_t const&) noexcept {
-  ++count;
+  count.fetch_add(1, std::memory_order_relaxed);
   return std::malloc(n ? n : 1);
 }
 void* operator new(std::size_t n, std::align_val_t al) {
