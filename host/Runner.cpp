@@ -20,10 +20,12 @@
 #include "host/control/ControlServer.h"
 #include "host/os/MiiProbe.h"
 #include "host/os/ServiceManager.h"
+#include "host/record/FieldRecord.h"
 #include "host/scenario/Scenario.h"
+#include "platform/bus/linux/MiiIoctlBus.h"
+#include "platform/bus/record/ReplayBus.h"
 #include "platform/kiv/EventLoop.h"
 #include "platform/kiv/Trace.h"
-#include "platform/bus/linux/MiiIoctlBus.h"
 
 namespace Host {
 
@@ -134,8 +136,8 @@ std::vector<std::string> describeAppliance(ApplianceDesc const& a) {
 int checkInput(Options const& o) {
   detectJournal();
   try {
-    if (!o.scenario.empty()) {
-      auto sc = loadScenario(o.scenario);
+    if (!o.scenario.empty() || !o.replay.empty()) {
+      auto sc = o.replay.empty() ? loadScenario(o.scenario) : replayScenario(o.replay);
       char end[32];
       std::snprintf(end, sizeof end, "%g", sc.end);
       say(sc.file + ": scenario \"" + sc.name + "\", " + std::to_string(sc.steps.size()) +
@@ -146,6 +148,16 @@ int checkInput(Options const& o) {
       for (auto const& l : describeAppliance(loadAppliance(o.appliance)))
         say(l);
     }
+  } catch (InputError const& e) {
+    complain(e.what());
+    return kExitUsage;
+  }
+  return kExitOk;
+}
+
+int printReplayScenario(Options const& o) {
+  try {
+    std::fputs(scenarioFromRecord(loadBusRecord(o.replay)).c_str(), stdout);
   } catch (InputError const& e) {
     complain(e.what());
     return kExitUsage;
@@ -276,6 +288,27 @@ Orba::Ptr<Hardware::Mdio::Bus> checkedMdioBus(ApplianceDesc const& a) {
   return bus;
 }
 
+// Starts the bus record of --record, before the agent starts; false when
+// there is none. Throws std::runtime_error when it cannot be made.
+bool startRecord(Options const& o, Session& session,
+                 std::function<void(std::string const&)> const& tell) {
+  if (o.record.empty())
+    return false;
+  auto limit = o.recordLimit ? o.recordLimit : Hardware::Mdio::Record::RecordingBus::kDefaultLimit;
+  recordStart(session.db(), session.appliance(), o.record, limit, true);
+  tell("record: every MDIO bus access to " + o.record + " (size limit " + std::to_string(limit) +
+       " bytes)");
+  return true;
+}
+
+void endRecord(Session& session, std::function<void(std::string const&)> const& tell) {
+  auto& r = session.db().recorder();
+  if (!r.recording())
+    return;
+  r.recordingEnd();
+  tell(recordSummary(r));
+}
+
 }  // namespace
 
 int probeAppliance(Options const& o) {
@@ -350,6 +383,8 @@ int runAppliance(Options const& o) {
   try {
     metricsServer = metricsServerFor(o);
     session = std::make_unique<Session>(appliance, o.session, timeline, bus);
+    startRecord(o, *session, say);
+    session->db().recorder().endHandlerIs(say);
     if (metricsServer) {
       metricsServer->serve(*session->metrics());
       say("metrics: " + metricsServer->url());
@@ -398,6 +433,7 @@ int runAppliance(Options const& o) {
     metricsServer->withdraw(*session->metrics());
   metricsServer.reset();
 
+  endRecord(*session, say);
   say(stoppedBy +
       ": stopping; the agent's root is destroyed (netdevices keep their protodown "
       "setting)");
@@ -467,9 +503,13 @@ int runScenario(Options const& o) {
   detectJournal();
   Scenario sc;
   try {
-    sc = loadScenario(o.scenario);
+    sc = o.replay.empty() ? loadScenario(o.scenario) : replayScenario(o.replay);
   } catch (InputError const& e) {
     complain(e.what());
+    return kExitUsage;
+  }
+  if (sc.replay && o.realTime) {
+    complain("a replay runs in virtual time; drop --real-time");
     return kExitUsage;
   }
   TraceSpec display;
@@ -516,12 +556,32 @@ int runScenario(Options const& o) {
     std::unique_ptr<Session> session;
     std::unique_ptr<ControlContext> control;
     std::unique_ptr<ControlServer> server;
+    Orba::Ptr<Hardware::Mdio::Record::ReplayBus> replay;
+    auto note = [&timeline](std::string const& t) { timeline.note(t); };
     try {
       metricsServer = metricsServerFor(o);
+      if (sc.replay) {
+        replay = Hardware::Mdio::Record::ReplayBus::ReplayBusIs(*sc.replay);
+        replay->overHandlerIs([&timeline, &replay] {
+          auto const& r = replay->record();
+          if (auto const& d = replay->divergence())
+            timeline.line("replay", r.name + ":" + std::to_string(d->line) + ": " + d->text);
+          else
+            timeline.line("replay", r.name + ": the agent made the record's " +
+                                        std::to_string(replay->consumed()) + " accesses");
+        });
+      }
       SessionOptions so = o.session;
       for (auto const& step : sc.steps)
         so.metrics = so.metrics || step.metric;
-      session = std::make_unique<Session>(sc.appliance, so, timeline);
+      session = std::make_unique<Session>(sc.appliance, so, timeline, replay);
+      if (replay)
+        timeline.note("MDIO bus: " + replay->description() + " (" +
+                      std::to_string(sc.replay->accesses.size()) + " accesses to " +
+                      std::to_string(sc.replay->end) + " s)");
+      if (startRecord(o, *session, note))
+        session->db().recorder().endHandlerIs(
+            [&timeline](std::string const& t) { timeline.line("record", t); });
       if (metricsServer) {
         metricsServer->serve(*session->metrics());
         timeline.note("metrics: " + metricsServer->url());
@@ -562,14 +622,37 @@ int runScenario(Options const& o) {
       if (metricsServer)
         metricsServer->withdraw(*session->metrics());
     } else {
+      // A replay that is over (a divergence, or the record's end) ends the run.
+      auto over = [&replay] { return replay && replay->over(); };
+      auto advanceTo = [&](double t) {
+        if (replay)
+          loop.runUntil(over, t);
+        if (!over() && t > loop.now())
+          loop.advance(t - loop.now());
+      };
+      std::size_t run = 0;
       for (auto const& step : sc.steps) {
         if (step.at > loop.now())
-          loop.advance(step.at - loop.now());
+          advanceTo(step.at);
+        if (over())
+          break;
         tally.add(step, runStep(step, world));
+        ++run;
       }
-      if (sc.end > loop.now())
-        loop.advance(sc.end - loop.now());
+      if (!over() && sc.end > loop.now())
+        advanceTo(sc.end);
+      if (replay) {
+        replay->runEnds();
+        if (replay->divergence())
+          ++tally.failed;
+        if (run < sc.steps.size()) {
+          timeline.line(
+              "end", std::to_string(sc.steps.size() - run) + " steps not run: the replay is over");
+          tally.failed += static_cast<unsigned>(sc.steps.size() - run);
+        }
+      }
     }
+    endRecord(*session, note);
     timeline.line("end", "stopping the agent");
     session->stop();
   }

@@ -25,7 +25,8 @@ constexpr Command kCommands[] = {
     {"show", Commands::showCommand}, {"get", Commands::getCommand},
     {"set", Commands::setCommand},   {"call", Commands::callCommand},
     {"list", Commands::listCommand}, {"trace", Commands::traceCommand},
-    {"sim", Commands::simCommand},   {"help", helpCommand},
+    {"sim", Commands::simCommand},   {"record", Commands::recordCommand},
+    {"help", helpCommand},
 };
 
 Json dispatch(ControlContext& c, std::vector<std::string> const& argv) {
