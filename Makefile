@@ -24,7 +24,7 @@ HOURS ?= 1
 # undefined-behaviour sanitizers; FUZZ_SECONDS of fuzzing each.
 FUZZ_BUILD ?= build-fuzz
 FUZZ_SECONDS ?= 60
-FUZZERS := registerid appliance scenario
+FUZZERS := registerid appliance scenario record
 
 # Debian packages the build, the tests and the host need; the fuzzers also
 # need clang with its libFuzzer runtime, installed by `make fuzz` only.
