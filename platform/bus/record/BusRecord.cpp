@@ -161,8 +161,8 @@ BusRecord readBusRecord(std::istream& in, std::string const& name) {
     if (j.contains("end")) {
       at.only(j, {"t", "end", "limit"});
       r.endReason = at.text(j, "end");
-      if (r.endReason != "stopped" && r.endReason != "sizeLimit" && r.endReason != "writeError")
-        at.refuse("\"end\" must be stopped, sizeLimit or writeError");
+      if (r.endReason != "stopped" && r.endReason != "sizeLimit")
+        at.refuse("\"end\" must be stopped or sizeLimit");
       if (j.contains("limit"))
         at.number(j, "limit", 0, 1e15);
       r.end = t;

@@ -21,7 +21,9 @@ namespace Hardware::Mdio::Record {
 //    [, "error": TEXT]}
 // "t" is the time since the record began, "value" the value read (0 when the
 // read failed) or written. The end line:
-//   {"t": SECONDS, "end": "stopped" | "sizeLimit" | "writeError" [, "limit": BYTES]}
+//   {"t": SECONDS, "end": "stopped" | "sizeLimit" [, "limit": BYTES]}
+// (a record whose file could not be written has no end line: it is cut
+// short).
 inline constexpr char const* kMagic = "agenthost bus record";
 inline constexpr int kFormat = 1;
 
@@ -48,8 +50,8 @@ struct BusRecord {
   double end = 0;  // the time of the end line
   std::string endReason;
   std::size_t endLine = 0;
-  // The record stops short of the run (its size limit, a failed write): the
-  // run went on past it, unrecorded.
+  // The record stops short of the run (its size limit): the run went on
+  // past it, unrecorded.
   bool cutShort() const { return endReason != "stopped"; }
 };
 
