@@ -35,7 +35,7 @@ PACKAGES := cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbenchm
 FUZZ_PACKAGES := clang libclang-rt-14-dev
 
 .PHONY: all deps fuzz-deps build test sanitize bench soak fuzz format format-check run clean \
-        install deb
+        install deb check-includes
 
 all: build
 
@@ -144,6 +144,10 @@ format:
 
 format-check: deps
 	clang-format --dry-run --Werror $(FORMAT_FILES)
+
+# Every include keeps to the layers and rooms (docs/architecture.md).
+check-includes:
+	python3 tools/check-includes
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) $(BENCH_BUILD) $(FUZZ_BUILD)

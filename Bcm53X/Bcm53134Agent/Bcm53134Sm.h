@@ -11,6 +11,7 @@
 #include "platform/kiv/Clock.h"
 #include "platform/kiv/Dir.h"
 #include "platform/kiv/Enum.h"
+#include "platform/kiv/Typed.h"
 #include "platform/mdio/MdioRegLib.h"
 
 namespace Bcm53134::Agent {
@@ -26,7 +27,7 @@ class IntfSliceReactor;
 // An absent hardware config is treated like a config without ham: the
 // machine polls every pollPeriod, traces that the hardware is not available
 // and never touches the empty handle.
-class Bcm53134Sm : public Orba::Node {
+class Bcm53134Sm : public Kiv::Typed<Bcm53134Sm> {
  public:
   using U8 = std::uint8_t;
   using U32 = std::uint32_t;
@@ -155,7 +156,6 @@ class Bcm53134Sm : public Orba::Node {
   void hasNotificationActiveIs(bool on);
   void kivDoZombieReactors(bool on);
 
-  Kiv::TypeDesc const* typeData() const override;
   static Kiv::TypeDesc const& typeDesc();
 
  private:

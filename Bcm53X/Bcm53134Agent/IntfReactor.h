@@ -2,6 +2,7 @@
 
 #include "platform/interface/EthPhyIntfConfig.h"
 #include "platform/kiv/Type.h"
+#include "platform/kiv/Typed.h"
 
 namespace Bcm53134::Agent {
 
@@ -9,7 +10,7 @@ class Bcm53134Sm;
 
 // Mirrors one interface configuration's enabled state into the state
 // machine's intfState, at creation and at every change of that state.
-class IntfReactor : public Orba::Node {
+class IntfReactor : public Kiv::Typed<IntfReactor> {
  public:
   // Constructs the reactor and switches its notifications on.
   static Orba::Ptr<IntfReactor> IntfReactorIs(Orba::Ptr<Interface::EthPhyIntfConfig> const& config,
@@ -25,7 +26,6 @@ class IntfReactor : public Orba::Node {
   void hasNotificationActiveIs(bool on);
   void kivDoZombieReactors(bool on);
 
-  Kiv::TypeDesc const* typeData() const override;
   static Kiv::TypeDesc const& typeDesc();
 
  private:

@@ -3,13 +3,14 @@
 #include <map>
 
 #include "Bcm53X/Bcm53134Agent/IntfReactor.h"
+#include "platform/kiv/Typed.h"
 
 namespace Bcm53134::Agent {
 
 // Watches one slice's interface configuration directory and keeps one
 // interface reactor per configuration in it; a removed configuration loses
 // its reactor and its intfState entry.
-class IntfSliceReactor : public Orba::Node {
+class IntfSliceReactor : public Kiv::Typed<IntfSliceReactor> {
  public:
   using IntfReactors = std::map<Lanx::IntfId, Orba::Ptr<IntfReactor>>;
 
@@ -36,7 +37,6 @@ class IntfSliceReactor : public Orba::Node {
   void hasNotificationActiveIs(bool on);
   void kivDoZombieReactors(bool on);
 
-  Kiv::TypeDesc const* typeData() const override;
   static Kiv::TypeDesc const& typeDesc();
 
  private:

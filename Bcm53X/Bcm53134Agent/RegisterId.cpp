@@ -41,24 +41,3 @@ std::ostream& operator<<(std::ostream& os, RegisterId const& id) {
 }
 
 }  // namespace Bcm53134::Agent
-
-Kiv::TypeDesc const& Kiv::TypeOf<Bcm53134::Agent::RegisterId>::desc() {
-  using Bcm53134::Agent::RegisterId;
-  static constexpr char const* kTypeName = "Bcm53134::Agent::RegisterId";
-  static Kiv::TypeDesc const d = [] {
-    auto t = Kiv::valueType<RegisterId>(
-        kTypeName,
-        [](RegisterId const& id) {
-          return Kiv::ValueTextWriter(kTypeName)
-              .attr("page", id.page())
-              .attr("addr", id.addr())
-              .str();
-        },
-        [](std::string_view s) { return RegisterId::parse(s); });
-    Kiv::AttrDesc page{.id = 1, .name = "page", .type = &Kiv::TypeOf<std::uint32_t>::desc()};
-    Kiv::AttrDesc addr{.id = 2, .name = "addr", .type = &Kiv::TypeOf<std::uint32_t>::desc()};
-    t.attrs = {page, addr};
-    return t;
-  }();
-  return d;
-}

@@ -4,13 +4,14 @@
 
 #include "Bcm53X/Bcm53134Agent/RegisterId.h"
 #include "platform/kiv/Type.h"
+#include "platform/kiv/Typed.h"
 
 namespace Bcm53134::Agent {
 
 // One managed chip register: its identity and width, the value last seen in
 // hardware (or last written), the value it must hold, and the rule that says
 // which hardware values are plausible.
-class RegisterVal : public Orba::Node {
+class RegisterVal : public Kiv::Typed<RegisterVal> {
  public:
   using U8 = std::uint8_t;
   using U16 = std::uint16_t;
@@ -51,7 +52,6 @@ class RegisterVal : public Orba::Node {
     return (value & validityCheckMask_) == validityCheckVal_;
   }
 
-  Kiv::TypeDesc const* typeData() const override;
   static Kiv::TypeDesc const& typeDesc();
 
  private:

@@ -2,12 +2,13 @@
 
 #include "Bcm53X/Bcm53134Agent/Bcm53134Sm.h"
 #include "platform/agent/CAgent.h"
+#include "platform/kiv/Typed.h"
 
 namespace Bcm53134::Agent {
 
 // The agent's root: created by name by the host, it mounts the entities the
 // agent works on and owns the one switch state machine built over them.
-class Root : public AgentBase::CAgent {
+class Root : public Kiv::Typed<Root, AgentBase::CAgent> {
  public:
   static Orba::Ptr<Root> RootIs(Orba::String const& name);
 
@@ -23,11 +24,10 @@ class Root : public AgentBase::CAgent {
                                      Orba::Ptr<Kiv::Dir> const& intfSliceDir);
   Orba::Ptr<Bcm53134Sm> bcm53134SmDel();
 
-  Kiv::TypeDesc const* typeData() const override;
   static Kiv::TypeDesc const& typeDesc();
 
  private:
-  explicit Root(Orba::String const& name) : AgentBase::CAgent(name) {}
+  explicit Root(Orba::String const& name) : Typed(name) {}
   ~Root() override;
   static void release(Orba::Ptr<Bcm53134Sm> const& sm);
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/kiv/Type.h"
+#include "platform/kiv/Typed.h"
 #include "platform/orba/Node.h"
 
 namespace Bcm53134::Agent {
@@ -8,9 +9,8 @@ namespace Bcm53134::Agent {
 // A CPU interface manager: told by interface name to enable or disable a
 // management netdevice. Neither operation fails towards the caller; what goes
 // wrong is traced by the interface concerned.
-class CpuIfMgr : public Orba::Node {
+class CpuIfMgr : public Kiv::Typed<CpuIfMgr> {
  public:
-  Kiv::TypeDesc const* typeData() const override;
   static Kiv::TypeDesc const& typeDesc();
 
   virtual void enable(Orba::String const& name) = 0;

@@ -6,6 +6,7 @@
 
 #include "platform/kiv/Enum.h"
 #include "platform/kiv/Type.h"
+#include "platform/kiv/Typed.h"
 #include "platform/kiv/Value.h"
 #include "platform/orba/Node.h"
 
@@ -14,7 +15,7 @@ namespace Bcm53134::Agent {
 // One management (CPU) interface: a Linux netdevice known by name, with the
 // last state that its manager acted on. Managers keep one per name; the
 // subclasses carry out enable and disable.
-class CpuInterface : public Orba::Node {
+class CpuInterface : public Kiv::Typed<CpuInterface> {
  public:
   enum class State : std::uint8_t { unknown = 0, enabled = 1, disabled = 2 };
 
@@ -30,7 +31,6 @@ class CpuInterface : public Orba::Node {
   State state() const noexcept { return state_; }
   void stateIs(State s) noexcept { state_ = s; }
 
-  Kiv::TypeDesc const* typeData() const override;
   static Kiv::TypeDesc const& typeDesc();
 
  protected:

@@ -71,38 +71,4 @@ class CpuInterfaceCollection {
   std::unordered_map<Orba::String, Orba::Ptr<Elem>> members_;
 };
 
-// The generic side of a manager's cpuInterface attribute: lookup, insertion
-// (find or create) and deletion by name, count and iteration in name order.
-// Mgr offers cpuInterface(name), cpuInterfaceIs(name), cpuInterfaceDel(name),
-// cpuInterfaceCount() and cpuInterfaceByName().
-template <class Mgr, class Elem>
-Kiv::AttrDesc cpuInterfaceCollectionAttr(Kiv::AttributeId id) {
-  using Kiv::Value;
-  Kiv::AttrDesc a;
-  a.id = id;
-  a.name = "cpuInterface";
-  a.kind = Kiv::AttrKind::collection;
-  a.type = &Elem::typeDesc();
-  a.keyType = &Kiv::TypeOf<Orba::String>::desc();
-  a.params = {Kiv::ParamDesc{"name", &Kiv::TypeOf<Orba::String>::desc()}};
-  a.lookup = [](Orba::Node const& n, Value const& key) {
-    return Value::of(Kiv::self<Mgr>(n).cpuInterface(key.as<Orba::String>()));
-  };
-  a.insert = [](Orba::Node& n, std::vector<Value> const& args) {
-    return Value::of(Kiv::self<Mgr>(n).cpuInterfaceIs(args.at(0).as<Orba::String>()));
-  };
-  a.del = [](Orba::Node& n, Value const& key) {
-    return Value::of(Kiv::self<Mgr>(n).cpuInterfaceDel(key.as<Orba::String>()));
-  };
-  a.count = [](Orba::Node const& n) { return Kiv::self<Mgr>(n).cpuInterfaceCount(); };
-  a.members = [](Orba::Node const& n) {
-    std::vector<std::pair<Value, Value>> r;
-    for (auto const& e : Kiv::self<Mgr>(n).cpuInterfaceByName()) {
-      r.emplace_back(Value::of(e->name()), Value::of(e));
-    }
-    return r;
-  };
-  return a;
-}
-
 }  // namespace Bcm53134::Agent

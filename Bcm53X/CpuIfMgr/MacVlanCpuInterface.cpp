@@ -60,47 +60,4 @@ Orba::String MacVlanCpuInterface::setProtodown(std::uint8_t op) {
   return pdo.run();
 }
 
-Kiv::TypeDesc const& MacVlanCpuInterface::typeDesc() {
-  static Kiv::TypeDesc const d = [] {
-    using Kiv::Value;
-    Kiv::TypeDesc t =
-        Kiv::entityType("Bcm53134::Agent::MacVlanCpuInterface", &CpuInterface::typeDesc());
-    Kiv::AttrDesc enable;
-    enable.id = 0x5121;
-    enable.name = "enable";
-    enable.kind = Kiv::AttrKind::operation;
-    enable.call = [](Orba::Node& n, std::vector<Value> const&) {
-      Kiv::self<MacVlanCpuInterface>(n).enable();
-      return Value();
-    };
-    Kiv::AttrDesc disable;
-    disable.id = 0x5122;
-    disable.name = "disable";
-    disable.kind = Kiv::AttrKind::operation;
-    disable.call = [](Orba::Node& n, std::vector<Value> const&) {
-      Kiv::self<MacVlanCpuInterface>(n).disable();
-      return Value();
-    };
-    Kiv::AttrDesc setProtodown;
-    setProtodown.id = 0x5123;
-    setProtodown.name = "setProtodown";
-    setProtodown.kind = Kiv::AttrKind::operation;
-    setProtodown.type = &Kiv::TypeOf<Orba::String>::desc();
-    setProtodown.params = {Kiv::ParamDesc{"op", &Kiv::TypeOf<Kiv::U8>::desc()}};
-    setProtodown.call = [](Orba::Node& n, std::vector<Value> const& args) {
-      return Value::of(Kiv::self<MacVlanCpuInterface>(n).setProtodown(args.at(0).as<Kiv::U8>()));
-    };
-    t.attrs = {enable, disable, setProtodown};
-    t.ctorParams = {Kiv::ParamDesc{"name", &Kiv::TypeOf<Orba::String>::desc()}};
-    t.construct = [](std::vector<Value> const& args) {
-      return Value::of(MacVlanCpuInterfaceIs(args.at(0).as<Orba::String>()));
-    };
-    return t;
-  }();
-  return d;
-}
-Kiv::TypeDesc const* MacVlanCpuInterface::typeData() const {
-  return &typeDesc();
-}
-
 }  // namespace Bcm53134::Agent

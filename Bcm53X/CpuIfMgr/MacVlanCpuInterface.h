@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "Bcm53X/CpuIfMgr/CpuInterface.h"
+#include "platform/kiv/Typed.h"
 
 namespace Bcm53134::Agent {
 
@@ -10,7 +11,7 @@ namespace Bcm53134::Agent {
 // clears the device's protodown flag and disabling sets it, each through one
 // rtnetlink request (ProtodownOp). The state records the last verdict acted
 // on, whatever the netlink outcome, so a repeated verdict sends nothing.
-class MacVlanCpuInterface : public CpuInterface {
+class MacVlanCpuInterface : public Kiv::Typed<MacVlanCpuInterface, CpuInterface> {
  public:
   static Orba::Ptr<MacVlanCpuInterface> MacVlanCpuInterfaceIs(Orba::String const& name);
 
@@ -21,11 +22,10 @@ class MacVlanCpuInterface : public CpuInterface {
   // success. Neither reads nor changes the state.
   Orba::String setProtodown(std::uint8_t op);
 
-  Kiv::TypeDesc const* typeData() const override;
   static Kiv::TypeDesc const& typeDesc();
 
  protected:
-  explicit MacVlanCpuInterface(Orba::String const& name) : CpuInterface(name) {}
+  explicit MacVlanCpuInterface(Orba::String const& name) : Typed(name) {}
   ~MacVlanCpuInterface() override = default;
 };
 

@@ -57,44 +57,4 @@ void TestCpuInterface::disable() {
   stateIs(State::disabled);
 }
 
-Kiv::TypeDesc const& TestCpuInterface::typeDesc() {
-  static Kiv::TypeDesc const d = [] {
-    using Kiv::Value;
-    Kiv::TypeDesc t =
-        Kiv::entityType("Bcm53134::Agent::TestCpuInterface", &CpuInterface::typeDesc());
-    Kiv::AttrDesc enable;
-    enable.id = 0x5141;
-    enable.name = "enable";
-    enable.kind = Kiv::AttrKind::operation;
-    enable.call = [](Orba::Node& n, std::vector<Value> const&) {
-      Kiv::self<TestCpuInterface>(n).enable();
-      return Value();
-    };
-    Kiv::AttrDesc disable;
-    disable.id = 0x5142;
-    disable.name = "disable";
-    disable.kind = Kiv::AttrKind::operation;
-    disable.call = [](Orba::Node& n, std::vector<Value> const&) {
-      Kiv::self<TestCpuInterface>(n).disable();
-      return Value();
-    };
-    Kiv::AttrDesc simFail;
-    simFail.id = 0x5143;
-    simFail.name = "simFail";
-    simFail.type = &Kiv::TypeOf<bool>::desc();
-    simFail.get = [](Orba::Node const& n) {
-      return Value::of(Kiv::self<TestCpuInterface>(n).simFail());
-    };
-    simFail.set = [](Orba::Node& n, Value const& v) {
-      Kiv::self<TestCpuInterface>(n).simFailIs(v.as<bool>());
-    };
-    t.attrs = {enable, disable, simFail};
-    return t;
-  }();
-  return d;
-}
-Kiv::TypeDesc const* TestCpuInterface::typeData() const {
-  return &typeDesc();
-}
-
 }  // namespace Bcm53134::Agent

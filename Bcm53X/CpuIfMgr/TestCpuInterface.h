@@ -1,13 +1,14 @@
 #pragma once
 
 #include "Bcm53X/CpuIfMgr/CpuInterface.h"
+#include "platform/kiv/Typed.h"
 
 namespace Bcm53134::Agent {
 
 // A simulated CPU interface: enable and disable only record the outcome.
 // While simFail is set, every enable or disable that has something to do
 // fails and leaves the state unknown, so the next verdict is tried again.
-class TestCpuInterface : public CpuInterface {
+class TestCpuInterface : public Kiv::Typed<TestCpuInterface, CpuInterface> {
  public:
   static Orba::Ptr<TestCpuInterface> TestCpuInterfaceIs(Orba::String const& name);
 
@@ -17,11 +18,10 @@ class TestCpuInterface : public CpuInterface {
   bool simFail() const noexcept { return simFail_; }
   void simFailIs(bool on) noexcept { simFail_ = on; }
 
-  Kiv::TypeDesc const* typeData() const override;
   static Kiv::TypeDesc const& typeDesc();
 
  protected:
-  explicit TestCpuInterface(Orba::String const& name) : CpuInterface(name) {}
+  explicit TestCpuInterface(Orba::String const& name) : Typed(name) {}
   ~TestCpuInterface() override = default;
 
  private:

@@ -2,8 +2,6 @@
 
 #include <cstdio>
 
-#include "host/appliance/Yaml.h"
-
 namespace Host {
 
 namespace {
@@ -147,7 +145,7 @@ std::uint64_t chipParamMax(ChipParam p) {
 std::string linkStateProblem(std::string const& state) {
   if (state == "up" || state == "down" || state == "flap")
     return {};
-  return "must be up, down or flap, not '" + clipped(state) + "'";
+  return "must be up, down or flap";
 }
 
 std::string errorTextProblem(std::string const& text) {

@@ -48,7 +48,8 @@ char const* chipParamWord(ChipParam p);
 std::uint64_t chipParamMax(ChipParam p);
 
 // The checks both front ends make, as the words that follow the value's name
-// in a refusal ("must be up, down or flap, not 'x'"); empty when fine.
+// in a refusal ("must be up, down or flap"; the front end quotes the value
+// as it shows values); empty when fine.
 std::string linkStateProblem(std::string const& state);
 std::string errorTextProblem(std::string const& text);
 // The default error text of failAccesses.

@@ -106,7 +106,7 @@ Json simCommand(ControlContext& c, std::vector<std::string> const& argv) {
       case ChipParam::linkState:
         a.state = w;
         if (auto why = linkStateProblem(a.state); !why.empty())
-          throw CommandError("the link state " + why);
+          throw CommandError("the link state " + why + ", not '" + a.state + "'");
         r["link"] = a.state;
         break;
       case ChipParam::error:

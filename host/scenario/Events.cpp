@@ -74,7 +74,7 @@ void chipEvent(Step& s, ChipAction const& act, EventInput const& in) {
         case ChipParam::linkState:
           a.state = m.text("state");
           if (auto why = linkStateProblem(a.state); !why.empty())
-            refuse(m.at("state"), m.what() + ".state " + why);
+            refuse(m.at("state"), m.what() + ".state " + why + ", not '" + clipped(a.state) + "'");
           break;
         case ChipParam::error:
           a.error = m.text("error", kDefaultAccessError);

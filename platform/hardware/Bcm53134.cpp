@@ -1,13 +1,14 @@
 #include "platform/hardware/Bcm53134.h"
 
+#include "platform/kiv/AttrTable.h"
+
 #include <ostream>
 
 #include "platform/kiv/Errors.h"
 
 namespace Hardware::Bcm53134 {
 
-using Kiv::AttrDesc;
-using Kiv::AttrKind;
+using Kiv::readOnly;
 using Kiv::self;
 using Kiv::TypeDesc;
 using Kiv::TypeOf;
@@ -37,21 +38,13 @@ Orba::Ptr<MgmtInterface> MgmtInterface::MgmtInterfaceIs(Lanx::IntfId const& intf
 TypeDesc const& MgmtInterface::typeDesc() {
   static TypeDesc const d = [] {
     auto t = Kiv::entityType("Hardware::Bcm53134::MgmtInterface");
-    AttrDesc intfId{.id = 290, .name = "intfId", .type = &TypeOf<Lanx::IntfId>::desc()};
-    intfId.get = [](Orba::Node const& n) { return Value::of(self<MgmtInterface>(n).intfId()); };
-    AttrDesc cpu{.id = 291, .name = "cpuIntfName", .type = &TypeOf<std::string>::desc()};
-    cpu.get = [](Orba::Node const& n) { return Value::of(self<MgmtInterface>(n).cpuIntfName()); };
-    AttrDesc ext{.id = 292, .name = "externalPort", .type = &TypeOf<PortId>::desc()};
-    ext.get = [](Orba::Node const& n) { return Value::of(self<MgmtInterface>(n).externalPort()); };
-    AttrDesc in{.id = 293, .name = "internalPort", .type = &TypeOf<PortId>::desc()};
-    in.get = [](Orba::Node const& n) { return Value::of(self<MgmtInterface>(n).internalPort()); };
-    t.attrs = {intfId, cpu, ext, in};
+    using M = MgmtInterface;
+    t.attrs = {readOnly<&M::intfId>(290, "intfId"), readOnly<&M::cpuIntfName>(291, "cpuIntfName"),
+               readOnly<&M::externalPort>(292, "externalPort"),
+               readOnly<&M::internalPort>(293, "internalPort")};
     return t;
   }();
   return d;
-}
-TypeDesc const* MgmtInterface::typeData() const {
-  return &typeDesc();
 }
 
 // Config
@@ -111,34 +104,24 @@ Kiv::AttributeId Config::mgmtInterfaceAttrId() {
 TypeDesc const& Config::typeDesc() {
   static TypeDesc const d = [] {
     auto t = Kiv::entityType("Hardware::Bcm53134::Config");
-    AttrDesc ham{.id = 258, .name = "ham", .kind = AttrKind::handle, .type = &Fru::Ham::typeDesc()};
-    ham.get = [](Orba::Node const& n) { return Value::of(self<Config>(n).ham()); };
-    AttrDesc bus{.id = 259, .name = "busBits", .type = &TypeOf<HalMdioAccel::BusBits>::desc()};
-    bus.get = [](Orba::Node const& n) { return Value::of(self<Config>(n).busBits()); };
-    AttrDesc intfs{.id = 260,
-                   .name = "mgmtInterface",
-                   .kind = AttrKind::collection,
-                   .type = &MgmtInterface::typeDesc(),
-                   .keyType = &TypeOf<PortId>::desc()};
-    intfs.lookup = [](Orba::Node const& n, Value const& key) {
-      auto m = self<Config>(n).mgmtInterface(key.as<PortId>());
-      return m ? Value::of(m) : Value();
-    };
-    intfs.count = [](Orba::Node const& n) { return self<Config>(n).mgmtInterfaceCount(); };
-    intfs.members = [](Orba::Node const& n) {
-      std::vector<std::pair<Value, Value>> r;
-      for (auto const& [k, m] : self<Config>(n).mgmtInterfaces()) {
-        r.emplace_back(Value::of(k), Value::of(m));
-      }
-      return r;
-    };
-    t.attrs = {ham, bus, intfs};
+    t.attrs = {
+        Kiv::handle<Fru::Ham>(258, "ham",
+                              [](Orba::Node const& n) { return Value::of(self<Config>(n).ham()); }),
+        readOnly<&Config::busBits>(259, "busBits"),
+        Kiv::collection(
+            260, "mgmtInterface", &MgmtInterface::typeDesc(), &TypeOf<PortId>::desc(),
+            {.lookup =
+                 [](Orba::Node const& n, Value const& key) {
+                   return Kiv::orNone(self<Config>(n).mgmtInterface(key.as<PortId>()));
+                 },
+             .count = [](Orba::Node const& n) { return self<Config>(n).mgmtInterfaceCount(); },
+             .members =
+                 [](Orba::Node const& n) {
+                   return Kiv::membersOf(self<Config>(n).mgmtInterfaces());
+                 }})};
     return t;
   }();
   return d;
-}
-TypeDesc const* Config::typeData() const {
-  return &typeDesc();
 }
 
 // PortStatus
@@ -160,17 +143,11 @@ Kiv::AttributeId PortStatus::linkStatusAttrId() {
 TypeDesc const& PortStatus::typeDesc() {
   static TypeDesc const d = [] {
     auto t = Kiv::entityType("Hardware::Bcm53134::PortStatus");
-    AttrDesc port{.id = 300, .name = "portId", .type = &TypeOf<PortId>::desc()};
-    port.get = [](Orba::Node const& n) { return Value::of(self<PortStatus>(n).portId()); };
-    AttrDesc link{.id = 301, .name = "linkStatus", .type = &TypeOf<LinkStatus>::desc()};
-    link.get = [](Orba::Node const& n) { return Value::of(self<PortStatus>(n).linkStatus()); };
-    t.attrs = {port, link};
+    t.attrs = {readOnly<&PortStatus::portId>(300, "portId"),
+               readOnly<&PortStatus::linkStatus>(301, "linkStatus")};
     return t;
   }();
   return d;
-}
-TypeDesc const* PortStatus::typeData() const {
-  return &typeDesc();
 }
 
 // Status
@@ -228,31 +205,20 @@ Kiv::AttributeId Status::portAttrId() {
 TypeDesc const& Status::typeDesc() {
   static TypeDesc const d = [] {
     auto t = Kiv::entityType("Hardware::Bcm53134::Status");
-    AttrDesc error{.id = 310, .name = "error", .type = &TypeOf<std::string>::desc()};
-    error.get = [](Orba::Node const& n) { return Value::of(self<Status>(n).error()); };
-    AttrDesc port{.id = 311,
-                  .name = "port",
-                  .kind = AttrKind::collection,
-                  .type = &PortStatus::typeDesc(),
-                  .keyType = &TypeOf<PortId>::desc()};
-    port.lookup = [](Orba::Node const& n, Value const& key) {
-      auto p = self<Status>(n).port(key.as<PortId>());
-      return p ? Value::of(p) : Value();
-    };
-    port.count = [](Orba::Node const& n) { return self<Status>(n).ports().size(); };
-    port.members = [](Orba::Node const& n) {
-      std::vector<std::pair<Value, Value>> r;
-      for (auto const& [k, p] : self<Status>(n).ports())
-        r.emplace_back(Value::of(k), Value::of(p));
-      return r;
-    };
-    t.attrs = {error, port};
+    t.attrs = {
+        readOnly<&Status::error>(310, "error"),
+        Kiv::collection(
+            311, "port", &PortStatus::typeDesc(), &TypeOf<PortId>::desc(),
+            {.lookup =
+                 [](Orba::Node const& n, Value const& key) {
+                   return Kiv::orNone(self<Status>(n).port(key.as<PortId>()));
+                 },
+             .count = [](Orba::Node const& n) { return self<Status>(n).ports().size(); },
+             .members =
+                 [](Orba::Node const& n) { return Kiv::membersOf(self<Status>(n).ports()); }})};
     return t;
   }();
   return d;
-}
-TypeDesc const* Status::typeData() const {
-  return &typeDesc();
 }
 
 }  // namespace Hardware::Bcm53134

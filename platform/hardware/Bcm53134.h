@@ -6,6 +6,7 @@
 
 #include "platform/hardware/Ham.h"
 #include "platform/kiv/Enum.h"
+#include "platform/kiv/Typed.h"
 #include "platform/lanx/IntfId.h"
 #include "platform/orba/Publisher.h"
 
@@ -22,7 +23,7 @@ Kiv::EnumNames const& linkStatusNames();
 // One management interface of the appliance: its interface id, the name of
 // its CPU netdevice (empty for none), and its external and internal switch
 // ports.
-class MgmtInterface : public Orba::Node {
+class MgmtInterface : public Kiv::Typed<MgmtInterface> {
  public:
   static Orba::Ptr<MgmtInterface> MgmtInterfaceIs(Lanx::IntfId const& intfId,
                                                   Orba::String const& cpuIntfName,
@@ -32,7 +33,6 @@ class MgmtInterface : public Orba::Node {
   PortId externalPort() const noexcept { return externalPort_; }
   PortId internalPort() const noexcept { return internalPort_; }
 
-  Kiv::TypeDesc const* typeData() const override;
   static Kiv::TypeDesc const& typeDesc();
 
  private:
@@ -51,7 +51,7 @@ class MgmtInterface : public Orba::Node {
 // not by one of its ports: two interfaces may share an external port, and two
 // an internal one. A change of ham is notified under its own attribute id,
 // distinct from changes of the bus selection and of the interfaces.
-class Config : public Orba::Node {
+class Config : public Kiv::Typed<Config> {
  public:
   using MgmtInterfaces = std::map<PortId, Orba::Ptr<MgmtInterface>>;
   static Orba::Ptr<Config> ConfigIs();
@@ -70,7 +70,6 @@ class Config : public Orba::Node {
   Orba::Publisher* publisher() const override { return &publisher_; }
   static Kiv::AttributeId hamAttrId();
   static Kiv::AttributeId mgmtInterfaceAttrId();
-  Kiv::TypeDesc const* typeData() const override;
   static Kiv::TypeDesc const& typeDesc();
 
  private:
@@ -82,7 +81,7 @@ class Config : public Orba::Node {
 };
 
 // The published status of one port. A new port status has link status 0.
-class PortStatus : public Orba::Node {
+class PortStatus : public Kiv::Typed<PortStatus> {
  public:
   PortId portId() const noexcept { return portId_; }
   LinkStatus linkStatus() const noexcept { return linkStatus_; }
@@ -91,7 +90,6 @@ class PortStatus : public Orba::Node {
 
   Orba::Publisher* publisher() const override { return &publisher_; }
   static Kiv::AttributeId linkStatusAttrId();
-  Kiv::TypeDesc const* typeData() const override;
   static Kiv::TypeDesc const& typeDesc();
 
  private:
@@ -106,7 +104,7 @@ class PortStatus : public Orba::Node {
 // The switch's hardware status, written by the agent: the error text and the
 // link status of each port. Every change, including a port's link status, is
 // notified on the status's publisher (the port's id as key for ports).
-class Status : public Orba::Node {
+class Status : public Kiv::Typed<Status> {
  public:
   using Ports = std::map<PortId, Orba::Ptr<PortStatus>>;
   static Orba::Ptr<Status> StatusIs();
@@ -124,7 +122,6 @@ class Status : public Orba::Node {
   Orba::Publisher* publisher() const override { return &publisher_; }
   static Kiv::AttributeId errorAttrId();
   static Kiv::AttributeId portAttrId();
-  Kiv::TypeDesc const* typeData() const override;
   static Kiv::TypeDesc const& typeDesc();
 
  private:

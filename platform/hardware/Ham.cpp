@@ -25,8 +25,5 @@ Kiv::TypeDesc const& Ham::typeDesc() {
   static Kiv::TypeDesc const d = Kiv::entityType("Fru::Ham");
   return d;
 }
-Kiv::TypeDesc const* Ham::typeData() const {
-  return &typeDesc();
-}
 
 }  // namespace Fru

@@ -1,7 +1,8 @@
 #pragma once
 
-#include "platform/kiv/Type.h"
 #include "platform/bus/Bus.h"
+#include "platform/kiv/Type.h"
+#include "platform/kiv/Typed.h"
 
 namespace HalMdioAccel {
 // Selects a bus of a hardware access handle; bit N selects bus N.
@@ -12,7 +13,7 @@ namespace Fru {
 
 // The hardware access handle of the switch's MDIO buses. Its presence in the
 // hardware config means that the hardware is available.
-class Ham : public Orba::Node {
+class Ham : public Kiv::Typed<Ham> {
  public:
   static Orba::Ptr<Ham> HamIs(Orba::Ptr<Hardware::Mdio::Bus> const& bus0);
 
@@ -20,7 +21,6 @@ class Ham : public Orba::Node {
   Orba::Ptr<Hardware::Mdio::Bus> bus(HalMdioAccel::BusBits bits) const;
   void busIs(unsigned index, Orba::Ptr<Hardware::Mdio::Bus> const& bus);
 
-  Kiv::TypeDesc const* typeData() const override;
   static Kiv::TypeDesc const& typeDesc();
 
  private:

@@ -1,5 +1,7 @@
 #include "platform/interface/EthPhyIntfConfig.h"
 
+#include "platform/kiv/AttrTable.h"
+
 #include <ostream>
 
 #include "platform/kiv/Errors.h"
@@ -41,30 +43,12 @@ Kiv::AttributeId EthPhyIntfConfig::enabledStateAttrId() {
 Kiv::TypeDesc const& EthPhyIntfConfig::typeDesc() {
   static Kiv::TypeDesc const d = [] {
     auto t = Kiv::entityType("Interface::EthPhyIntfConfig");
-    Kiv::AttrDesc intfId;
-    intfId.id = 270;
-    intfId.name = "intfId";
-    intfId.type = &Kiv::TypeOf<Lanx::IntfId>::desc();
-    intfId.get = [](Orba::Node const& n) {
-      return Kiv::Value::of(Kiv::self<EthPhyIntfConfig>(n).intfId());
-    };
-    Kiv::AttrDesc state;
-    state.id = 271;
-    state.name = "enabledState";
-    state.type = &Kiv::TypeOf<IntfEnabledState>::desc();
-    state.get = [](Orba::Node const& n) {
-      return Kiv::Value::of(Kiv::self<EthPhyIntfConfig>(n).enabledState());
-    };
-    state.set = [](Orba::Node& n, Kiv::Value const& v) {
-      Kiv::self<EthPhyIntfConfig>(n).enabledStateIs(v.as<IntfEnabledState>());
-    };
-    t.attrs = {intfId, state};
+    using C = EthPhyIntfConfig;
+    t.attrs = {Kiv::readOnly<&C::intfId>(270, "intfId"),
+               Kiv::readWrite<&C::enabledState, &C::enabledStateIs>(271, "enabledState")};
     return t;
   }();
   return d;
-}
-Kiv::TypeDesc const* EthPhyIntfConfig::typeData() const {
-  return &typeDesc();
 }
 
 Orba::Ptr<EthPhyIntfConfigDir> EthPhyIntfConfigDir::EthPhyIntfConfigDirIs(
@@ -107,40 +91,23 @@ Kiv::AttributeId EthPhyIntfConfigDir::intfConfigAttrId() {
 Kiv::TypeDesc const& EthPhyIntfConfigDir::typeDesc() {
   static Kiv::TypeDesc const d = [] {
     auto t = Kiv::entityType("Interface::EthPhyIntfConfigDir");
-    Kiv::AttrDesc name;
-    name.id = 385;
-    name.name = "name";
-    name.type = &Kiv::TypeOf<std::string>::desc();
-    name.get = [](Orba::Node const& n) {
-      return Kiv::Value::of(Kiv::self<EthPhyIntfConfigDir>(n).name());
-    };
-    Kiv::AttrDesc configs;
-    configs.id = 386;
-    configs.name = "intfConfig";
-    configs.kind = Kiv::AttrKind::collection;
-    configs.type = &EthPhyIntfConfig::typeDesc();
-    configs.keyType = &Kiv::TypeOf<Lanx::IntfId>::desc();
-    configs.lookup = [](Orba::Node const& n, Kiv::Value const& key) {
-      auto c = Kiv::self<EthPhyIntfConfigDir>(n).intfConfig(key.as<Lanx::IntfId>());
-      return c ? Kiv::Value::of(c) : Kiv::Value();
-    };
-    configs.count = [](Orba::Node const& n) {
-      return Kiv::self<EthPhyIntfConfigDir>(n).intfConfigs().size();
-    };
-    configs.members = [](Orba::Node const& n) {
-      std::vector<std::pair<Kiv::Value, Kiv::Value>> r;
-      for (auto const& [k, c] : Kiv::self<EthPhyIntfConfigDir>(n).intfConfigs()) {
-        r.emplace_back(Kiv::Value::of(k), Kiv::Value::of(c));
-      }
-      return r;
-    };
-    t.attrs = {name, configs};
+    using D = EthPhyIntfConfigDir;
+    t.attrs = {
+        Kiv::readOnly<&D::name>(385, "name"),
+        Kiv::collection(
+            386, "intfConfig", &EthPhyIntfConfig::typeDesc(), &Kiv::TypeOf<Lanx::IntfId>::desc(),
+            {.lookup =
+                 [](Orba::Node const& n, Kiv::Value const& key) {
+                   return Kiv::orNone(Kiv::self<D>(n).intfConfig(key.as<Lanx::IntfId>()));
+                 },
+             .count = [](Orba::Node const& n) { return Kiv::self<D>(n).intfConfigs().size(); },
+             .members =
+                 [](Orba::Node const& n) {
+                   return Kiv::membersOf(Kiv::self<D>(n).intfConfigs());
+                 }})};
     return t;
   }();
   return d;
-}
-Kiv::TypeDesc const* EthPhyIntfConfigDir::typeData() const {
-  return &typeDesc();
 }
 
 }  // namespace Interface

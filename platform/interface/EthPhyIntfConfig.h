@@ -5,6 +5,7 @@
 #include <map>
 
 #include "platform/kiv/Enum.h"
+#include "platform/kiv/Typed.h"
 #include "platform/lanx/IntfId.h"
 #include "platform/orba/Publisher.h"
 
@@ -22,7 +23,7 @@ Kiv::EnumNames const& intfEnabledStateNames();
 
 // The configuration of one Ethernet PHY interface. A change of the enabled
 // state is notified (an unchanged value notifies nobody).
-class EthPhyIntfConfig : public Orba::Node {
+class EthPhyIntfConfig : public Kiv::Typed<EthPhyIntfConfig> {
  public:
   static Orba::Ptr<EthPhyIntfConfig> EthPhyIntfConfigIs(Lanx::IntfId const& intfId,
                                                         IntfEnabledState state);
@@ -33,7 +34,6 @@ class EthPhyIntfConfig : public Orba::Node {
 
   Orba::Publisher* publisher() const override { return &publisher_; }
   static Kiv::AttributeId enabledStateAttrId();
-  Kiv::TypeDesc const* typeData() const override;
   static Kiv::TypeDesc const& typeDesc();
 
  private:
@@ -47,7 +47,7 @@ class EthPhyIntfConfig : public Orba::Node {
 // One slice's interface configurations, keyed by interface id. Adding,
 // replacing and removing a configuration notifies the collection with the
 // interface id as key.
-class EthPhyIntfConfigDir : public Orba::Node {
+class EthPhyIntfConfigDir : public Kiv::Typed<EthPhyIntfConfigDir> {
  public:
   using Configs = std::map<Lanx::IntfId, Orba::Ptr<EthPhyIntfConfig>>;
   static Orba::Ptr<EthPhyIntfConfigDir> EthPhyIntfConfigDirIs(Orba::String const& name);
@@ -60,7 +60,6 @@ class EthPhyIntfConfigDir : public Orba::Node {
 
   Orba::Publisher* publisher() const override { return &publisher_; }
   static Kiv::AttributeId intfConfigAttrId();
-  Kiv::TypeDesc const* typeData() const override;
   static Kiv::TypeDesc const& typeDesc();
 
  private:

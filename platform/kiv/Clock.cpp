@@ -1,5 +1,7 @@
 #include "platform/kiv/Clock.h"
 
+#include "platform/kiv/AttrTable.h"
+
 namespace Kiv {
 
 Orba::Ptr<Clock> Clock::ClockIs() {
@@ -15,30 +17,14 @@ void Clock::wakeupDelivered() const {
   lastWakeup_ = now();
 }
 
-namespace {
-
-// A read-only attribute of the clock, read through one of its accessors.
-template <class T, T (Clock::*get)() const>
-AttrDesc reading(AttributeId id, char const* name) {
-  return {.id = id, .name = name, .type = &TypeOf<T>::desc(), .get = [](Orba::Node const& n) {
-            return Value::of((self<Clock>(n).*get)());
-          }};
-}
-
-}  // namespace
-
 TypeDesc const& Clock::typeDesc() {
   static TypeDesc const d = [] {
     TypeDesc t = entityType("Kiv::Clock");
-    t.attrs.push_back(reading<double, &Clock::now>(257, "now"));
-    t.attrs.push_back(reading<std::uint64_t, &Clock::wakeups>(259, "wakeups"));
-    t.attrs.push_back(reading<double, &Clock::lastWakeup>(260, "lastWakeup"));
+    t.attrs = {readOnly<&Clock::now>(257, "now"), readOnly<&Clock::wakeups>(259, "wakeups"),
+               readOnly<&Clock::lastWakeup>(260, "lastWakeup")};
     return t;
   }();
   return d;
-}
-TypeDesc const* Clock::typeData() const {
-  return &typeDesc();
 }
 
 AttributeId Clock::NotifieeConst::wakeupAttrId() {
@@ -49,18 +35,10 @@ AttributeId Clock::NotifieeConst::wakeupAttrId() {
 TypeDesc const& Clock::NotifieeConst::typeDesc() {
   static TypeDesc const d = [] {
     TypeDesc t = entityType("Kiv::Clock::NotifieeConst", &Kiv::NotifieeConst::typeDesc());
-    AttrDesc timeMin;
-    timeMin.id = 258;
-    timeMin.name = "timeMin";
-    timeMin.type = &TypeOf<double>::desc();
-    timeMin.get = [](Orba::Node const& n) { return Value::of(self<NotifieeConst>(n).timeMin()); };
-    t.attrs.push_back(timeMin);
+    t.attrs = {readOnly<&NotifieeConst::timeMin>(258, "timeMin")};
     return t;
   }();
   return d;
-}
-TypeDesc const* Clock::NotifieeConst::typeData() const {
-  return &typeDesc();
 }
 
 Clock::NotifieeConst::~NotifieeConst() {
@@ -109,9 +87,6 @@ Seconds System::currentTime() {
 TypeDesc const& NotifieeConst::typeDesc() {
   static TypeDesc const d = entityType("Kiv::NotifieeConst");
   return d;
-}
-TypeDesc const* NotifieeConst::typeData() const {
-  return &typeDesc();
 }
 
 }  // namespace Kiv

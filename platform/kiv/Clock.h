@@ -5,11 +5,12 @@
 #include "platform/kiv/EventLoop.h"
 #include "platform/kiv/Notifiee.h"
 #include "platform/kiv/Type.h"
+#include "platform/kiv/Typed.h"
 
 namespace Kiv {
 
 // A clock: the event loop's time as an entity that notifiees bind to.
-class Clock : public Orba::Node {
+class Clock : public Typed<Clock> {
  public:
   static Orba::Ptr<Clock> ClockIs();
   Seconds now() const;
@@ -18,13 +19,12 @@ class Clock : public Orba::Node {
   // on (a host's watchdog reads them).
   std::uint64_t wakeups() const noexcept { return wakeups_; }
   Seconds lastWakeup() const noexcept { return lastWakeup_; }
-  TypeDesc const* typeData() const override;
   static TypeDesc const& typeDesc();
 
   // A clock notifiee asks for one wake-up at a time (timeMinIs); at that time
   // it receives onAttribute(wakeup id) through the event loop. A new request
   // replaces the pending one.
-  class NotifieeConst : public Kiv::NotifieeConst {
+  class NotifieeConst : public Typed<NotifieeConst, Kiv::NotifieeConst> {
    public:
     // The wake-up attribute.
     static AttributeId wakeupAttrId();
@@ -41,7 +41,6 @@ class Clock : public Orba::Node {
     virtual void isRegisteredNotifieeIs(bool on);
     virtual void onZeroReferences() {}
 
-    TypeDesc const* typeData() const override;
     static TypeDesc const& typeDesc();
 
    protected:

@@ -1,6 +1,7 @@
 #include "platform/kiv/Dir.h"
 
 #include <ostream>
+#include "platform/kiv/AttrTable.h"
 
 #include "platform/kiv/Errors.h"
 #include "platform/kiv/Generic.h"
@@ -65,36 +66,27 @@ AttributeId Dir::entityAttrId() {
 TypeDesc const& Dir::typeDesc() {
   static TypeDesc const d = [] {
     TypeDesc t = entityType("Kiv::Dir");
-    AttrDesc name;
-    name.id = 265;
-    name.name = "name";
-    name.type = &TypeOf<std::string>::desc();
-    name.get = [](Orba::Node const& n) { return Value::of(self<Dir>(n).name()); };
-    AttrDesc entity;
-    entity.id = 266;
-    entity.name = "entity";
-    entity.kind = AttrKind::collection;
-    entity.keyType = &TypeOf<std::string>::desc();
-    entity.lookup = [](Orba::Node const& n, Value const& key) {
-      auto e = self<Dir>(n).entityPtr(key.as<std::string>());
+    // Entries are of any entity type: each travels as its own type.
+    auto const entry = [](Orba::Ptr<Orba::Node> const& e) {
       return e && e->typeData() ? Value(e->typeData(), std::any(e)) : Value();
     };
-    entity.count = [](Orba::Node const& n) { return self<Dir>(n).entityCount(); };
-    entity.members = [](Orba::Node const& n) {
-      std::vector<std::pair<Value, Value>> r;
-      for (auto const& [k, e] : self<Dir>(n).entityPtrIteratorConst()) {
-        r.emplace_back(Value::of(k),
-                       e && e->typeData() ? Value(e->typeData(), std::any(e)) : Value());
-      }
-      return r;
-    };
-    t.attrs = {name, entity};
+    t.attrs = {readOnly<&Dir::name>(265, "name"),
+               collection(266, "entity", nullptr, &TypeOf<std::string>::desc(),
+                          {.lookup =
+                               [entry](Orba::Node const& n, Value const& key) {
+                                 return entry(self<Dir>(n).entityPtr(key.as<std::string>()));
+                               },
+                           .count = [](Orba::Node const& n) { return self<Dir>(n).entityCount(); },
+                           .members =
+                               [entry](Orba::Node const& n) {
+                                 std::vector<std::pair<Value, Value>> r;
+                                 for (auto const& [k, e] : self<Dir>(n).entityPtrIteratorConst())
+                                   r.emplace_back(Value::of(k), entry(e));
+                                 return r;
+                               }})};
     return t;
   }();
   return d;
-}
-TypeDesc const* Dir::typeData() const {
-  return &typeDesc();
 }
 
 Orba::String fetchName(Orba::Node const& entity) {

@@ -3,6 +3,7 @@
 #include <map>
 
 #include "platform/kiv/Type.h"
+#include "platform/kiv/Typed.h"
 #include "platform/orba/Node.h"
 #include "platform/orba/Publisher.h"
 
@@ -11,7 +12,7 @@ namespace Kiv {
 // A directory entity: named entries, in name order. Adding, replacing or
 // removing an entry notifies the entry attribute with the entry's name
 // (an Orba::String) as key.
-class Dir : public Orba::Node {
+class Dir : public Typed<Dir> {
  public:
   using Entries = std::map<Orba::String, Orba::Ptr<Orba::Node>, std::less<>>;
 
@@ -35,7 +36,6 @@ class Dir : public Orba::Node {
                                      std::vector<Value> const& more = {});
 
   static AttributeId entityAttrId();
-  TypeDesc const* typeData() const override;
   static TypeDesc const& typeDesc();
 
  protected:

@@ -30,8 +30,5 @@ Kiv::TypeDesc const& Accel::typeDesc() {
   static Kiv::TypeDesc const d = Kiv::entityType("HalMdioAccel::Accel");
   return d;
 }
-Kiv::TypeDesc const* Accel::typeData() const {
-  return &typeDesc();
-}
 
 }  // namespace HalMdioAccel

@@ -1,13 +1,14 @@
 #pragma once
 
 #include "platform/hardware/Ham.h"
+#include "platform/kiv/Typed.h"
 
 namespace HalMdioAccel {
 
 // The MDIO accelerator: one bus of a hardware access handle, selected by the
 // bus bits. Without a handle or without the selected bus every access fails
 // with an error text.
-class Accel : public Orba::Node {
+class Accel : public Kiv::Typed<Accel> {
  public:
   static Orba::Ptr<Accel> AccelIs(Orba::Ptr<Fru::Ham const> const& ham, BusBits busBits);
 
@@ -20,7 +21,6 @@ class Accel : public Orba::Node {
                                      std::uint16_t value);
   Kiv::Seconds accessTime() const;
 
-  Kiv::TypeDesc const* typeData() const override;
   static Kiv::TypeDesc const& typeDesc();
 
  private:

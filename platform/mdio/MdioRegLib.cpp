@@ -1,5 +1,7 @@
 #include "platform/mdio/MdioRegLib.h"
 
+#include "platform/kiv/AttrTable.h"
+
 #include <cstdio>
 
 #include "platform/kiv/Clock.h"
@@ -35,17 +37,13 @@ Kiv::AttributeId Config::requestAttrId() {
 Kiv::TypeDesc const& Config::typeDesc() {
   static Kiv::TypeDesc const d = [] {
     auto t = Kiv::entityType("Bcm53134::MdioRegLib::Config");
-    Kiv::AttrDesc name{.id = 129, .name = "name", .type = &Kiv::TypeOf<std::string>::desc()};
-    name.get = [](Orba::Node const& n) { return Kiv::Value::of(Kiv::self<Config>(n).name()); };
-    Kiv::AttrDesc request{.id = 130, .name = "request", .kind = Kiv::AttrKind::collection};
-    request.count = [](Orba::Node const& n) { return Kiv::self<Config>(n).requestCount(); };
-    t.attrs = {name, request};
+    t.attrs = {Kiv::readOnly<&Config::name>(129, "name"),
+               Kiv::collection(130, "request", nullptr, nullptr, {.count = [](Orba::Node const& n) {
+                                 return Kiv::self<Config>(n).requestCount();
+                               }})};
     return t;
   }();
   return d;
-}
-Kiv::TypeDesc const* Config::typeData() const {
-  return &typeDesc();
 }
 
 // Status
@@ -67,17 +65,13 @@ Kiv::AttributeId Status::resultAttrId() {
 Kiv::TypeDesc const& Status::typeDesc() {
   static Kiv::TypeDesc const d = [] {
     auto t = Kiv::entityType("Bcm53134::MdioRegLib::Status");
-    Kiv::AttrDesc name{.id = 131, .name = "name", .type = &Kiv::TypeOf<std::string>::desc()};
-    name.get = [](Orba::Node const& n) { return Kiv::Value::of(Kiv::self<Status>(n).name()); };
-    Kiv::AttrDesc result{.id = 132, .name = "result", .kind = Kiv::AttrKind::collection};
-    result.count = [](Orba::Node const& n) { return Kiv::self<Status>(n).resultCount(); };
-    t.attrs = {name, result};
+    t.attrs = {Kiv::readOnly<&Status::name>(131, "name"),
+               Kiv::collection(132, "result", nullptr, nullptr, {.count = [](Orba::Node const& n) {
+                                 return Kiv::self<Status>(n).resultCount();
+                               }})};
     return t;
   }();
   return d;
-}
-Kiv::TypeDesc const* Status::typeData() const {
-  return &typeDesc();
 }
 
 // MiiOp
@@ -198,9 +192,6 @@ Result RegisterSm::perform(Request const& r) {
 Kiv::TypeDesc const& RegisterSm::typeDesc() {
   static Kiv::TypeDesc const d = Kiv::entityType("Bcm53134::MdioRegLib::RegisterSm");
   return d;
-}
-Kiv::TypeDesc const* RegisterSm::typeData() const {
-  return &typeDesc();
 }
 
 }  // namespace Bcm53134::MdioRegLib

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "platform/kiv/EventLoop.h"
+#include "platform/kiv/Typed.h"
 #include "platform/mdio/Accel.h"
 #include "platform/orba/Publisher.h"
 
@@ -86,7 +87,7 @@ class TransactionObserver {
 TransactionObserver* transactionObserverIs(TransactionObserver* o) noexcept;
 
 // The request queue of the register service.
-class Config : public Orba::Node {
+class Config : public Kiv::Typed<Config> {
  public:
   static Orba::Ptr<Config> ConfigIs(Orba::String const& name);
   Orba::String const& name() const noexcept { return name_; }
@@ -98,7 +99,6 @@ class Config : public Orba::Node {
 
   Orba::Publisher* publisher() const override { return &publisher_; }
   static Kiv::AttributeId requestAttrId();
-  Kiv::TypeDesc const* typeData() const override;
   static Kiv::TypeDesc const& typeDesc();
 
  private:
@@ -110,7 +110,7 @@ class Config : public Orba::Node {
 
 // The result queue of the register service. Adding a result notifies the
 // result-queue attribute; taking one notifies nobody.
-class Status : public Orba::Node {
+class Status : public Kiv::Typed<Status> {
  public:
   static Orba::Ptr<Status> StatusIs(Orba::String const& name);
   Orba::String const& name() const noexcept { return name_; }
@@ -123,7 +123,6 @@ class Status : public Orba::Node {
 
   Orba::Publisher* publisher() const override { return &publisher_; }
   static Kiv::AttributeId resultAttrId();
-  Kiv::TypeDesc const* typeData() const override;
   static Kiv::TypeDesc const& typeDesc();
 
  private:
@@ -153,7 +152,7 @@ class MiiOp {
 // reached as MII register addr / 2 of the PHY at MDIO address p; 16-bit
 // registers only. Any other page, size or operation, and a write value wider
 // than 16 bits, is answered with an error result without touching the bus.
-class RegisterSm : public Orba::Node {
+class RegisterSm : public Kiv::Typed<RegisterSm> {
  public:
   static Orba::Ptr<RegisterSm> RegisterSmIs(Orba::Ptr<HalMdioAccel::Accel> const& accel,
                                             Orba::Ptr<Config> const& config,
@@ -168,7 +167,6 @@ class RegisterSm : public Orba::Node {
   void hasNotificationActiveIs(bool on);
   bool busy() const noexcept { return timer_.armed(); }
 
-  Kiv::TypeDesc const* typeData() const override;
   static Kiv::TypeDesc const& typeDesc();
 
   static constexpr std::uint32_t kPhyPageBase = 0x10;

@@ -60,9 +60,6 @@ Kiv::TypeDesc const& EntityManager::typeDesc() {
   static Kiv::TypeDesc const d = Kiv::entityType("Stratum::EntityManager");
   return d;
 }
-Kiv::TypeDesc const* EntityManager::typeData() const {
-  return &typeDesc();
-}
 
 void MountGroup::doMountProfile(Orba::String const& name) {
   profiles_.push_back(name);

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "platform/kiv/Type.h"
+#include "platform/kiv/Typed.h"
 #include "platform/orba/Node.h"
 
 namespace Stratum {
@@ -51,7 +52,7 @@ class MountGroup : public Orba::Node {
 // The in-process state database: entities by path, and the mount profiles
 // that whoever sets up the database defines. Paths are plain text such as
 // "hardware/bcm53134/config"; Cell::path gives the cell-relative form.
-class EntityManager : public Orba::Node {
+class EntityManager : public Kiv::Typed<EntityManager> {
  public:
   static Orba::Ptr<EntityManager> EntityManagerIs();
   // The process's entity manager, which agents created afterwards hold.
@@ -75,7 +76,6 @@ class EntityManager : public Orba::Node {
   unsigned closeCount() const noexcept { return closes_; }
   unsigned completionCount() const noexcept { return completions_; }
 
-  Kiv::TypeDesc const* typeData() const override;
   static Kiv::TypeDesc const& typeDesc();
 
  private:

@@ -153,8 +153,5 @@ Kiv::TypeDesc const& MiiIoctlBus::typeDesc() {
   static Kiv::TypeDesc const d = Kiv::entityType("Hardware::Mdio::Linux::MiiIoctlBus");
   return d;
 }
-Kiv::TypeDesc const* MiiIoctlBus::typeData() const {
-  return &typeDesc();
-}
 
 }  // namespace Hardware::Mdio::Linux

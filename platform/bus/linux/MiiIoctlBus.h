@@ -5,8 +5,9 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/kiv/Trace.h"
 #include "platform/bus/Bus.h"
+#include "platform/kiv/Trace.h"
+#include "platform/kiv/Typed.h"
 
 struct ifreq;
 
@@ -36,7 +37,7 @@ class MiiIoctl {
 // An access (operation, PHY, register) that starts failing is traced once on
 // the "Mdio" facility at level 0, again when its reason changes, and once
 // when it succeeds again; repeated failures in between are not traced.
-class MiiIoctlBus : public Bus {
+class MiiIoctlBus : public Kiv::Typed<MiiIoctlBus, Bus> {
  public:
   // Throws std::invalid_argument for an empty netdevice name or one longer
   // than the kernel takes (15 bytes). `ioctl` must outlive the bus.
@@ -54,7 +55,6 @@ class MiiIoctlBus : public Bus {
   // Accesses that are failing now, each counted once.
   unsigned failingAccesses() const noexcept { return static_cast<unsigned>(failing_.count()); }
 
-  Kiv::TypeDesc const* typeData() const override;
   static Kiv::TypeDesc const& typeDesc();
 
   static constexpr std::size_t kMaxNetdevName = 15;

@@ -199,8 +199,5 @@ Kiv::TypeDesc const& RecordingBus::typeDesc() {
   static Kiv::TypeDesc const d = Kiv::entityType("Hardware::Mdio::Record::RecordingBus");
   return d;
 }
-Kiv::TypeDesc const* RecordingBus::typeData() const {
-  return &typeDesc();
-}
 
 }  // namespace Hardware::Mdio::Record

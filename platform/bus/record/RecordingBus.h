@@ -5,6 +5,7 @@
 
 #include "platform/bus/Bus.h"
 #include "platform/kiv/EventLoop.h"
+#include "platform/kiv/Typed.h"
 
 namespace Hardware::Mdio::Record {
 
@@ -15,7 +16,7 @@ namespace Hardware::Mdio::Record {
 // when it fills, at least once a second (through the loop), and when the
 // record ends; once the file would pass its size limit the record ends with
 // a line saying so and the bus goes on unrecorded.
-class RecordingBus : public Bus {
+class RecordingBus : public Kiv::Typed<RecordingBus, Bus> {
  public:
   static Orba::Ptr<RecordingBus> RecordingBusIs(Orba::Ptr<Bus> inner);
   ~RecordingBus() override;
@@ -48,7 +49,6 @@ class RecordingBus : public Bus {
   // limit, or a failed write).
   void endHandlerIs(std::function<void(std::string const&)> fn) { onEnd_ = std::move(fn); }
 
-  Kiv::TypeDesc const* typeData() const override;
   static Kiv::TypeDesc const& typeDesc();
 
  private:

@@ -84,8 +84,5 @@ Kiv::TypeDesc const& ReplayBus::typeDesc() {
   static Kiv::TypeDesc const d = Kiv::entityType("Hardware::Mdio::Record::ReplayBus");
   return d;
 }
-Kiv::TypeDesc const* ReplayBus::typeData() const {
-  return &typeDesc();
-}
 
 }  // namespace Hardware::Mdio::Record

@@ -6,6 +6,7 @@
 
 #include "platform/bus/Bus.h"
 #include "platform/bus/record/BusRecord.h"
+#include "platform/kiv/Typed.h"
 
 namespace Hardware::Mdio::Record {
 
@@ -18,7 +19,7 @@ namespace Hardware::Mdio::Record {
 // did). An access past the end of a record finishes the replay; so does any
 // access past a record that was cut short. After the replay is over (a
 // divergence or the end), every access fails, and `over()` holds.
-class ReplayBus : public Bus {
+class ReplayBus : public Kiv::Typed<ReplayBus, Bus> {
  public:
   static Orba::Ptr<ReplayBus> ReplayBusIs(BusRecord record);
 
@@ -43,7 +44,6 @@ class ReplayBus : public Bus {
   // Told once, when the replay is over.
   void overHandlerIs(std::function<void()> fn) { onOver_ = std::move(fn); }
 
-  Kiv::TypeDesc const* typeData() const override;
   static Kiv::TypeDesc const& typeDesc();
 
  private:

@@ -160,8 +160,5 @@ Kiv::TypeDesc const& Bcm53134Chip::typeDesc() {
   static Kiv::TypeDesc const d = Kiv::entityType("Hardware::Mdio::Sim::Bcm53134Chip");
   return d;
 }
-Kiv::TypeDesc const* Bcm53134Chip::typeData() const {
-  return &typeDesc();
-}
 
 }  // namespace Hardware::Mdio::Sim

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "platform/bus/Bus.h"
+#include "platform/kiv/Typed.h"
 
 namespace Hardware::Mdio::Sim {
 
@@ -27,7 +28,7 @@ namespace Hardware::Mdio::Sim {
 // transmitter-disable bit (extended control bit 13) is set, as a real link
 // partner would see it. Counters record reads and writes per register and
 // MII status reads per port.
-class Bcm53134Chip : public Bus {
+class Bcm53134Chip : public Kiv::Typed<Bcm53134Chip, Bus> {
  public:
   static constexpr unsigned kPorts = 8;
   static constexpr std::uint8_t kMiiStatus = 0x01;
@@ -83,7 +84,6 @@ class Bcm53134Chip : public Bus {
   unsigned miiStatusReadsTotal() const noexcept { return miiStatusReadsTotal_; }
   void countersClear();
 
-  Kiv::TypeDesc const* typeData() const override;
   static Kiv::TypeDesc const& typeDesc();
 
  private:
