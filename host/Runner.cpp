@@ -319,7 +319,7 @@ int probeAppliance(Options const& o) {
   StateDb db(appliance);
   say("probing " + appliance.file + ": MDIO bus " + db.bus().description());
   try {
-    auto lines = probeMdio(db.bus(), appliance.portUsers(), true);
+    auto lines = probeMdio(db.recorder().inner(), appliance.portUsers(), true);
     for (auto const& l : lines)
       say(l);
     say("probe done: " + std::to_string(lines.size()) + " port" + (lines.size() == 1 ? "" : "s") +
