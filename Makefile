@@ -24,7 +24,7 @@ HOURS ?= 1
 # undefined-behaviour sanitizers; FUZZ_SECONDS of fuzzing each.
 FUZZ_BUILD ?= build-fuzz
 FUZZ_SECONDS ?= 60
-FUZZERS := registerid appliance scenario
+FUZZERS := registerid appliance scenario record
 # The arm64 cross build, its suite run under qemu-aarch64 (README, "Other
 # architectures"), and the arm64 -dev packages that multiarch cannot install
 # beside their amd64 twins (cross/deps.sh).

@@ -1,5 +1,7 @@
 #include "bench/Appliance.h"
 
+#include <unistd.h>
+
 #include <string>
 
 namespace Bench {
@@ -16,6 +18,14 @@ Appliance::Appliance(unsigned interfaces, Transport transport) {
     ioctl_->record = false;
     ham = Fru::Ham::HamIs(Hardware::Mdio::Linux::MiiIoctlBus::MiiIoctlBusIs("eth1", *ioctl_));
     config->hamIs(ham);
+  } else if (transport != Transport::sim) {
+    recorder_ = Hardware::Mdio::Record::RecordingBus::RecordingBusIs(chip);
+    ham = Fru::Ham::HamIs(recorder_);
+    config->hamIs(ham);
+    if (transport == Transport::recording) {
+      recordPath_ = "/tmp/agent-bench-record-" + std::to_string(::getpid()) + ".jsonl";
+      recorder_->recordingIs(recordPath_, "", std::size_t(1) << 40, true);
+    }
   }
   for (unsigned k = 0; k < interfaces; ++k) {
     std::string const intf = "Management" + std::to_string(k + 1);
@@ -29,6 +39,14 @@ Appliance::Appliance(unsigned interfaces, Transport transport) {
   // The simulated manager takes the netlink manager's place before any link
   // is processed, so no netlink request is ever made.
   useTestCpuIfMgr();
+}
+
+Appliance::~Appliance() {
+  root = nullptr;
+  if (recorder_)
+    recorder_->recordingEnd();
+  if (!recordPath_.empty())
+    ::unlink(recordPath_.c_str());
 }
 
 bool Appliance::idle() const {

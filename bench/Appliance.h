@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/bus/record/RecordingBus.h"
+
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -20,15 +22,17 @@ namespace Bench {
 //
 // The agent reaches the chip straight through the bus seam, or (miiIoctl)
 // over the MII ioctl bus whose one system call is answered from the chip's
-// registers, which measures the software cost of the real transport.
+// registers, which measures the software cost of the real transport, or
+// through the bus recorder, off (recorderOff) or writing a bus record to a
+// file of its own (recording).
 class Appliance : public TestSupport::SimAppliance {
  public:
   using Chip = Hardware::Mdio::Sim::Bcm53134Chip;
-  enum class Transport { sim, miiIoctl };
+  enum class Transport { sim, miiIoctl, recorderOff, recording };
 
   explicit Appliance(unsigned interfaces, Transport transport = Transport::sim);
   // The agent goes before the ioctl stand-in its bus calls.
-  ~Appliance() { root = nullptr; }
+  ~Appliance();
 
   static std::uint8_t externalPort(unsigned k) { return static_cast<std::uint8_t>((k + 1) % 8); }
   static std::uint8_t internalPort(unsigned k) { return static_cast<std::uint8_t>((k + 5) % 8); }
@@ -45,6 +49,8 @@ class Appliance : public TestSupport::SimAppliance {
  private:
   std::function<bool()> started_, idle_;
   std::unique_ptr<TestSupport::ChipIoctl> ioctl_;
+  Orba::Ptr<Hardware::Mdio::Record::RecordingBus> recorder_;
+  std::string recordPath_;
 };
 
 }  // namespace Bench

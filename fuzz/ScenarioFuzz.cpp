@@ -50,11 +50,14 @@ std::string const& sandbox() {
   return s.dir;
 }
 
-// Whether an appliance named by path stays inside the sandbox.
+// Whether an appliance (or a record to replay) named by path stays inside
+// the sandbox.
 bool staysInside(YAML::Node const& doc) {
   if (!doc.IsMap())
     return true;
   for (auto const& kv : doc) {
+    if (kv.first.IsScalar() && kv.first.Scalar() == "chip")
+      return false;
     if (!kv.first.IsScalar() || kv.first.Scalar() != "appliance" || !kv.second.IsScalar())
       continue;
     auto const& ref = kv.second.Scalar();

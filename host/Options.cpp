@@ -6,6 +6,7 @@
 #include <CLI/CLI.hpp>
 
 #include "host/control/ctl/CliRefusal.h"
+#include "host/record/FieldRecord.h"
 #include "host/show/Metrics.h"
 
 namespace Host {
@@ -34,6 +35,9 @@ std::string usage() {
       Runs a scenario in virtual time and prints its timeline; exits 0 when
       every expectation held, 1 otherwise. With --real-time the steps run at
       their times in real time, and agentctl can look on and step in.
+  agenthost --replay RECORD.jsonl [--as-scenario]
+      Replays a bus record made with --record (or agentctl record start)
+      in virtual time, or prints it as a scenario for the simulated chip.
 
 Options:
   --scenario FILE   run the scenario in FILE (see README.md for the format)
@@ -53,6 +57,18 @@ Options:
                     overrides the TRACE environment variable. Defaults:
                     "Bcm53134Agent/0,1 CpuIfMgr/0,1 Mdio/0" when running,
                     the scenario's own "trace:" (level 0) in scenarios
+  --record FILE     write every MDIO bus access to FILE, a bus record (JSON
+                    Lines, see README.md "Field records"), from the agent's
+                    start; refused at start-up when FILE cannot be made
+  --record-limit SIZE
+                    stop the record, with a line saying so, before it passes
+                    SIZE bytes (k, M, G: KiB, MiB, GiB; default 4M)
+  --replay FILE     run the appliance of the bus record FILE in virtual time
+                    against a bus that answers from the record; prints the
+                    timeline, exits 0 when the agent made the recorded
+                    accesses and 1 at the first difference (with the line)
+  --as-scenario     with --replay: print a scenario that makes the record's
+                    link and register changes on the simulated chip
   --status FILE     keep the switch status (link status per port, error
                     text) as JSON in FILE, replaced atomically on every change
   --metrics [ADDRESS:]PORT
@@ -106,6 +122,11 @@ Options parseOptions(std::vector<std::string> const& args) {
   std::string trace;
   app.add_option("--trace", trace);
   app.add_option("--status", o.session.statusFile);
+  std::string recordLimit;
+  app.add_option("--record", o.record);
+  app.add_option("--record-limit", recordLimit);
+  app.add_option("--replay", o.replay);
+  app.add_flag("--as-scenario", o.asScenario)->disable_flag_override();
   // --netns alone or --netns=NAME; never a separate word, which would be
   // the appliance file.
   app.add_flag("--netns{}", netnsName);
@@ -159,6 +180,28 @@ Options parseOptions(std::vector<std::string> const& args) {
   }
   if (app.count("--metrics-textfile") && o.session.metricsTextfile.empty())
     throw std::invalid_argument("--metrics-textfile needs a path");
+  if (app.count("--record") && o.record.empty())
+    throw std::invalid_argument("--record needs a path");
+  if (app.count("--replay") && o.replay.empty())
+    throw std::invalid_argument("--replay needs a path");
+  if (app.count("--record-limit")) {
+    if (o.record.empty())
+      throw std::invalid_argument("--record-limit is for --record");
+    o.recordLimit = parseRecordLimit(recordLimit);
+  }
+  if (o.asScenario && o.replay.empty())
+    throw std::invalid_argument("--as-scenario is for --replay");
+  if (!o.replay.empty()) {
+    if (!o.scenario.empty() || !o.record.empty() || o.realTime || o.probe)
+      throw std::invalid_argument(
+          "--replay runs the record's own appliance in virtual time; drop --scenario, --record, "
+          "--real-time and --probe");
+    if (!positional.empty())
+      throw std::invalid_argument("a record names its own appliance; drop " + positional[0]);
+    o.session.allowHostNetdevs = false;
+    o.session.releaseNetnsName = true;
+    return o;
+  }
   if (app.count("--control") && o.control.empty())
     throw std::invalid_argument("--control needs a path");
   if (netns && sim)

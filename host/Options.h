@@ -18,7 +18,11 @@ struct Options {
   bool realTime = false;             // a scenario's steps at their times in real time
   std::string control;               // control socket; empty: the default path
   bool noControl = false;
-  std::string metrics;  // ADDRESS:PORT to serve /metrics on; empty: none
+  std::string metrics;          // ADDRESS:PORT to serve /metrics on; empty: none
+  std::string record;           // the bus record to write; empty: none
+  std::size_t recordLimit = 0;  // its size limit; 0: the default
+  std::string replay;           // the bus record to replay
+  bool asScenario = false;      // print the replay as a scenario instead
   SessionOptions session;
 };
 

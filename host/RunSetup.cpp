@@ -40,6 +40,8 @@ Run::Run(ApplianceDesc appliance, Options const& o, RunSetup setup, Timeline con
   if (!o.metrics.empty())
     metricsServer_ = metricsServerAt(o.metrics);
   session_ = std::make_unique<Session>(std::move(appliance), setup.session, timeline, setup.bus);
+  if (setup.afterSession)
+    setup.afterSession(*session_);
   if (metricsServer_) {
     metricsServer_->serve(*session_->metrics());
     setup.tell("metrics: " + metricsServer_->url());

@@ -22,6 +22,8 @@ struct RunSetup {
   std::function<void(std::string const&)> tell;  // the run's own lines
   // The line saying which agent was loaded.
   std::function<std::string(AgentLibrary const&)> loadedText;
+  // Called once the session exists, before anything is served or loaded.
+  std::function<void(Session&)> afterSession;
   // Said after the CPU netdevices' line, before the agent is loaded.
   std::function<void()> beforeLoad;
   bool control = true;  // serve the control socket (unless --no-control)

@@ -22,8 +22,10 @@
 #include "host/os/MiiProbe.h"
 #include "host/os/ServiceManager.h"
 #include "host/os/Signals.h"
+#include "host/record/FieldRecord.h"
 #include "host/scenario/Scenario.h"
 #include "platform/bus/linux/MiiIoctlBus.h"
+#include "platform/bus/record/ReplayBus.h"
 #include "platform/kiv/EventLoop.h"
 #include "platform/kiv/Trace.h"
 
@@ -94,8 +96,8 @@ std::vector<std::string> describeAppliance(ApplianceDesc const& a) {
 int checkInput(Options const& o) {
   detectJournal();
   try {
-    if (!o.scenario.empty()) {
-      auto sc = loadScenario(o.scenario);
+    if (!o.scenario.empty() || !o.replay.empty()) {
+      auto sc = o.replay.empty() ? loadScenario(o.scenario) : replayScenario(o.replay);
       char end[32];
       std::snprintf(end, sizeof end, "%g", sc.end);
       say(sc.file + ": scenario \"" + sc.name + "\", " + std::to_string(sc.steps.size()) +
@@ -106,6 +108,16 @@ int checkInput(Options const& o) {
       for (auto const& l : describeAppliance(loadAppliance(o.appliance)))
         say(l);
     }
+  } catch (InputError const& e) {
+    complain(e.what());
+    return kExitUsage;
+  }
+  return kExitOk;
+}
+
+int printReplayScenario(Options const& o) {
+  try {
+    std::fputs(scenarioFromRecord(loadBusRecord(o.replay)).c_str(), stdout);
   } catch (InputError const& e) {
     complain(e.what());
     return kExitUsage;
@@ -152,6 +164,27 @@ Orba::Ptr<Hardware::Mdio::Bus> checkedMdioBus(ApplianceDesc const& a) {
   return bus;
 }
 
+// Starts the bus record of --record, before the agent starts; false when
+// there is none. Throws std::runtime_error when it cannot be made.
+bool startRecord(Options const& o, Session& session,
+                 std::function<void(std::string const&)> const& tell) {
+  if (o.record.empty())
+    return false;
+  auto limit = o.recordLimit ? o.recordLimit : Hardware::Mdio::Record::RecordingBus::kDefaultLimit;
+  recordStart(session.db(), session.appliance(), o.record, limit, true);
+  tell("record: every MDIO bus access to " + o.record + " (size limit " + std::to_string(limit) +
+       " bytes)");
+  return true;
+}
+
+void endRecord(Session& session, std::function<void(std::string const&)> const& tell) {
+  auto& r = session.db().recorder();
+  if (!r.recording())
+    return;
+  r.recordingEnd();
+  tell(recordSummary(r));
+}
+
 }  // namespace
 
 int probeAppliance(Options const& o) {
@@ -162,7 +195,7 @@ int probeAppliance(Options const& o) {
   StateDb db(appliance);
   say("probing " + appliance.file + ": MDIO bus " + db.bus().description());
   try {
-    auto lines = probeMdio(db.bus(), appliance.portUsers(), true);
+    auto lines = probeMdio(db.recorder().inner(), appliance.portUsers(), true);
     for (auto const& l : lines)
       say(l);
     say("probe done: " + std::to_string(lines.size()) + " port" + (lines.size() == 1 ? "" : "s") +
@@ -233,6 +266,10 @@ int runAppliance(Options const& o) {
     setup.loadedText = [](AgentLibrary const& l) {
       return "agent " + l.name + " loaded from " + l.path;
     };
+    setup.afterSession = [&](Session& s) {
+      startRecord(o, s, say);
+      s.db().recorder().endHandlerIs(say);
+    };
     run = std::make_unique<Run>(appliance, o, std::move(setup), timeline);
     run->session().reportIs(say, complain);
     service = std::make_unique<Service>(run->session(), manager, say, complain);
@@ -270,6 +307,7 @@ int runAppliance(Options const& o) {
   signals.reset();
   run->stopServing();
 
+  endRecord(run->session(), say);
   say(stoppedBy +
       ": stopping; the agent's root is destroyed (netdevices keep their protodown "
       "setting)");
@@ -339,9 +377,13 @@ int runScenario(Options const& o) {
   detectJournal();
   Scenario sc;
   try {
-    sc = loadScenario(o.scenario);
+    sc = o.replay.empty() ? loadScenario(o.scenario) : replayScenario(o.replay);
   } catch (InputError const& e) {
     complain(e.what());
+    return kExitUsage;
+  }
+  if (sc.replay && o.realTime) {
+    complain("a replay runs in virtual time; drop --real-time");
     return kExitUsage;
   }
   TraceSpec display;
@@ -385,7 +427,20 @@ int runScenario(Options const& o) {
   Tally tally;
   {
     std::unique_ptr<Run> run;
+    Orba::Ptr<Hardware::Mdio::Record::ReplayBus> replay;
+    auto note = [&timeline](std::string const& t) { timeline.note(t); };
     try {
+      if (sc.replay) {
+        replay = Hardware::Mdio::Record::ReplayBus::ReplayBusIs(*sc.replay);
+        replay->overHandlerIs([&timeline, &replay] {
+          auto const& r = replay->record();
+          if (auto const& d = replay->divergence())
+            timeline.line("replay", r.name + ":" + std::to_string(d->line) + ": " + d->text);
+          else
+            timeline.line("replay", r.name + ": the agent made the record's " +
+                                        std::to_string(replay->consumed()) + " accesses");
+        });
+      }
       RunSetup setup{
           .session = o.session,
           .tell = [&](std::string const& t) { timeline.note(t); },
@@ -402,6 +457,16 @@ int runScenario(Options const& o) {
               }};
       for (auto const& step : sc.steps)
         setup.session.metrics = setup.session.metrics || step.metric;
+      setup.bus = replay;
+      setup.afterSession = [&](Session& s) {
+        if (replay)
+          timeline.note("MDIO bus: " + replay->description() + " (" +
+                        std::to_string(sc.replay->accesses.size()) + " accesses to " +
+                        std::to_string(sc.replay->end) + " s)");
+        if (startRecord(o, s, note))
+          s.db().recorder().endHandlerIs(
+              [&timeline](std::string const& t) { timeline.line("record", t); });
+      };
       run = std::make_unique<Run>(sc.appliance, o, std::move(setup), timeline);
     } catch (std::exception const& e) {
       Kiv::traceSinkIs(previousSink);
@@ -425,14 +490,37 @@ int runScenario(Options const& o) {
       }
       run->stopServing();
     } else {
+      // A replay that is over (a divergence, or the record's end) ends the run.
+      auto over = [&replay] { return replay && replay->over(); };
+      auto advanceTo = [&](double t) {
+        if (replay)
+          loop.runUntil(over, t);
+        if (!over() && t > loop.now())
+          loop.advance(t - loop.now());
+      };
+      std::size_t stepsRun = 0;
       for (auto const& step : sc.steps) {
         if (step.at > loop.now())
-          loop.advance(step.at - loop.now());
+          advanceTo(step.at);
+        if (over())
+          break;
         tally.add(step, runStep(step, world));
+        ++stepsRun;
       }
-      if (sc.end > loop.now())
-        loop.advance(sc.end - loop.now());
+      if (!over() && sc.end > loop.now())
+        advanceTo(sc.end);
+      if (replay) {
+        replay->runEnds();
+        if (replay->divergence())
+          ++tally.failed;
+        if (stepsRun < sc.steps.size()) {
+          timeline.line(
+              "end", std::to_string(sc.steps.size() - stepsRun) + " steps not run: the replay is over");
+          tally.failed += static_cast<unsigned>(sc.steps.size() - stepsRun);
+        }
+      }
     }
+    endRecord(run->session(), note);
     timeline.line("end", "stopping the agent");
     session.stop();
   }

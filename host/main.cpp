@@ -28,7 +28,9 @@ int main(int argc, char** argv) {
     return Host::checkInput(o);
   if (o.probe)
     return Host::probeAppliance(o);
-  if (!o.scenario.empty())
+  if (o.asScenario)
+    return Host::printReplayScenario(o);
+  if (!o.scenario.empty() || !o.replay.empty())
     return Host::runScenario(o);
   return Host::runAppliance(o);
 }

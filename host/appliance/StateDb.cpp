@@ -34,8 +34,10 @@ Orba::Ptr<Hardware::Mdio::Bus> describedBus(ApplianceDesc const& a) {
 
 StateDb::StateDb(ApplianceDesc const& a, Orba::Ptr<Hardware::Mdio::Bus> bus)
     : em_(Stratum::EntityManager::EntityManagerIs()),
-      bus_(bus ? std::move(bus) : describedBus(a)),
-      chip_(Orba::ptrCast<Hardware::Mdio::Sim::Bcm53134Chip>(bus_)),
+      recorder_(Hardware::Mdio::Record::RecordingBus::RecordingBusIs(bus ? std::move(bus)
+                                                                         : describedBus(a))),
+      bus_(recorder_),
+      chip_(Orba::ptrCast<Hardware::Mdio::Sim::Bcm53134Chip>(recorder_->innerPtr())),
       ham_(Fru::Ham::HamIs(bus_)),
       config_(Hardware::Bcm53134::Config::ConfigIs()),
       status_(Hardware::Bcm53134::Status::StatusIs()),

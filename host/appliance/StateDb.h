@@ -4,6 +4,7 @@
 #include <string>
 
 #include "host/appliance/Appliance.h"
+#include "platform/bus/record/RecordingBus.h"
 #include "platform/bus/sim/SimBcm53134.h"
 #include "platform/hardware/Bcm53134.h"
 #include "platform/interface/EthPhyIntfConfig.h"
@@ -16,8 +17,8 @@ namespace Host {
 // and status, the interface configuration slices and the mount profile the
 // agent asks for, with the appliance's MDIO bus (a simulated BCM53134, or
 // the real bus through the MII ioctls) as bus 0 of the hardware access
-// handle. Building it makes its entity manager the process's local one,
-// which agents created afterwards hold.
+// handle, behind a recorder that writes a bus record when asked. Building it makes its entity
+// manager the process's local one, which agents created afterwards hold.
 class StateDb {
  public:
   static constexpr char const* kMountProfile = "Bcm53134Agent";
@@ -35,6 +36,7 @@ class StateDb {
 
   Stratum::EntityManager& entityManager() const { return *em_; }
   Hardware::Mdio::Bus& bus() const { return *bus_; }
+  Hardware::Mdio::Record::RecordingBus& recorder() const { return *recorder_; }
   bool hasChip() const noexcept { return static_cast<bool>(chip_); }
   // The simulated chip; throws std::runtime_error naming the bus in use when
   // the appliance runs on a real one.
@@ -76,7 +78,8 @@ class StateDb {
 
  private:
   Orba::Ptr<Stratum::EntityManager> em_;
-  Orba::Ptr<Hardware::Mdio::Bus> bus_;
+  Orba::Ptr<Hardware::Mdio::Record::RecordingBus> recorder_;
+  Orba::Ptr<Hardware::Mdio::Bus> bus_;                 // the recorder
   Orba::Ptr<Hardware::Mdio::Sim::Bcm53134Chip> chip_;  // null on a real bus
   Orba::Ptr<Fru::Ham> ham_;
   Orba::Ptr<Hardware::Bcm53134::Config> config_;

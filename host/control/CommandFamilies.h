@@ -26,7 +26,10 @@ Json traceCommand(ControlContext& c, std::vector<std::string> const& argv);
 // ReloadCommand.cpp: reload.
 Json reloadCommand(ControlContext& c, std::vector<std::string> const& argv);
 
-// SimCommands.cpp: sim link | sim reg | sim fail.
+// SimCommands.cpp: sim ACTION ..., the chip actions (host/chip).
 Json simCommand(ControlContext& c, std::vector<std::string> const& argv);
+
+// RecordCommand.cpp: record start FILE [LIMIT] | record stop | record.
+Json recordCommand(ControlContext& c, std::vector<std::string> const& argv);
 
 }  // namespace Host::Commands

@@ -26,6 +26,7 @@ constexpr Command kCommands[] = {
     {"set", Commands::setCommand},   {"call", Commands::callCommand},
     {"list", Commands::listCommand}, {"trace", Commands::traceCommand},
     {"sim", Commands::simCommand},   {"reload", Commands::reloadCommand},
+    {"record", Commands::recordCommand},
     {"help", helpCommand},
 };
 

@@ -25,9 +25,16 @@ std::string commandSummary() {
   trace [FACILITY LEVELS]         show or change trace levels: trace Bcm53134Agent 0,1,8
   sim link PORT up|down|flap      the simulated chip's link partner on a port (0 to 7)
   sim reg PAGE ADDR VALUE         set a chip register behind the agent's back: page 0x10 + port
+  sim readValue PAGE ADDR VALUE   the next read of that register returns VALUE
   sim fail COUNT TEXT             the next COUNT register accesses fail with TEXT
+  sim miiReadFail PORT true|false MII status reads of the port fail, or work again
+  sim clearCounters               the chip's access counters back to zero
   reload                          read the appliance file again and apply it, as SIGHUP does;
                                   answers the outcome, refused (status 1) when nothing was applied
+  record start FILE [LIMIT]       write every MDIO bus access to FILE, a bus record (LIMIT:
+                                  its size limit, e.g. 4M)
+  record stop                     end the record
+  record                          whether a record is being written, and where
 
   PATH names an object from the agent's root: . (the root), bcm53134Sm (the state machine),
   bcm53134Sm.cpuIfMgr.cpuInterface[mgmt1] (a CPU interface),

@@ -4,14 +4,13 @@
 #include <sstream>
 
 #include "host/Session.h"
+#include "host/chip/ChipActions.h"
 #include "host/control/CommandSupport.h"
 
 // sim: the simulated chip's links, registers and failures, changed by hand.
 namespace Host::Commands {
 
 namespace {
-
-using Chip = Hardware::Mdio::Sim::Bcm53134Chip;
 
 std::uint64_t number(std::string const& text, std::string const& what, std::uint64_t max) {
   std::string_view s = text;
@@ -33,62 +32,102 @@ std::uint64_t number(std::string const& text, std::string const& what, std::uint
 
 }  // namespace
 
+namespace {
+
+// The agentctl words of an action: "sim link PORT up|down|flap". The
+// register actions are addressed as the register service reaches them.
+std::string usageOf(ChipAction const& a) {
+  std::string u = std::string("sim ") + a.word;
+  if (a.params.size() == 3 && a.params[1] == ChipParam::reg)
+    return u + " PAGE ADDR VALUE";
+  for (auto p : a.params)
+    u += std::string(" ") + chipParamWord(p);
+  return u;
+}
+
+std::string allUsages() {
+  std::string u = "usage: ";
+  for (auto const& a : chipActions())
+    u += (u.size() > 7 ? " | " : "") + usageOf(a);
+  return u;
+}
+
+}  // namespace
+
 Json simCommand(ControlContext& c, std::vector<std::string> const& argv) {
   auto& s = c.session;
   auto& chip = s.db().chip();
-  std::string what = argv.size() > 1 ? argv[1] : "";
-  Json r;
-  std::string text;
-  if (what == "link") {
-    needArgs(argv, 4, 4, "sim link PORT up|down|flap");
-    auto port = static_cast<Hardware::Mdio::PortAddr>(number(argv[2], "PORT", Chip::kPorts - 1));
-    auto const& state = argv[3];
-    if (state == "flap")
-      chip.linkFlap(port);
-    else if (state == "up" || state == "down")
-      chip.linkIs(port, state == "up");
-    else
-      throw CommandError("the link state is up, down or flap, not '" + state + "'");
-    text = "link " + std::to_string(port) + " " + state;
-    r = {{"port", port}, {"link", state}};
-  } else if (what == "reg") {
-    needArgs(argv, 5, 5, "sim reg PAGE ADDR VALUE (e.g. sim reg 0x11 0x30 0x0)");
-    // As the register service reaches them: page 0x10 + p, address a is MII
-    // register a / 2 of the PHY of port p.
-    auto page = number(argv[2], "PAGE", 0xff);
-    auto addr = number(argv[3], "ADDR", 0xff);
-    auto value = number(argv[4], "VALUE", 0xffff);
-    if (page < 0x10 || page >= 0x10 + Chip::kPorts)
-      throw CommandError("PAGE must be 0x10 to 0x17 (0x10 + port)");
-    if (addr % 2 || addr >= 64)
-      throw CommandError("ADDR must be even and below 0x40 (MII register ADDR / 2)");
-    auto port = static_cast<Hardware::Mdio::PortAddr>(page - 0x10);
-    auto reg = static_cast<std::uint8_t>(addr / 2);
-    chip.regIs(port, reg, static_cast<std::uint16_t>(value));
-    std::ostringstream os;
-    os << std::hex << "chip page 0x" << page << " address 0x" << addr << " (port " << std::dec
-       << unsigned(port) << std::hex << ", MII register 0x" << unsigned(reg) << ") set to 0x"
-       << value;
-    text = os.str();
-    r = {{"page", page}, {"addr", addr}, {"port", port}, {"miiRegister", reg}, {"value", value}};
-  } else if (what == "fail") {
-    if (argv.size() < 4)
-      throw CommandError("usage: sim fail COUNT TEXT");
-    auto count = static_cast<unsigned>(number(argv[2], "COUNT", 1000000));
-    std::string error = joined({argv.begin() + 3, argv.end()}, " ");
-    if (error.empty())
-      throw CommandError("TEXT must not be empty");
-    chip.failNextAccesses(count, error);
-    text = "the next " + std::to_string(count) + " register accesses fail: " + error;
-    r = {{"count", count}, {"error", error}};
-  } else {
-    throw CommandError(
-        "usage: sim link PORT up|down|flap | sim reg PAGE ADDR VALUE | "
-        "sim fail COUNT TEXT");
+  auto const* act = chipActionByWord(argv.size() > 1 ? argv[1] : "");
+  if (!act)
+    throw CommandError(allUsages());
+  bool textLast = !act->params.empty() && act->params.back() == ChipParam::error;
+  std::size_t words = 2 + act->params.size();
+  if (textLast ? argv.size() < words : argv.size() != words)
+    throw CommandError("usage: " + usageOf(*act) +
+                       (act->params.size() == 3 && act->params[1] == ChipParam::reg
+                            ? " (e.g. sim reg 0x11 0x30 0x0)"
+                            : ""));
+  ChipArgs a;
+  Json r = Json::object();
+  for (std::size_t i = 0; i < act->params.size(); ++i) {
+    auto p = act->params[i];
+    auto const& w = argv[2 + i];
+    switch (p) {
+      case ChipParam::port:
+        if (act->params.size() == 3) {
+          // As the register service reaches them: page 0x10 + p, address a
+          // is MII register a / 2 of the PHY of port p.
+          auto page = number(w, "PAGE", 0xff);
+          auto addr = number(argv[3], "ADDR", 0xff);
+          if (page < 0x10 || page >= 0x10 + SimChip::kPorts)
+            throw CommandError("PAGE must be 0x10 to 0x17 (0x10 + port)");
+          if (addr % 2 || addr >= 64)
+            throw CommandError("ADDR must be even and below 0x40 (MII register ADDR / 2)");
+          a.port = static_cast<unsigned>(page - 0x10);
+          a.reg = static_cast<std::uint8_t>(addr / 2);
+          r["page"] = page;
+          r["addr"] = addr;
+          r["miiRegister"] = a.reg;
+        } else {
+          a.port = static_cast<unsigned>(number(w, "PORT", chipParamMax(p)));
+        }
+        r["port"] = a.port;
+        break;
+      case ChipParam::reg:
+        break;  // with the page, above
+      case ChipParam::value:
+        a.value = static_cast<std::uint16_t>(number(w, "VALUE", chipParamMax(p)));
+        r["value"] = a.value;
+        break;
+      case ChipParam::count:
+        a.count = static_cast<unsigned>(number(w, "COUNT", chipParamMax(p)));
+        r["count"] = a.count;
+        break;
+      case ChipParam::linkState:
+        a.state = w;
+        if (auto why = linkStateProblem(a.state); !why.empty())
+          throw CommandError("the link state " + why + ", not '" + a.state + "'");
+        r["link"] = a.state;
+        break;
+      case ChipParam::error:
+        a.error = joined({argv.begin() + 2 + static_cast<std::ptrdiff_t>(i), argv.end()}, " ");
+        if (auto why = errorTextProblem(a.error); !why.empty())
+          throw CommandError("TEXT " + why);
+        r["error"] = a.error;
+        break;
+      case ChipParam::fail:
+        if (w != "true" && w != "false")
+          throw CommandError("FAIL must be true or false, not '" + w + "'");
+        a.fail = w == "true";
+        r["fail"] = a.fail;
+        break;
+    }
   }
+  act->apply(chip, a);
+  std::string text = act->text(a);
   s.afterHostChange();
   logged(s, text + " (by hand)");
-  return done(text, r);
+  return done(text, r.empty() ? Json(nullptr) : r);
 }
 
 }  // namespace Host::Commands

@@ -5,6 +5,7 @@
 
 #include "host/Session.h"
 #include "host/attr/AttrPath.h"
+#include "host/chip/ChipActions.h"
 #include "host/scenario/StepArgs.h"
 
 namespace Host {
@@ -42,74 +43,52 @@ std::vector<std::string> textList(MapReader const& m, char const* key) {
   return r;
 }
 
-// The simulated chip.
+// The simulated chip: one event per chip action, read from a mapping of the
+// action's parameters.
 
-void linkEvent(Step& s, EventInput const& in) {
-  auto m = in.args({"port", "state"});
-  unsigned p = port(m);
-  std::string state = m.text("state");
-  if (state != "up" && state != "down" && state != "flap")
-    refuse(m.at("state"),
-           m.what() + ".state must be up, down or flap, not '" + clipped(state) + "'");
-  s.text = "link " + std::to_string(p) + " " + state +
-           (state == "flap" ? " (down and up between two reads: only the latch sees it)" : "");
-  s.apply = [p, state](World& w) {
-    auto& chip = w.session.db().chip();
-    auto a = static_cast<Hardware::Mdio::PortAddr>(p);
-    if (state == "flap")
-      chip.linkFlap(a);
-    else
-      chip.linkIs(a, state == "up");
-  };
+MapReader chipArgsMap(ChipAction const& act, EventInput const& in) {
+  auto key = [&](std::size_t i) { return chipParamKey(act.params[i]); };
+  if (act.params.size() == 2)
+    return in.args({key(0), key(1)});
+  return in.args({key(0), key(1), key(2)});
 }
 
-void registerEvent(Step& s, EventInput const& in) {
-  auto m = in.args({"port", "reg", "value"});
-  unsigned p = port(m);
-  auto r = chipReg(m, "reg");
-  auto v = m.number("value", 0, 0xffff);
-  s.text = "chip " + portText(p) + " " + r.name + " set to " + hex(v) + " behind the agent's back";
-  s.apply = [p, r, v](World& w) {
-    w.session.db().chip().regIs(static_cast<Hardware::Mdio::PortAddr>(p), r.reg,
-                                static_cast<std::uint16_t>(v));
-  };
-}
-
-void readValueEvent(Step& s, EventInput const& in) {
-  auto m = in.args({"port", "reg", "value"});
-  unsigned p = port(m);
-  auto r = chipReg(m, "reg");
-  auto v = m.number("value", 0, 0xffff);
-  s.text = "the next read of chip " + portText(p) + " " + r.name + " returns " + hex(v);
-  s.apply = [p, r, v](World& w) {
-    w.session.db().chip().readValueIs(static_cast<Hardware::Mdio::PortAddr>(p), r.reg,
-                                      static_cast<std::uint16_t>(v));
-  };
-}
-
-void failAccessesEvent(Step& s, EventInput const& in) {
-  auto m = in.args({"count", "error"});
-  auto count = static_cast<unsigned>(m.number("count", 0, 1000000));
-  std::string error = m.text("error", "MDIO access failed");
-  if (error.empty())
-    refuse(m.at("error"), m.what() + ".error must not be empty");
-  s.text = "the next " + std::to_string(count) + " register accesses fail: " + error;
-  s.apply = [count, error](World& w) { w.session.db().chip().failNextAccesses(count, error); };
-}
-
-void miiReadFailEvent(Step& s, EventInput const& in) {
-  auto m = in.args({"port", "fail"});
-  unsigned p = port(m);
-  bool fail = m.flag("fail", true);
-  s.text = "MII status reads of " + portText(p) + (fail ? " fail" : " work again");
-  s.apply = [p, fail](World& w) {
-    w.session.db().chip().miiReadFailIs(static_cast<Hardware::Mdio::PortAddr>(p), fail);
-  };
-}
-
-void clearCountersEvent(Step& s, EventInput const&) {
-  s.text = "chip counters cleared";
-  s.apply = [](World& w) { w.session.db().chip().countersClear(); };
+void chipEvent(Step& s, ChipAction const& act, EventInput const& in) {
+  ChipArgs a;
+  if (!act.params.empty()) {
+    auto m = chipArgsMap(act, in);
+    for (auto p : act.params) {
+      switch (p) {
+        case ChipParam::port:
+          a.port = port(m);
+          break;
+        case ChipParam::reg:
+          a.reg = chipReg(m, "reg").reg;
+          break;
+        case ChipParam::value:
+          a.value = static_cast<std::uint16_t>(m.number("value", 0, chipParamMax(p)));
+          break;
+        case ChipParam::count:
+          a.count = static_cast<unsigned>(m.number("count", 0, chipParamMax(p)));
+          break;
+        case ChipParam::linkState:
+          a.state = m.text("state");
+          if (auto why = linkStateProblem(a.state); !why.empty())
+            refuse(m.at("state"), m.what() + ".state " + why + ", not '" + clipped(a.state) + "'");
+          break;
+        case ChipParam::error:
+          a.error = m.text("error", kDefaultAccessError);
+          if (auto why = errorTextProblem(a.error); !why.empty())
+            refuse(m.at("error"), m.what() + ".error " + why);
+          break;
+        case ChipParam::fail:
+          a.fail = m.flag("fail", true);
+          break;
+      }
+    }
+  }
+  s.text = act.text(a);
+  s.apply = [&act, a](World& w) { act.apply(w.session.db().chip(), a); };
 }
 
 // The state database: configuration, slices, the ham, management
@@ -312,13 +291,8 @@ struct EventKind {
   char const* key;
   void (*parse)(Step&, EventInput const&);
 };
+// The chip actions come first, from their own table.
 constexpr EventKind kEvents[] = {
-    {"link", linkEvent},
-    {"register", registerEvent},
-    {"readValue", readValueEvent},
-    {"failAccesses", failAccessesEvent},
-    {"miiReadFail", miiReadFailEvent},
-    {"clearCounters", clearCountersEvent},
     {"enabledState", enabledStateEvent},
     {"intfConfigAdd", intfConfigAddEvent},
     {"intfConfigDel", intfConfigDelEvent},
@@ -337,6 +311,10 @@ constexpr EventKind kEvents[] = {
 
 bool parseEvent(Step& s, std::string const& key, std::string const& file, YAML::Node const& value,
                 std::string const& what) {
+  if (auto const* act = chipActionByEvent(key)) {
+    chipEvent(s, *act, EventInput{file, value, what});
+    return true;
+  }
   for (auto const& e : kEvents) {
     if (key == e.key) {
       e.parse(s, EventInput{file, value, what});
@@ -348,6 +326,8 @@ bool parseEvent(Step& s, std::string const& key, std::string const& file, YAML::
 
 std::string eventNames() {
   std::string all;
+  for (auto const& a : chipActions())
+    all += std::string(all.empty() ? "" : ", ") + a.event;
   for (auto const& e : kEvents)
     all += std::string(all.empty() ? "" : ", ") + e.key;
   return all;

@@ -4,13 +4,10 @@
 #include <stdexcept>
 
 #include "host/Session.h"
+#include "host/chip/ChipActions.h"
 #include "host/scenario/Step.h"
 
 namespace Host {
-
-namespace {
-using Chip = Hardware::Mdio::Sim::Bcm53134Chip;
-}
 
 std::string hex(std::uint64_t v) {
   char buf[24];
@@ -32,18 +29,15 @@ std::string joined(std::vector<std::string> const& v) {
 ChipReg chipReg(MapReader const& m, char const* key) {
   auto n = m.required(key);
   std::string s = scalarText(m.file(), n, m.what() + "." + key);
-  if (s == "extendedControl")
-    return {Chip::kExtCtrl, s};
-  if (s == "auxControl")
-    return {Chip::kAuxCtrl, s};
-  if (s == "miiStatus")
-    return {Chip::kMiiStatus, s};
+  if (int r = chipRegByName(s); r >= 0)
+    return {static_cast<std::uint8_t>(r), s};
   auto v = scalarNumber(m.file(), n,
                         m.what() + "." + key +
                             " (extendedControl, auxControl, "
                             "miiStatus or an MII register number)",
                         0, 31);
-  return {static_cast<std::uint8_t>(v), "MII register " + std::to_string(v)};
+  auto reg = static_cast<std::uint8_t>(v);
+  return {reg, chipRegName(reg)};
 }
 
 unsigned port(MapReader const& m, char const* key) {

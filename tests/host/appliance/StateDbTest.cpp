@@ -36,7 +36,7 @@ TEST(StateDb, HoldsWhatTheAgentMountsUnderItsPaths) {
 
   // The handle reaches the simulated chip on the selected bus.
   ASSERT_TRUE(db.config().ham());
-  EXPECT_EQ(db.config().ham()->bus(db.config().busBits()).get(), &db.chip());
+  EXPECT_EQ(db.config().ham()->bus(db.config().busBits()).get(), &db.bus());
   EXPECT_TRUE(db.chip().link(1));
   EXPECT_FALSE(db.chip().link(2));
 

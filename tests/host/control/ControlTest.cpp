@@ -27,6 +27,7 @@
 #include "host/control/ControlServer.h"
 #include "host/control/ctl/Client.h"
 #include "host/os/Command.h"
+#include "host/record/FieldRecord.h"
 #include "tests/host/HostTestSupport.h"
 #include "tests/support/Emulation.h"
 #include "tests/support/Loop.h"
@@ -263,7 +264,7 @@ TEST(ControlVirtualTime, SimulatedLinkDownLeadsToProtodownWithinAPollPeriodAndAC
   // A register changed behind the agent's back, and failing accesses that
   // the next re-read runs into.
   EXPECT_EQ(h.ok({"sim", "reg", "0x11", "0x30", "0x0"}),
-            "chip page 0x11 address 0x30 (port 1, MII register 0x18) set to 0x0\n");
+            "chip port 1 auxControl set to 0x0 behind the agent's back\n");
   EXPECT_EQ(chip.reg(1, 0x18), 0u);
   h.ok({"sim", "fail", "1", "MDIO", "bus", "timeout"});
   h.ok({"set", "bcm53134Sm", "repollingNeeded", "true"});
@@ -453,6 +454,12 @@ TEST(ControlRealTime, LinkDownByHandPutsTheNetdeviceIntoProtodown) {
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err, "agentctl: bcm53134Sm.miiStatusLinkEstabMask is read-only (constant)\n");
 
+  // A bus record started and ended by hand holds the cycles between.
+  std::string record = dir.path() + "/field.jsonl";
+  r = agentctl(sock, {"record", "start", record, "64k"});
+  EXPECT_EQ(r.out, "recording every MDIO bus access to " + record + " (size limit 65536 bytes)\n");
+  EXPECT_EQ(agentctl(sock, {"record", "start", record}).status, 1) << "one record at a time";
+
   EXPECT_EQ(agentctl(sock, {"sim", "link", "1", "down"}).status, 0);
   ASSERT_TRUE(until(
       [&] {
@@ -464,6 +471,15 @@ TEST(ControlRealTime, LinkDownByHandPutsTheNetdeviceIntoProtodown) {
   EXPECT_NE(shown.find("protodown on"), std::string::npos) << shown;
   EXPECT_NE(host.out().find("control link 1 down (by hand)"), std::string::npos) << host.out();
   EXPECT_NE(host.err().find("::disable: interface mgmt1 disabled"), std::string::npos);
+  r = agentctl(sock, {"record", "stop"});
+  EXPECT_EQ(r.out.rfind("record " + record + ": ", 0), 0u) << r.out;
+  auto rec = Host::loadBusRecord(record);
+  EXPECT_FALSE(rec.fromStart);
+  EXPECT_EQ(rec.endReason, "stopped");
+  bool sawDown = false;
+  for (auto const& a : rec.accesses)
+    sawDown = sawDown || (a.phy == 1 && a.reg == 1 && !(a.value & 0x4) && a.error.empty());
+  EXPECT_TRUE(sawDown) << "the link drop is in the record";
 
   host.signal(SIGTERM);
   EXPECT_EQ(host.wait(), 0);

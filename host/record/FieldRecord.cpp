@@ -1,0 +1,280 @@
+#include "host/record/FieldRecord.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <sstream>
+#include <stdexcept>
+
+#include <nlohmann/json.hpp>
+
+namespace Host {
+
+namespace {
+
+using Json = nlohmann::ordered_json;
+namespace Rec = Hardware::Mdio::Record;
+constexpr std::uint8_t kMiiStatus = 0x01;
+constexpr std::uint16_t kLinkBit = 0x0004;
+// Bigger records are refused unread.
+constexpr std::size_t kMaxRecordBytes = std::size_t(1) << 30;
+
+// The appliance in its file's own terms, so that a replay reads it back with
+// the appliance file's checks.
+Json applianceJson(ApplianceDesc const& a) {
+  Json sw = {{"ham", a.ham}, {"bus", a.bus}, {"managementInterfaces", Json::array()}};
+  for (auto const& m : a.mgmtInterfaces) {
+    Json j = {{"intfId", m.intfId}};
+    if (!m.cpuInterface.empty())
+      j["cpuInterface"] = m.cpuInterface;
+    j["externalPort"] = m.externalPort;
+    j["internalPort"] = m.internalPort;
+    sw["managementInterfaces"].push_back(j);
+  }
+  Json j = {{"switch", sw}};
+  if (!a.slices.empty()) {
+    Json ic = Json::object();
+    for (auto const& s : a.slices) {
+      Json intfs = Json::object();
+      for (auto const& i : s.interfaces)
+        intfs[i.intfId] = Interface::stringValue(i.state);
+      ic[s.name] = s.interfaces.empty() ? Json() : intfs;
+    }
+    j["interfaceConfig"] = ic;
+  }
+  if (a.mdio == MdioTransport::sim) {
+    Json chip = {{"txDisableCoupling", a.txDisableCoupling}};
+    if (a.accessTime > 0)
+      chip["accessTime"] = a.accessTime;
+    if (!a.links.empty()) {
+      Json links = Json::object();
+      for (auto const& [p, up] : a.links)
+        links[std::to_string(p)] = up ? "up" : "down";
+      chip["links"] = links;
+    }
+    j["chip"] = chip;
+    j["mdio"] = {{"transport", "sim"}};
+  } else {
+    j["mdio"] = {{"transport", "mii-ioctl"}, {"netdev", a.mdioNetdev}};
+  }
+  j["netdevices"] = a.netdevices == NetdevMode::hostNamespace ? "host" : "private";
+  return j;
+}
+
+Json headerJson(Rec::BusRecord const& r) {
+  Json h = Json::parse(r.header, nullptr, false);
+  if (!h.is_object())
+    throw InputError(r.name + ":1: the first line is not a JSON object");
+  return h;
+}
+
+std::string seconds(double t) {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%.6f", t);
+  std::string s = buf;
+  while (s.back() == '0')
+    s.pop_back();
+  if (s.back() == '.')
+    s.pop_back();
+  return s;
+}
+
+}  // namespace
+
+std::size_t parseRecordLimit(std::string const& text) {
+  std::size_t pos = 0;
+  unsigned long long v = 0;
+  try {
+    v = std::stoull(text, &pos, 10);
+  } catch (std::exception const&) {
+    pos = 0;
+  }
+  std::string unit = text.substr(pos);
+  unsigned shift = unit.empty()                 ? 0
+                   : unit == "k" || unit == "K" ? 10
+                   : unit == "M"                ? 20
+                   : unit == "G"                ? 30
+                                                : 64;
+  if (pos == 0 || text[0] == '-' || text[0] == '+' || shift == 64 || v == 0 ||
+      v > (std::numeric_limits<std::size_t>::max() >> shift))
+    throw std::invalid_argument(
+        "the record's size limit must be a number of bytes, optionally "
+        "with k, M or G (e.g. 4M), not '" +
+        clipped(text) + "'");
+  return static_cast<std::size_t>(v) << shift;
+}
+
+void recordStart(StateDb& db, ApplianceDesc const& appliance, std::string const& path,
+                 std::size_t limit, bool fromStart) {
+  struct stat rec {
+  }, app{};
+  if (::stat(path.c_str(), &rec) == 0 && !appliance.file.empty() &&
+      ::stat(appliance.file.c_str(), &app) == 0 && rec.st_dev == app.st_dev &&
+      rec.st_ino == app.st_ino)
+    throw std::runtime_error("record " + path +
+                             " is the appliance file; a record never overwrites it");
+  Json members = {{"host", std::string("agenthost ") + AGENTHOST_VERSION},
+                  {"applianceFile", appliance.file},
+                  {"appliance", applianceJson(appliance)}};
+  std::string text = members.dump(-1, ' ', false, Json::error_handler_t::replace);
+  db.recorder().recordingIs(path, text.substr(1, text.size() - 2), limit, fromStart);
+}
+
+std::string recordSummary(Rec::RecordingBus const& r) {
+  return "record " + r.path() + ": " + std::to_string(r.accesses()) + " accesses, " +
+         std::to_string(r.bytes()) + " bytes";
+}
+
+Rec::BusRecord loadBusRecord(std::string const& path) {
+  int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0)
+    throw InputError(path + ": cannot be read: " + std::strerror(errno));
+  struct stat st {};
+  std::string text;
+  bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+  if (regular && static_cast<std::size_t>(st.st_size) <= kMaxRecordBytes) {
+    text.resize(static_cast<std::size_t>(st.st_size));
+    std::size_t got = 0;
+    while (got < text.size()) {
+      ssize_t n = ::read(fd, text.data() + got, text.size() - got);
+      if (n < 0 && errno == EINTR)
+        continue;
+      if (n <= 0)
+        break;
+      got += static_cast<std::size_t>(n);
+    }
+    text.resize(got);
+  }
+  ::close(fd);
+  if (!regular)
+    throw InputError(path + ": not a regular file");
+  if (static_cast<std::size_t>(st.st_size) > kMaxRecordBytes)
+    throw InputError(path + ": larger than " + std::to_string(kMaxRecordBytes) + " bytes");
+  std::istringstream in(text);
+  try {
+    return Rec::readBusRecord(in, path);
+  } catch (Rec::RecordError const& e) {
+    throw InputError(e.what());
+  }
+}
+
+ApplianceDesc recordedAppliance(Rec::BusRecord const& r) {
+  Json h = headerJson(r);
+  auto it = h.find("appliance");
+  if (it == h.end() || !it->is_object())
+    throw InputError(r.name + ":1: the first line describes no appliance");
+  ApplianceDesc a = parseAppliance(loadYamlText(it->dump(), r.name), r.name);
+  // The replayed bus stands in for the chip and any real bus, and the CPU
+  // netdevices are made or simulated as in a scenario.
+  a.mdio = MdioTransport::sim;
+  a.mdioNetdev.clear();
+  a.netdevices = NetdevMode::privateNamespace;
+  return a;
+}
+
+std::string scenarioFromRecord(Rec::BusRecord const& r) {
+  Json h = headerJson(r);
+  ApplianceDesc a = recordedAppliance(r);
+  struct Event {
+    double at;
+    std::string yaml;
+  };
+  std::vector<Event> events;
+  auto event = [&](double from, double to, std::string yaml) {
+    events.push_back({(from + to) / 2, std::move(yaml)});
+  };
+  struct Seen {
+    double t = 0;
+    bool known = false;
+    std::uint16_t value = 0;
+    bool failing = false;
+  };
+  std::map<std::pair<unsigned, unsigned>, Seen> seen;
+  std::map<unsigned, bool> initialLinks;
+  double lastT = 0;
+  std::size_t skipped = 0;
+  for (std::size_t i = 0; i < r.accesses.size(); ++i) {
+    auto const& x = r.accesses[i];
+    if (x.phy > kMaxPort) {
+      ++skipped;
+      continue;
+    }
+    std::string port = std::to_string(x.phy);
+    auto& s = seen[{x.phy, x.reg}];
+    bool status = !x.write && x.reg == kMiiStatus;
+    if (status) {
+      if (!x.error.empty() != s.failing) {
+        s.failing = !x.error.empty();
+        event(s.t, x.t,
+              "miiReadFail: {port: " + port + ", fail: " + (s.failing ? "true" : "false") + "}");
+      }
+      if (x.error.empty()) {
+        bool up = x.value & kLinkBit;
+        if (!s.known)
+          initialLinks[x.phy] = up;
+        else if (up != bool(s.value & kLinkBit))
+          event(s.t, x.t, "link: {port: " + port + ", state: " + (up ? "up" : "down") + "}");
+        s.known = true;
+        s.value = x.value;
+      }
+      s.t = x.t;
+    } else if (!x.error.empty()) {
+      // Failures in a row with one text make one event.
+      std::size_t j = i;
+      while (j + 1 < r.accesses.size() && r.accesses[j + 1].error == x.error &&
+             !(r.accesses[j + 1].reg == kMiiStatus && !r.accesses[j + 1].write))
+        ++j;
+      event(lastT, x.t,
+            "failAccesses: {count: " + std::to_string(j - i + 1) +
+                ", error: " + Json(x.error).dump() + "}");
+      lastT = r.accesses[j].t;
+      i = j;
+      continue;
+    } else if (x.write) {
+      s.known = true;
+      s.value = x.value;
+    } else {
+      if (s.known ? s.value != x.value : x.value != 0)
+        event(s.known ? s.t : 0, x.t,
+              "register: {port: " + port + ", reg: " + std::to_string(x.reg) +
+                  ", value: " + std::to_string(x.value) + "}");
+      s.known = true;
+      s.value = x.value;
+    }
+    s.t = x.t;
+    lastT = x.t;
+  }
+  std::stable_sort(events.begin(), events.end(),
+                   [](Event const& l, Event const& m) { return l.at < m.at; });
+
+  a.mdio = MdioTransport::sim;
+  a.txDisableCoupling = false;
+  a.accessTime = r.accessTime;
+  for (auto const& [p, up] : initialLinks)
+    a.links[p] = up;
+  std::ostringstream out;
+  out << "# Made by agenthost --replay " << r.name << " --as-scenario from a bus record ("
+      << h.value("transport", "") << ", started " << h.value("start", "") << ").\n"
+      << "# The events make the link and register changes the record saw, and its failed\n"
+      << "# accesses, on the simulated chip; add expectations and keep it.\n";
+  if (skipped)
+    out << "# " << skipped << " accesses to PHYs above " << kMaxPort << " are left out.\n";
+  out << "name: " << Json("scenario from " + r.name).dump() << "\n";
+  out << "appliance: " << applianceJson(a).dump() << "\n";
+  out << "end: " << seconds(r.end) << "\n";
+  out << "steps:\n";
+  if (events.empty())
+    out << "  - {at: 0, note: \"the record saw no changes\"}\n";
+  for (auto const& e : events)
+    out << "  - {at: " << seconds(e.at) << ", " << e.yaml << "}\n";
+  return out.str();
+}
+
+}  // namespace Host

@@ -1,0 +1,141 @@
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <memory>
+#include <regex>
+#include <sstream>
+
+#include "host/Session.h"
+#include "host/record/FieldRecord.h"
+#include "platform/bus/linux/MiiIoctlBus.h"
+#include "tests/host/HostTestSupport.h"
+#include "tests/support/ChipIoctl.h"
+#include "tests/support/Loop.h"
+
+namespace {
+
+using HostTest::HostProcess;
+using HostTest::TempDir;
+
+// A run with a flap, a link drop, a register cleared behind the agent's
+// back and two failed accesses, on the two-interface example appliance.
+constexpr char const* kFieldRun = R"(name: field run
+appliance: EXAMPLES/appliance.yaml
+end: 20
+steps:
+  - {at: 3.0, link: {port: 1, state: flap}}
+  - {at: 5.0, link: {port: 2, state: down}}
+  - {at: 7.0, register: {port: 1, reg: auxControl, value: 0x0}}
+  - {at: 9.0, failAccesses: {count: 2, error: MDIO bus timeout}}
+  - {at: 13.0, link: {port: 2, state: up}}
+)";
+
+// The status and trace lines of a timeline, addresses masked.
+std::string agentLines(std::string const& timeline) {
+  static std::regex const addr("0x[0-9a-f]{8,}");
+  std::istringstream in(timeline);
+  std::string r;
+  for (std::string l; std::getline(in, l);) {
+    if (l.find("  status  ") != std::string::npos || l.find("  trace   ") != std::string::npos)
+      r += std::regex_replace(l, addr, "ADDR") + "\n";
+  }
+  return r;
+}
+
+std::string run(TempDir const& dir, std::vector<std::string> args, int want) {
+  HostProcess p(dir, std::move(args));
+  EXPECT_EQ(p.wait(), want) << p.out() << p.err();
+  return p.out() + p.err();
+}
+
+TEST(FieldRecord, ARecordedRunReplaysToTheSameTimelineAndTheFirstDifferenceIsFound) {
+  TempDir dir;
+  std::string text = std::regex_replace(kFieldRun, std::regex("EXAMPLES"), EXAMPLES_DIR);
+  auto scenario = dir.file("run.yaml", text);
+  auto record = dir.path() + "/run.jsonl";
+  auto recorded = run(dir, {"--scenario", scenario, "--record", record}, 0);
+  auto replayed = run(dir, {"--replay", record}, 0);
+  EXPECT_NE(replayed.find("the agent made the record's"), std::string::npos) << replayed;
+  ASSERT_NE(agentLines(recorded).find("MDIO bus timeout"), std::string::npos) << recorded;
+  EXPECT_EQ(agentLines(replayed), agentLines(recorded));
+
+  // The scenario made from the record drives the simulated chip to the same
+  // link statuses and errors.
+  auto made = dir.file("made.yaml", run(dir, {"--replay", record, "--as-scenario"}, 0));
+  auto status = [](std::string const& t) {
+    std::string r;
+    std::istringstream in(agentLines(t));
+    for (std::string l; std::getline(in, l);)
+      r += l.find("  status  ") != std::string::npos ? l + "\n" : "";
+    return r;
+  };
+  EXPECT_EQ(status(run(dir, {"--scenario", made}, 0)), status(recorded))
+      << HostTest::readFile(made);
+
+  // One written value changed by hand: the replay stops at that line.
+  std::istringstream in(HostTest::readFile(record));
+  std::string edited, line;
+  std::size_t n = 0, changed = 0;
+  while (std::getline(in, line)) {
+    ++n;
+    if (!changed && line.find("\"op\":\"write\",\"value\":4096") != std::string::npos) {
+      line.replace(line.find("4096"), 4, "4097");
+      changed = n;
+    }
+    edited += line + "\n";
+  }
+  ASSERT_GT(changed, 0u);
+  auto bad = dir.file("bad.jsonl", edited);
+  auto out = run(dir, {"--replay", bad}, 1);
+  EXPECT_NE(
+      out.find(bad + ":" + std::to_string(changed) + ": the record has a write of 0x1001 to PHY"),
+      std::string::npos)
+      << out;
+  EXPECT_NE(out.find("result: 0 passed, 1 failed"), std::string::npos);
+
+  // A record that cannot be made stops the start-up.
+  out = run(dir, {"--scenario", scenario, "--record", dir.path() + "/no/such/dir.jsonl"}, 3);
+  EXPECT_NE(out.find("cannot be created: No such file or directory"), std::string::npos) << out;
+}
+
+// A run over the MII ioctl bus (its system call answered from a simulated
+// chip) is recorded, and replays on the simulated chip's appliance.
+TEST(FieldRecord, ARunOverTheMiiIoctlBusReplays) {
+  TempDir dir;
+  auto record = dir.path() + "/mii.jsonl";
+  {
+    TestSupport::resetLoop();
+    auto chip = Hardware::Mdio::Sim::Bcm53134Chip::Bcm53134ChipIs();
+    chip->linkIs(1, true);
+    chip->linkIs(2, true);
+    TestSupport::ChipIoctl ioctl("eth1", *chip);
+    auto a = HostTest::twoInterfaces();
+    a.mdio = Host::MdioTransport::miiIoctl;
+    a.mdioNetdev = "eth1";
+    a.links.clear();
+    Host::SessionOptions o;
+    o.cpu = Host::CpuRequest::simulated;
+    o.allowHostNetdevs = false;
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> devnull(std::fopen("/dev/null", "w"),
+                                                            std::fclose);
+    Host::Timeline timeline(devnull.get(), false);
+    Host::Session s(a, o, timeline,
+                    Hardware::Mdio::Linux::MiiIoctlBus::MiiIoctlBusIs("eth1", ioctl));
+    Host::recordStart(s.db(), a, record, 1 << 20, true);
+    s.start();
+    TestSupport::advance(5.0);
+    chip->linkIs(1, false);
+    TestSupport::advance(5.0);
+    s.db().recorder().recordingEnd();
+    s.stop();
+  }
+  auto r = Host::loadBusRecord(record);
+  EXPECT_EQ(r.transport, "MII ioctls on eth1");
+  auto out = run(dir, {"--replay", record}, 0);
+  EXPECT_NE(out.find("port 1 link status 0 (linkDown)"), std::string::npos) << out;
+  EXPECT_NE(out.find("the agent made the record's " + std::to_string(r.accesses.size())),
+            std::string::npos)
+      << out;
+}
+
+}  // namespace
