@@ -6,6 +6,7 @@
 #include <stdexcept>
 
 #include "host/Runner.h"
+#include "host/control/ctl/CliRefusal.h"
 
 int main(int argc, char** argv) {
   Host::Options o;
@@ -17,6 +18,10 @@ int main(int argc, char** argv) {
   }
   if (o.help) {
     std::fputs(Host::usage().c_str(), stdout);
+    return Host::kExitOk;
+  }
+  if (o.version) {
+    std::puts(Host::Ctl::versionLine("agenthost").c_str());
     return Host::kExitOk;
   }
   if (o.check)
