@@ -155,14 +155,15 @@ ApplianceDesc parseAppliance(YAML::Node const& node, std::string const& file) {
       if (a.mdioNetdev.empty())
         refuse(m.at("netdev"), "mdio.netdev must not be empty");
       if (auto why = netdevNameProblem(a.mdioNetdev); !why.empty())
-        refuse(m.at("netdev"), "mdio.netdev '" + a.mdioNetdev + "' " + why);
+        refuse(m.at("netdev"), "mdio.netdev '" + clipped(a.mdioNetdev) + "' " + why);
     } else if (transport == "sim") {
       if (m.has("netdev")) {
         refuse(m.at("netdev"),
                "mdio.netdev applies to transport mii-ioctl only; the simulated chip has none");
       }
     } else {
-      refuse(m.at("transport"), "mdio.transport must be sim or mii-ioctl, not '" + transport + "'");
+      refuse(m.at("transport"),
+             "mdio.transport must be sim or mii-ioctl, not '" + clipped(transport) + "'");
     }
   }
 
