@@ -21,9 +21,9 @@
 #include "host/os/MiiProbe.h"
 #include "host/os/ServiceManager.h"
 #include "host/scenario/Scenario.h"
+#include "platform/bus/linux/MiiIoctlBus.h"
 #include "platform/kiv/EventLoop.h"
 #include "platform/kiv/Trace.h"
-#include "platform/bus/linux/MiiIoctlBus.h"
 
 namespace Host {
 
@@ -42,8 +42,7 @@ void detectJournal() {
 }
 
 void say(std::string const& text) {
-  std::fprintf(stdout, "%sagenthost: %s\n", journalOut ? SD_INFO : "", text.c_str());
-  std::fflush(stdout);
+  stdoutLine((journalOut ? SD_INFO : "") + ("agenthost: " + text) + "\n");
 }
 
 void complain(std::string const& text) {
@@ -113,6 +112,8 @@ std::vector<std::string> describeAppliance(ApplianceDesc const& a) {
                 ", internal port " + std::to_string(m.internalPort) + ", " +
                 (m.cpuInterface.empty() ? "no CPU netdevice" : "CPU netdevice " + m.cpuInterface));
   }
+  for (auto const& w : a.sharedPortWarnings())
+    r.push_back("  " + w);
   for (auto const& s : a.slices) {
     std::string intfs;
     for (auto const& i : s.interfaces)
@@ -574,8 +575,8 @@ int runScenario(Options const& o) {
     session->stop();
   }
   Kiv::traceSinkIs(previousSink);
-  std::printf("result: %u passed, %u failed\n", tally.passed, tally.failed);
-  std::fflush(stdout);
+  stdoutLine("result: " + std::to_string(tally.passed) + " passed, " +
+             std::to_string(tally.failed) + " failed\n");
   return tally.failed == 0 ? kExitOk : kExitFailed;
 }
 

@@ -2,6 +2,7 @@
 // described in a file, over the simulated switch chip or the appliance's own
 // MDIO bus, in real time or through a scenario in virtual time.
 
+#include <csignal>
 #include <cstdio>
 #include <stdexcept>
 
@@ -9,6 +10,9 @@
 #include "host/control/ctl/CliRefusal.h"
 
 int main(int argc, char** argv) {
+  // A reader of stdout that goes away (agenthost ... | head) must not kill
+  // the host before its teardown: writes fail with EPIPE instead.
+  std::signal(SIGPIPE, SIG_IGN);
   Host::Options o;
   try {
     o = Host::parseOptions(std::vector<std::string>(argv + 1, argv + argc));

@@ -46,11 +46,30 @@ TEST(ApplianceFile, ReadsEverythingItStates) {
   EXPECT_EQ(a.cpuInterfaceNames(), std::vector<std::string>{"mgmt1"});
 }
 
+// The file installed under /etc starts without touching this machine.
+TEST(ApplianceFile, TheShippedFileDrivesNoNetdeviceOfThisMachine) {
+  auto a = Host::loadAppliance(SHIPPED_APPLIANCE);
+  EXPECT_EQ(a.netdevices, Host::NetdevMode::privateNamespace);
+}
+
+// Two management interfaces on one switch port are allowed, with a word.
+TEST(ApplianceFile, ASharedSwitchPortIsAcceptedWithAWarning) {
+  HostTest::TempDir dir;
+  auto a = Host::loadAppliance(
+      dir.file("a.yaml", replaced(kGood, "internalPort: 6", "internalPort: 1")));
+  EXPECT_EQ(a.sharedPortWarnings(),
+            std::vector<std::string>{
+                "warning: switch port 1 is used by Management1 (external) and Management2 "
+                "(internal): they share its register records, and Management2, visited last, "
+                "decides a shared register"});
+  EXPECT_TRUE(Host::loadAppliance(dir.file("b.yaml", kGood)).sharedPortWarnings().empty());
+}
+
 TEST(ApplianceFile, JsonIsAcceptedToo) {
   HostTest::TempDir dir;
   auto a = Host::loadAppliance(dir.file("a.json", R"({"switch": {"managementInterfaces": [
         {"intfId": "Management1", "externalPort": 3, "internalPort": 4}]},
-        "netdevices": "host"})"));
+        "netdevices": "host", "chip": {"drivesHostNetdevices": true}})"));
   EXPECT_TRUE(a.ham);
   EXPECT_EQ(a.mgmtInterfaces.at(0).externalPort, 3u);
   EXPECT_EQ(a.netdevices, Host::NetdevMode::hostNamespace);
@@ -108,6 +127,10 @@ TEST(ApplianceFile, EachKindOfBadInputIsRefusedWithLineAndReason) {
       {std::string(kGood) + "mdio: {netdev: eth1}\n",
        ":18: mdio.netdev applies to transport mii-ioctl only; the simulated chip has none"},
       {"", ": the file is empty"},
+      {std::string(kGood) + "netdevices: host\n",
+       ":18: netdevices: host lets the simulated chip's links drive this machine's own "
+       "netdevices; reach the real chip (mdio: {transport: mii-ioctl, netdev: NAME}), or, "
+       "where these netdevices are expendable, say so with chip: {drivesHostNetdevices: true}"},
   };
   for (auto const& c : cases)
     EXPECT_EQ(refusal(c.text), c.message) << c.text;
