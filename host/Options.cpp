@@ -1,5 +1,8 @@
 #include "host/Options.h"
 
+#include <sys/stat.h>
+
+#include <filesystem>
 #include <regex>
 #include <stdexcept>
 
@@ -92,6 +95,7 @@ Options:
   --agent-dir DIR   load the agent library from DIR (default: beside the
                     host, in ../lib of a build or the installed library
                     directory; --lib-dir DIR is the same)
+  --version         the program's version
   --help            this text
 
 Exit status: 0 success (every expectation held); 1 a scenario expectation
@@ -101,6 +105,50 @@ mdio.transport mii-ioctl the host reads every management-interface port's
 PHY identifier before it starts the agent).
 )";
 }
+
+namespace {
+
+// Whether two paths name one file: the same device and inode where both
+// exist, else the same path once made absolute and normal.
+bool sameFile(std::string const& a, std::string const& b) {
+  struct stat sa {
+  }, sb{};
+  if (::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0)
+    return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+  std::error_code ea, eb;
+  auto ca = std::filesystem::weakly_canonical(a, ea), cb = std::filesystem::weakly_canonical(b, eb);
+  return !ea && !eb && ca == cb;
+}
+
+// An output that would overwrite an input file or another output.
+void checkOutputs(Options const& o) {
+  std::vector<std::pair<std::string, std::string>> inputs, outputs;
+  if (!o.appliance.empty())
+    inputs.emplace_back("the appliance file", o.appliance);
+  if (!o.scenario.empty())
+    inputs.emplace_back("the scenario", o.scenario);
+  if (!o.session.statusFile.empty())
+    outputs.emplace_back("--status", o.session.statusFile);
+  if (!o.session.metricsTextfile.empty())
+    outputs.emplace_back("--metrics-textfile", o.session.metricsTextfile);
+  if (!o.control.empty())
+    outputs.emplace_back("--control", o.control);
+  for (std::size_t i = 0; i < outputs.size(); ++i) {
+    auto const& [option, path] = outputs[i];
+    for (auto const& [what, input] : inputs) {
+      if (sameFile(path, input))
+        throw std::invalid_argument(option + " " + path + " is " + what +
+                                    "; an output never replaces an input");
+    }
+    for (std::size_t j = 0; j < i; ++j) {
+      if (sameFile(path, outputs[j].second))
+        throw std::invalid_argument(outputs[j].first + " and " + option + " name one file, " +
+                                    path);
+    }
+  }
+}
+
+}  // namespace
 
 Options parseOptions(std::vector<std::string> const& args) {
   Options o;
@@ -140,12 +188,24 @@ Options parseOptions(std::vector<std::string> const& args) {
   app.add_flag("--metrics{" + std::to_string(kMetricsPort) + "}", metrics);
   app.add_option("--metrics-textfile", o.session.metricsTextfile);
 
-  for (auto const& a : args) {
-    if (a == "--netns=")
-      throw std::invalid_argument("--netns= needs a name");
-    if (a == "--control=")
-      throw std::invalid_argument("--control needs a path");
-  }
+  app.add_flag("--version", o.version)->disable_flag_override();
+
+  auto empty = Ctl::emptyValueRefusal(args, args.size(),
+                                      {{"--scenario", "a file name"},
+                                       {"--control", "a path"},
+                                       {"--trace", "a trace spec"},
+                                       {"--status", "a file name"},
+                                       {"--netns", "a name"},
+                                       {"--agent", "a name"},
+                                       {"--agent-dir", "a directory"},
+                                       {"--lib-dir", "a directory"},
+                                       {"--metrics", "[ADDRESS:]PORT"},
+                                       {"--metrics-textfile", "a file name"},
+                                       {"--record", "a file name"},
+                                       {"--record-limit", "a size"},
+                                       {"--replay", "a file name"}});
+  if (!empty.empty())
+    throw std::invalid_argument(empty);
   static std::regex const addressPort(R"(^(\[[^\]]+\]:|[^:/\[]+:)?[0-9]+$)");
   std::vector<std::string> words;
   for (std::size_t i = 0; i < args.size(); ++i) {
@@ -161,7 +221,7 @@ Options parseOptions(std::vector<std::string> const& args) {
   } catch (CLI::ParseError const& e) {
     throw std::invalid_argument(Ctl::cliRefusal(e));
   }
-  if (o.help)
+  if (o.help || o.version)
     return o;
   std::vector<std::string> positional;
   for (auto const& a : app.remaining()) {
@@ -178,12 +238,6 @@ Options parseOptions(std::vector<std::string> const& args) {
     o.metrics = metricsBindAddress(metrics);
     o.session.metrics = true;
   }
-  if (app.count("--metrics-textfile") && o.session.metricsTextfile.empty())
-    throw std::invalid_argument("--metrics-textfile needs a path");
-  if (app.count("--record") && o.record.empty())
-    throw std::invalid_argument("--record needs a path");
-  if (app.count("--replay") && o.replay.empty())
-    throw std::invalid_argument("--replay needs a path");
   if (app.count("--record-limit")) {
     if (o.record.empty())
       throw std::invalid_argument("--record-limit is for --record");
@@ -202,8 +256,6 @@ Options parseOptions(std::vector<std::string> const& args) {
     o.session.releaseNetnsName = true;
     return o;
   }
-  if (app.count("--control") && o.control.empty())
-    throw std::invalid_argument("--control needs a path");
   if (netns && sim)
     throw std::invalid_argument("--netns and --sim-cpu exclude each other");
   o.session.cpu = netns ? CpuRequest::netns : sim ? CpuRequest::simulated : CpuRequest::automatic;
@@ -236,6 +288,7 @@ Options parseOptions(std::vector<std::string> const& args) {
     throw std::invalid_argument("one appliance file only, got " + positional[0] + " and " +
                                 positional[1]);
   }
+  checkOutputs(o);
   return o;
 }
 

@@ -10,6 +10,7 @@ namespace Host {
 
 struct Options {
   bool help = false;
+  bool version = false;
   bool check = false;                // check the input file and stop
   bool probe = false;                // probe the appliance's MDIO bus and stop
   std::string appliance;             // run mode

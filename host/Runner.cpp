@@ -46,8 +46,7 @@ void detectJournal() {
 }
 
 void say(std::string const& text) {
-  std::fprintf(stdout, "%sagenthost: %s\n", journalOut ? SD_INFO : "", text.c_str());
-  std::fflush(stdout);
+  stdoutLine((journalOut ? SD_INFO : "") + ("agenthost: " + text) + "\n");
 }
 
 void complain(std::string const& text) {
@@ -75,6 +74,8 @@ std::vector<std::string> describeAppliance(ApplianceDesc const& a) {
                 ", internal port " + std::to_string(m.internalPort) + ", " +
                 (m.cpuInterface.empty() ? "no CPU netdevice" : "CPU netdevice " + m.cpuInterface));
   }
+  for (auto const& w : a.sharedPortWarnings())
+    r.push_back("  " + w);
   for (auto const& s : a.slices) {
     std::string intfs;
     for (auto const& i : s.interfaces)
@@ -525,8 +526,8 @@ int runScenario(Options const& o) {
     session.stop();
   }
   Kiv::traceSinkIs(previousSink);
-  std::printf("result: %u passed, %u failed\n", tally.passed, tally.failed);
-  std::fflush(stdout);
+  stdoutLine("result: " + std::to_string(tally.passed) + " passed, " +
+             std::to_string(tally.failed) + " failed\n");
   return tally.failed == 0 ? kExitOk : kExitFailed;
 }
 

@@ -2,13 +2,18 @@
 // described in a file, over the simulated switch chip or the appliance's own
 // MDIO bus, in real time or through a scenario in virtual time.
 
+#include <csignal>
 #include <cstdio>
 #include <stdexcept>
 
 #include "host/Runner.h"
+#include "host/control/ctl/CliRefusal.h"
 #include "host/os/Signals.h"
 
 int main(int argc, char** argv) {
+  // A reader of stdout that goes away (agenthost ... | head) must not kill
+  // the host before its teardown: writes fail with EPIPE instead.
+  std::signal(SIGPIPE, SIG_IGN);
   Host::Options o;
   try {
     o = Host::parseOptions(std::vector<std::string>(argv + 1, argv + argc));
@@ -18,6 +23,10 @@ int main(int argc, char** argv) {
   }
   if (o.help) {
     std::fputs(Host::usage().c_str(), stdout);
+    return Host::kExitOk;
+  }
+  if (o.version) {
+    std::puts(Host::Ctl::versionLine("agenthost").c_str());
     return Host::kExitOk;
   }
   // Before any thread starts: the runs that handle signals read them on

@@ -32,6 +32,28 @@ std::vector<std::pair<unsigned, std::string>> ApplianceDesc::portUsers() const {
   return ports;
 }
 
+std::vector<std::string> ApplianceDesc::sharedPortWarnings() const {
+  std::vector<std::string> r;
+  auto role = [](MgmtIntfDesc const& m, unsigned port) {
+    return m.intfId + (m.externalPort == port ? " (external)" : " (internal)");
+  };
+  for (std::size_t j = 0; j < mgmtInterfaces.size(); ++j) {
+    auto const& later = mgmtInterfaces[j];
+    for (std::size_t i = 0; i < j; ++i) {
+      auto const& first = mgmtInterfaces[i];
+      for (unsigned port : {later.externalPort, later.internalPort}) {
+        if (port != first.externalPort && port != first.internalPort)
+          continue;
+        r.push_back("warning: switch port " + std::to_string(port) + " is used by " +
+                    role(first, port) + " and " + role(later, port) +
+                    ": they share its register records, and " + later.intfId +
+                    ", visited last, decides a shared register");
+      }
+    }
+  }
+  return r;
+}
+
 std::string netdevNameProblem(std::string const& name) {
   if (name.size() > kMaxNetdevName) {
     return "is " + std::to_string(name.size()) + " bytes long; a netdevice name has at most " +
@@ -155,14 +177,15 @@ ApplianceDesc parseAppliance(YAML::Node const& node, std::string const& file) {
       if (a.mdioNetdev.empty())
         refuse(m.at("netdev"), "mdio.netdev must not be empty");
       if (auto why = netdevNameProblem(a.mdioNetdev); !why.empty())
-        refuse(m.at("netdev"), "mdio.netdev '" + a.mdioNetdev + "' " + why);
+        refuse(m.at("netdev"), "mdio.netdev '" + clipped(a.mdioNetdev) + "' " + why);
     } else if (transport == "sim") {
       if (m.has("netdev")) {
         refuse(m.at("netdev"),
                "mdio.netdev applies to transport mii-ioctl only; the simulated chip has none");
       }
     } else {
-      refuse(m.at("transport"), "mdio.transport must be sim or mii-ioctl, not '" + transport + "'");
+      refuse(m.at("transport"),
+             "mdio.transport must be sim or mii-ioctl, not '" + clipped(transport) + "'");
     }
   }
 
@@ -172,8 +195,10 @@ ApplianceDesc parseAppliance(YAML::Node const& node, std::string const& file) {
              "chip describes the simulated chip, which mdio.transport "
              "mii-ioctl does not use; leave chip out");
     }
-    MapReader chip(file, chipNode, "chip", {"links", "txDisableCoupling", "accessTime"});
+    MapReader chip(file, chipNode, "chip",
+                   {"links", "txDisableCoupling", "accessTime", "drivesHostNetdevices"});
     a.txDisableCoupling = chip.flag("txDisableCoupling", true);
+    a.simDrivesHostNetdevices = chip.flag("drivesHostNetdevices", false);
     if (chip.has("accessTime")) {
       a.accessTime = chip.seconds("accessTime");
       if (a.accessTime <= 0 || a.accessTime > 10)
@@ -200,6 +225,14 @@ ApplianceDesc parseAppliance(YAML::Node const& node, std::string const& file) {
     a.netdevices = NetdevMode::privateNamespace;
   } else if (mode == "host") {
     a.netdevices = NetdevMode::hostNamespace;
+    // Simulated links would put a real management port into protodown.
+    if (a.mdio == MdioTransport::sim && !a.simDrivesHostNetdevices) {
+      refuse(top.at("netdevices"),
+             "netdevices: host lets the simulated chip's links drive this machine's own "
+             "netdevices; reach the real chip (mdio: {transport: mii-ioctl, netdev: NAME}), or, "
+             "where these netdevices are expendable, say so with chip: {drivesHostNetdevices: "
+             "true}");
+    }
   } else {
     refuse(top.at("netdevices"), "netdevices must be private or host, not '" + clipped(mode) + "'");
   }

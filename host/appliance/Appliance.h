@@ -52,6 +52,9 @@ struct ApplianceDesc {
   std::map<unsigned, bool> links;  // the simulated chip's initial link per port
   bool txDisableCoupling = true;
   double accessTime = 0;  // seconds per chip access; 0 keeps the chip's own
+  // The simulated chip may drive the host's own netdevices (tests and
+  // demonstrations on a machine whose netdevices are expendable).
+  bool simDrivesHostNetdevices = false;
   NetdevMode netdevices = NetdevMode::privateNamespace;
   MdioTransport mdio = MdioTransport::sim;
   std::string mdioNetdev;  // the netdevice of the MII ioctls (miiIoctl only)
@@ -61,6 +64,11 @@ struct ApplianceDesc {
   // The switch ports the management interfaces use, each once, in order of
   // appearance, with who uses them ("Management1 external, ...").
   std::vector<std::pair<unsigned, std::string>> portUsers() const;
+  // One warning line per switch port that two management interfaces use.
+  // The agent allows it: they share the port's register records, and the
+  // interface it visits last (the later one in the file) decides a shared
+  // register.
+  std::vector<std::string> sharedPortWarnings() const;
 };
 
 // Ports of the simulated chip that a management interface may use.

@@ -165,7 +165,7 @@ Where MapReader::at(char const* key) const {
 YAML::Node MapReader::required(char const* key) const {
   auto n = node_[key];
   if (!n)
-    refuse(at(), what_ + " lacks the required key '" + key + "'");
+    refuse(at(), what_ + " lacks the required key '" + clipped(key) + "'");
   return n;
 }
 

@@ -27,7 +27,12 @@ int runProgram(std::vector<std::string> const& argv, std::string* output) {
   sigset_t none;
   sigemptyset(&none);
   posix_spawnattr_setsigmask(&attr, &none);
-  posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK);
+  // The host ignores SIGPIPE; the program gets the default back.
+  sigset_t pipe;
+  sigemptyset(&pipe);
+  sigaddset(&pipe, SIGPIPE);
+  posix_spawnattr_setsigdefault(&attr, &pipe);
+  posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
 
   std::vector<char*> args;
   for (auto const& a : argv)

@@ -233,7 +233,7 @@ void metricExpectation(Step& s, MapReader const& e) {
   char* end = nullptr;
   double const want = std::strtod(text.c_str(), &end);
   if (text.empty() || *end)
-    refuse(m.at("value"), e.what() + ".value must be a number, not '" + text + "'");
+    refuse(m.at("value"), e.what() + ".value must be a number, not '" + clipped(text) + "'");
   s.text = "metric " + name + shown + " = " + text;
   s.metric = true;
   s.check = [name, labels, want](World& wd) -> std::optional<std::string> {

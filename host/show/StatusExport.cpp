@@ -1,6 +1,8 @@
 #include "host/show/StatusExport.h"
 
 #include <fcntl.h>
+#include <stdlib.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -108,25 +110,40 @@ std::string statusLine(std::size_t mgmtInterfaces, StatusSnapshot const& s) {
          "; error: " + (s.error.empty() ? "none" : s.error);
 }
 
-void writeFileAtomically(std::string const& path, std::string const& content) {
-  std::string tmp = path + ".tmp" + std::to_string(::getpid());
-  int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+void writeFileAtomically(std::string const& path, std::string const& content, mode_t mode) {
+  // A fresh name beside the target, created exclusively: nothing planted
+  // there (a symlink, another file) is ever opened, and the rename stays
+  // within one file system.
+  auto slash = path.rfind('/');
+  std::string tmp = (slash == std::string::npos ? std::string() : path.substr(0, slash + 1)) + "." +
+                    path.substr(slash == std::string::npos ? 0 : slash + 1) + ".XXXXXX";
+  int fd = ::mkostemp(tmp.data(), O_CLOEXEC);
   if (fd < 0)
-    throw std::runtime_error("cannot write " + tmp + ": " + std::strerror(errno));
+    throw std::runtime_error("cannot write a temporary file beside " + path + ": " +
+                             std::strerror(errno));
+  auto fail = [&](char const* what) {
+    std::string why = std::strerror(errno);
+    ::close(fd);
+    ::unlink(tmp.c_str());
+    throw std::runtime_error(what + path + ": " + why);
+  };
+  // The mode asked for, whatever the umask.
+  if (::fchmod(fd, mode) != 0)
+    fail("cannot set the mode of ");
   std::size_t done = 0;
   while (done < content.size()) {
     ssize_t n = ::write(fd, content.data() + done, content.size() - done);
     if (n < 0 && errno == EINTR)
       continue;
-    if (n < 0) {
-      std::string why = std::strerror(errno);
-      ::close(fd);
-      ::unlink(tmp.c_str());
-      throw std::runtime_error("cannot write " + tmp + ": " + why);
-    }
+    if (n < 0)
+      fail("cannot write ");
     done += static_cast<std::size_t>(n);
   }
-  ::close(fd);
+  if (::close(fd) != 0) {
+    std::string why = std::strerror(errno);
+    ::unlink(tmp.c_str());
+    throw std::runtime_error("cannot write " + path + ": " + why);
+  }
   if (::rename(tmp.c_str(), path.c_str()) != 0) {
     std::string why = std::strerror(errno);
     ::unlink(tmp.c_str());

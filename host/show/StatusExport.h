@@ -1,5 +1,7 @@
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -44,9 +46,11 @@ std::vector<std::string> statusChanges(StatusSnapshot const& before, StatusSnaps
 // shows it): "2 management interfaces; links: 1 up, 2 down; error: none".
 std::string statusLine(std::size_t mgmtInterfaces, StatusSnapshot const& s);
 
-// Replaces the file's content atomically (a temporary file beside it,
-// renamed over it). Throws std::runtime_error when it cannot.
-void writeFileAtomically(std::string const& path, std::string const& content);
+// Replaces the file's content atomically: a temporary file made exclusively
+// beside it (never through a link planted there), given `mode` whatever the
+// umask, renamed over it. Throws std::runtime_error with the reason when it
+// cannot.
+void writeFileAtomically(std::string const& path, std::string const& content, mode_t mode = 0644);
 
 // Follows the status entity: on every change it keeps each port's link
 // history, rewrites the JSON file (when one is given) and reports the

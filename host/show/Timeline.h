@@ -5,6 +5,11 @@
 
 namespace Host {
 
+// Writes a whole line to stdout and flushes it. When the reader of stdout
+// has gone (EPIPE: the host ignores SIGPIPE), says so once on stderr and
+// drops every later line: the host runs on.
+void stdoutLine(std::string const& line);
+
 // Times and texts for the user, one line each: "   4.000  event   link 1 down".
 // For the journal (`journal`: the output is the journal's stream) a line
 // carries no time of its own and opens with the priority the journal reads
@@ -18,6 +23,7 @@ class Timeline {
   void note(std::string const& text) const;
 
  private:
+  void write(std::string const& line) const;
   std::FILE* out_;
   bool journal_;
 };

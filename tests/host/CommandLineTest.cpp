@@ -1,7 +1,10 @@
 // The command line.
 
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
+#include <regex>
 #include <sstream>
 
 #include "host/Options.h"
@@ -74,6 +77,34 @@ TEST(Options, MistakesAreNamed) {
             "--real-time is for scenarios; an appliance always runs in real time");
   EXPECT_EQ(refusal({"--control", "c.sock", "--no-control", "a.yaml"}),
             "--control and --no-control exclude each other");
+  // An empty value never takes the next word as the value.
+  for (auto const& [option, noun] :
+       std::vector<std::pair<std::string, std::string>>{{"--status", "a file name"},
+                                                        {"--trace", "a trace spec"},
+                                                        {"--agent", "a name"},
+                                                        {"--agent-dir", "a directory"},
+                                                        {"--scenario", "a file name"},
+                                                        {"--metrics-textfile", "a file name"},
+                                                        {"--metrics", "[ADDRESS:]PORT"},
+                                                        {"--control", "a path"},
+                                                        {"--netns", "a name"}}) {
+    EXPECT_EQ(refusal({option + "=", "--check", "a.yaml"}), option + " needs " + noun);
+  }
+  EXPECT_EQ(refusal({"--status", "", "a.yaml"}), "--status needs a file name");
+
+  // An output never names an input or another output: the same inode where
+  // the file exists (here through a link), the same path where not.
+  HostTest::TempDir dir;
+  auto app = dir.file("app.yaml", "x");
+  auto link = dir.path() + "/link.yaml";
+  ASSERT_EQ(::symlink(app.c_str(), link.c_str()), 0);
+  EXPECT_EQ(refusal({"--status", link, app}),
+            "--status " + link + " is the appliance file; an output never replaces an input");
+  EXPECT_EQ(refusal({"--metrics-textfile", app, "--scenario", app}),
+            "--metrics-textfile " + app + " is the scenario; an output never replaces an input");
+  EXPECT_EQ(refusal({"--status", dir.path() + "/./s.json", "--metrics-textfile",
+                     dir.path() + "/s.json", app}),
+            "--status and --metrics-textfile name one file, " + dir.path() + "/s.json");
   auto o = parse({"--real-time", "--control=/tmp/c.sock", "--scenario", "s.yaml"});
   EXPECT_TRUE(o.realTime);
   EXPECT_EQ(o.control, "/tmp/c.sock");
@@ -102,7 +133,12 @@ TEST(AgentctlOptions, OptionsEndAtTheCommand) {
   EXPECT_EQ(ctl({"--json=yes", "get"}).err,
             "agentctl: --json takes no value\nTry agentctl --help.\n");
   EXPECT_EQ(ctl({"--json"}).status, 2);
+  EXPECT_EQ(ctl({"--socket=", "get"}).err,
+            "agentctl: --socket needs a path\nTry agentctl --help.\n");
   EXPECT_EQ(ctl({"-h"}).out.rfind("Usage: agentctl", 0), 0u);
+  EXPECT_TRUE(
+      std::regex_match(ctl({"--version"}).out, std::regex("agentctl [0-9]+\\.[0-9]+\\.[0-9]+\n")));
+  EXPECT_TRUE(parse({"--version"}).version);
   // Past the options, the request is made: no host answers on this path.
   for (auto const& args : std::vector<std::vector<std::string>>{
            {"--socket=/nonexistent/c.sock", "set", "bcm53134Sm.pollPeriod", "-1"},

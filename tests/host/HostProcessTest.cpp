@@ -2,8 +2,10 @@
 // refused before anything starts, and a real-time run in a private network
 // namespace ended by a signal.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include "host/os/Command.h"
@@ -132,6 +134,44 @@ TEST(AgentHost, NamespaceModeMakesItsNamespaceAndRemovesItOnSigint) {
   EXPECT_EQ(h.wait(), 0) << h.out() << h.err();
   EXPECT_FALSE(listed(ns));
   EXPECT_NE(h.out().find("network namespace " + ns + " removed"), std::string::npos) << h.out();
+}
+
+// A reader of stdout that goes away (agenthost ... | head -n 1) costs the
+// host its stdout, not its life: it runs on, and its teardown still removes
+// its namespace.
+TEST(AgentHost, AReaderOfStdoutThatGoesAwayCostsOnlyTheStdout) {
+  REQUIRE_NETNS();
+  HostTest::TempDir dir;
+  std::string ns = "aghtest-pipe-" + std::to_string(::getpid());
+  std::string status = dir.path() + "/status.json";
+  int fds[2];
+  ASSERT_EQ(::pipe2(fds, O_CLOEXEC), 0);
+  pid_t head = ::fork();
+  if (head == 0) {
+    ::dup2(fds[0], 0);
+    ::dup2(::open("/dev/null", O_WRONLY), 1);
+    ::execlp("head", "head", "-n", "1", static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  HostProcess h(dir, {"--netns=" + ns, "--no-control", "--status", status, appliance()},
+                [&] { ::dup2(fds[1], 1); });
+  ::close(fds[0]);
+  ::close(fds[1]);
+  int headStatus = 0;
+  ASSERT_EQ(::waitpid(head, &headStatus, 0), head);
+  // Ports in the status file: the loop runs, SIGHUP reloads (and says so on
+  // stdout).
+  ASSERT_TRUE(
+      until([&] { return HostTest::readFile(status).find("linkStatus") != std::string::npos; }, 30))
+      << h.err();
+  h.signal(SIGHUP);
+  ASSERT_TRUE(until(
+      [&] { return h.err().find("agenthost: the reader of stdout has gone") != std::string::npos; },
+      30))
+      << h.err();
+  h.signal(SIGTERM);
+  EXPECT_EQ(h.wait(), 0) << h.err();
+  EXPECT_FALSE(listed(ns));
 }
 
 }  // namespace

@@ -117,6 +117,7 @@ std::string usage() {
          "                  as agenthost makes it for this user)\n"
          "  --json          print the host's response as JSON: {\"ok\": true, \"text\": ...,\n"
          "                  \"result\": ...} or {\"ok\": false, \"error\": ...}\n"
+         "  --version       the program's version\n"
          "  --help          this text\n"
          "\n"
          "Exit status: 0 done; 1 the host refused the command (unknown path or attribute,\n"
@@ -128,7 +129,7 @@ std::string usage() {
 
 int run(std::vector<std::string> const& args, std::ostream& out, std::ostream& err) {
   std::string socketPath;
-  bool json = false, help = false;
+  bool json = false, help = false, version = false;
   CLI::App app("agentctl");
   // The help text is ours (usage()). Parsing stops at the command: its
   // arguments are the host's to read, whatever they look like.
@@ -138,6 +139,15 @@ int run(std::vector<std::string> const& args, std::ostream& out, std::ostream& e
   app.add_flag("-h,--help", help);
   app.add_flag("--json", json)->disable_flag_override();
   app.add_option("--socket", socketPath);
+  app.add_flag("--version", version)->disable_flag_override();
+  // The command's own words may be anything; only those before it are ours.
+  std::size_t ours = 0;
+  while (ours < args.size() && args[ours].rfind("-", 0) == 0 && args[ours] != "--")
+    ours += args[ours] == "--socket" ? 2 : 1;
+  if (auto why = emptyValueRefusal(args, ours, {{"--socket", "a path"}}); !why.empty()) {
+    err << "agentctl: " << why << "\nTry agentctl --help.\n";
+    return kExitUsage;
+  }
   std::vector<std::string> reversed(args.rbegin(), args.rend());
   try {
     app.parse(reversed);
@@ -147,6 +157,10 @@ int run(std::vector<std::string> const& args, std::ostream& out, std::ostream& e
   }
   if (help) {
     out << usage();
+    return kExitOk;
+  }
+  if (version) {
+    out << versionLine("agentctl") << "\n";
     return kExitOk;
   }
   std::vector<std::string> command = app.remaining();

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include "host/appliance/Appliance.h"
+#include "host/scenario/Scenario.h"
 #include "tests/host/HostTestSupport.h"
 
 namespace {
@@ -45,11 +46,30 @@ TEST(ApplianceFile, ReadsEverythingItStates) {
   EXPECT_EQ(a.cpuInterfaceNames(), std::vector<std::string>{"mgmt1"});
 }
 
+// The file installed under /etc starts without touching this machine.
+TEST(ApplianceFile, TheShippedFileDrivesNoNetdeviceOfThisMachine) {
+  auto a = Host::loadAppliance(SHIPPED_APPLIANCE);
+  EXPECT_EQ(a.netdevices, Host::NetdevMode::privateNamespace);
+}
+
+// Two management interfaces on one switch port are allowed, with a word.
+TEST(ApplianceFile, ASharedSwitchPortIsAcceptedWithAWarning) {
+  HostTest::TempDir dir;
+  auto a = Host::loadAppliance(
+      dir.file("a.yaml", replaced(kGood, "internalPort: 6", "internalPort: 1")));
+  EXPECT_EQ(a.sharedPortWarnings(),
+            std::vector<std::string>{
+                "warning: switch port 1 is used by Management1 (external) and Management2 "
+                "(internal): they share its register records, and Management2, visited last, "
+                "decides a shared register"});
+  EXPECT_TRUE(Host::loadAppliance(dir.file("b.yaml", kGood)).sharedPortWarnings().empty());
+}
+
 TEST(ApplianceFile, JsonIsAcceptedToo) {
   HostTest::TempDir dir;
   auto a = Host::loadAppliance(dir.file("a.json", R"({"switch": {"managementInterfaces": [
         {"intfId": "Management1", "externalPort": 3, "internalPort": 4}]},
-        "netdevices": "host"})"));
+        "netdevices": "host", "chip": {"drivesHostNetdevices": true}})"));
   EXPECT_TRUE(a.ham);
   EXPECT_EQ(a.mgmtInterfaces.at(0).externalPort, 3u);
   EXPECT_EQ(a.netdevices, Host::NetdevMode::hostNamespace);
@@ -107,6 +127,10 @@ TEST(ApplianceFile, EachKindOfBadInputIsRefusedWithLineAndReason) {
       {std::string(kGood) + "mdio: {netdev: eth1}\n",
        ":18: mdio.netdev applies to transport mii-ioctl only; the simulated chip has none"},
       {"", ": the file is empty"},
+      {std::string(kGood) + "netdevices: host\n",
+       ":18: netdevices: host lets the simulated chip's links drive this machine's own "
+       "netdevices; reach the real chip (mdio: {transport: mii-ioctl, netdev: NAME}), or, "
+       "where these netdevices are expendable, say so with chip: {drivesHostNetdevices: true}"},
   };
   for (auto const& c : cases)
     EXPECT_EQ(refusal(c.text), c.message) << c.text;
@@ -160,17 +184,48 @@ TEST(InputFiles, DirectoriesFifosHugeFilesAndHugeValuesAreRefusedBriefly) {
   auto big = dir.file("big.yaml", "# " + std::string(1024 * 1024, 'x') + "\n");
   EXPECT_EQ(message(appliance, big),
             big + ": is 1048579 bytes long; an input file has at most 1048576 bytes (1 MiB)");
+}
 
-  // A scalar of 1,000,000 characters: the message shows the start of it.
-  std::string const value(1000000, 'z');
-  auto msg = refusal(replaced(kGood, "bus: 2", "bus: " + value));
-  EXPECT_LT(msg.size(), 200u) << msg.substr(0, 300);
-  EXPECT_EQ(msg, ":3: switch.bus must be a number, not '" + std::string(72, 'z') +
-                     "... (1000000 characters)'");
-  msg = refusal(replaced(kGood, "cpuInterface: mgmt1", "cpuInterface: mgmt1" + value));
-  EXPECT_EQ(msg.substr(0, msg.find(';')), ":6: managementInterfaces[0].cpuInterface 'mgmt1" +
-                                              std::string(67, 'z') +
-                                              "... (1000005 characters)' is 1000005 bytes long");
+// Every refusal that quotes a value quotes at most its first characters and
+// its length: one row per field that is quoted.
+TEST(ApplianceFile, LongValuesAreQuotedByTheirStart) {
+  std::string const v(900, 'z');  // a key of YAML has at most 1024
+  std::string const mdio = noChip + "mdio: {transport: mii-ioctl, netdev: eth0}\n";
+  auto in = [](std::string const& text, std::string const& from, std::string const& to) {
+    return replaced(text, from, to);
+  };
+  for (auto const& text : {
+           in(kGood, "bus: 2", "bus: " + v),
+           in(kGood, "ham: false", "ham: " + v),
+           in(kGood, "accessTime: 0.5", "accessTime: " + v),
+           in(kGood, "cpuInterface: mgmt1", "cpuInterface: " + v),
+           in(kGood, "cpuInterface: mgmt1", v + ": 1"),  // an unknown key
+           in(in(kGood, "intfId: Management1", "intfId: " + v), "intfId: Management2",
+              "intfId: " + v),
+           in(kGood, "slice1:", v + "/:"),
+           in(kGood, "slice1: {Management1: enabled}", v + ": 1"),
+           in(kGood, "Management1: enabled", "Management1: " + v),
+           in(kGood, "{1: up, 2: down}", "{1: " + v + "}"),
+           in(kGood, "chip:", "netdevices: " + v + "\nchip:"),
+           in(mdio, "transport: mii-ioctl", "transport: " + v),
+           in(mdio, "netdev: eth0", "netdev: " + v),
+       }) {
+    auto msg = refusal(text);
+    EXPECT_LT(msg.size(), 240u) << msg.substr(0, 300);
+    EXPECT_NE(msg.find(std::string(72, 'z') + "... ("), std::string::npos) << msg;
+  }
+  // Scenario steps quote through the same rule.
+  HostTest::TempDir dir;
+  dir.file("appliance.yaml", kGood);
+  for (auto const& step :
+       {"{at: 1, link: {port: 1, state: " + v + "}}", "{at: 1, ham: " + v + "}",
+        "{at: 1, expect: {port: 1, linkStatus: " + v + "}}", "{at: 1, " + v + ": 1}",
+        "{at: 1, expect: {metric: agenthost_up, value: " + v + "}}"}) {
+    auto msg = HostTest::refusalOf(dir, "appliance: appliance.yaml\nsteps:\n  - " + step + "\n",
+                                   [](std::string const& p) { Host::loadScenario(p); });
+    EXPECT_LT(msg.size(), 400u) << msg.substr(0, 300);
+    EXPECT_NE(msg.find(std::string(72, 'z') + "... ("), std::string::npos) << msg;
+  }
 }
 
 }  // namespace

@@ -1,5 +1,8 @@
 // The status export: one report per event, and the JSON file kept whole.
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -70,8 +73,28 @@ TEST(StatusExport, ReportsChangesOncePerEventAndKeepsTheJsonFile) {
             1);
 }
 
-TEST(StatusExport, UnwritableFileIsReported) {
+TEST(StatusExport, WritesNeverFollowALinkAndSetTheirMode) {
   EXPECT_THROW(Host::writeFileAtomically("/nonexistent/dir/status.json", "{}"), std::runtime_error);
+  HostTest::TempDir dir;
+  auto victim = dir.file("victim", "precious");
+  std::string path = dir.path() + "/status.json";
+  // Links planted where a temporary could be looked for, and as the file.
+  ASSERT_EQ(::symlink(victim.c_str(), (path + ".tmp" + std::to_string(::getpid())).c_str()), 0);
+  ASSERT_EQ(::symlink(victim.c_str(), path.c_str()), 0);
+  mode_t umask = ::umask(077);
+  Host::writeFileAtomically(path, "{}");
+  Host::writeFileAtomically(path, "{1}", 0640);
+  ::umask(umask);
+  EXPECT_EQ(HostTest::readFile(victim), "precious");
+  EXPECT_EQ(HostTest::readFile(path), "{1}");
+  struct stat st {};
+  ASSERT_EQ(::lstat(path.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISREG(st.st_mode));
+  EXPECT_EQ(st.st_mode & 07777, 0640u);
+  // The victim, the planted link, the file: no temporary left.
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()),
+                          std::filesystem::directory_iterator()),
+            3);
 }
 
 }  // namespace
