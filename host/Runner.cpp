@@ -515,8 +515,8 @@ int runScenario(Options const& o) {
         if (replay->divergence())
           ++tally.failed;
         if (stepsRun < sc.steps.size()) {
-          timeline.line(
-              "end", std::to_string(sc.steps.size() - stepsRun) + " steps not run: the replay is over");
+          timeline.line("end", std::to_string(sc.steps.size() - stepsRun) +
+                                   " steps not run: the replay is over");
           tally.failed += static_cast<unsigned>(sc.steps.size() - stepsRun);
         }
       }

@@ -3,10 +3,10 @@
 #include <utility>
 #include <vector>
 
+#include "platform/bus/sim/SimBcm53134.h"
 #include "platform/hardware/Bcm53134.h"
 #include "platform/kiv/Errors.h"
 #include "platform/mdio/Accel.h"
-#include "platform/bus/sim/SimBcm53134.h"
 #include "platform/orba/Publisher.h"
 
 namespace {

@@ -4,8 +4,8 @@
 #include <functional>
 #include <vector>
 
-#include "platform/mdio/MdioRegLib.h"
 #include "platform/bus/sim/SimBcm53134.h"
+#include "platform/mdio/MdioRegLib.h"
 #include "tests/support/Loop.h"
 
 namespace {

@@ -76,8 +76,7 @@ void AgentMetrics::writeTextfile() {
     // The textfile is read by node_exporter, which exports the process_*
     // family of its own process: a second one of those names there is
     // refused as inconsistent, so the file carries the agent's metrics only.
-    writeFileAtomically(textfile_,
-                        prometheus::TextSerializer().Serialize(registry()->Collect()));
+    writeFileAtomically(textfile_, prometheus::TextSerializer().Serialize(registry()->Collect()));
   } catch (std::runtime_error const& e) {
     std::fprintf(stderr, "agenthost: metrics textfile: %s\n", e.what());
   }
