@@ -13,6 +13,7 @@
 #include <optional>
 #include <stdexcept>
 
+#include "host/RunLines.h"
 #include "host/RunSetup.h"
 #include "host/Service.h"
 #include "host/control/ControlCommands.h"
@@ -34,33 +35,6 @@ namespace Host {
 namespace {
 
 constexpr char const* kRunTrace = "Bcm53134Agent/0,1 CpuIfMgr/0,1 Mdio/0";
-
-// Whether stdout and stderr are the journal's streams: then the host's
-// lines carry the priority the journal reads from a stream, and no time of
-// their own.
-bool journalOut = false, journalErr = false;
-
-void detectJournal() {
-  journalOut = journalStream(1);
-  journalErr = journalStream(2);
-}
-
-void say(std::string const& text) {
-  stdoutLine((journalOut ? SD_INFO : "") + ("agenthost: " + text) + "\n");
-}
-
-void complain(std::string const& text) {
-  std::fprintf(stderr, "%sagenthost: %s\n", journalErr ? SD_ERR : "", text.c_str());
-}
-
-// --trace, else TRACE, else the fallback.
-std::string traceSpecText(Options const& o, std::string const& fallback) {
-  if (o.trace)
-    return *o.trace;
-  if (char const* env = std::getenv("TRACE"); env && *env)
-    return env;
-  return fallback;
-}
 
 }  // namespace
 
@@ -128,21 +102,6 @@ int printReplayScenario(Options const& o) {
 
 namespace {
 
-// The signals of a real-time run, or null after saying why they cannot be
-// had.
-std::unique_ptr<Signals> stopSignals() {
-  try {
-    return std::make_unique<Signals>();
-  } catch (std::runtime_error const& e) {
-    complain(e.what());
-    return nullptr;
-  }
-}
-
-}  // namespace
-
-namespace {
-
 // The appliance file, or nothing after saying why it is refused.
 std::optional<ApplianceDesc> applianceOrComplaint(std::string const& path) {
   try {
@@ -163,27 +122,6 @@ Orba::Ptr<Hardware::Mdio::Bus> checkedMdioBus(ApplianceDesc const& a) {
   for (auto const& l : probeMdio(*bus, a.portUsers(), false))
     say("MDIO check: " + l);
   return bus;
-}
-
-// Starts the bus record of --record, before the agent starts; false when
-// there is none. Throws std::runtime_error when it cannot be made.
-bool startRecord(Options const& o, Session& session,
-                 std::function<void(std::string const&)> const& tell) {
-  if (o.record.empty())
-    return false;
-  auto limit = o.recordLimit ? o.recordLimit : Hardware::Mdio::Record::RecordingBus::kDefaultLimit;
-  recordStart(session.db(), session.appliance(), o.record, limit, true);
-  tell("record: every MDIO bus access to " + o.record + " (size limit " + std::to_string(limit) +
-       " bytes)");
-  return true;
-}
-
-void endRecord(Session& session, std::function<void(std::string const&)> const& tell) {
-  auto& r = session.db().recorder();
-  if (!r.recording())
-    return;
-  r.recordingEnd();
-  tell(recordSummary(r));
 }
 
 }  // namespace
@@ -226,7 +164,7 @@ int runAppliance(Options const& o) {
   if (!signals)
     return kExitSetup;
 
-  Timeline timeline(stdout, journalOut);
+  Timeline timeline(stdout, stdoutIsJournal());
   // Trace lines in the journal's form while this run lasts.
   struct JournalTrace {
     explicit JournalTrace(bool on) : on(on) {
@@ -239,7 +177,7 @@ int runAppliance(Options const& o) {
     }
     JournalTraceSink sink;
     bool on;
-  } journalTrace(journalErr);
+  } journalTrace(stderrIsJournal());
   for (auto const& l : describeAppliance(appliance))
     say("appliance " + l);
   std::optional<ServiceManager> serviceManager;
@@ -398,7 +336,7 @@ int runScenario(Options const& o) {
   if (o.realTime && !(signals = stopSignals()))
     return kExitSetup;
 
-  Timeline timeline(stdout, journalOut);
+  Timeline timeline(stdout, stdoutIsJournal());
   timeline.note("scenario: " + (sc.name.empty() ? sc.file : sc.name + " (" + sc.file + ")"));
   if (!sc.description.empty()) {
     std::string d = sc.description;
