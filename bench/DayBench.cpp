@@ -2,10 +2,6 @@
 // resident memory of a process that does nothing else.
 #include "bench/DayBench.h"
 
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -14,6 +10,7 @@
 
 #include "bench/Appliance.h"
 #include "bench/Bench.h"
+#include "bench/Child.h"
 
 extern char** environ;
 
@@ -79,34 +76,10 @@ void BM_VirtualDay(benchmark::State& st) {
 }
 BENCHMARK(BM_VirtualDay)->Iterations(1)->UseRealTime()->Unit(benchmark::kMillisecond);
 
-// Runs a command as a child and measures it: wall time from spawn to reap,
-// peak resident set of the child alone.
-struct ChildRun {
-  bool ok = false;
-  double wallSeconds = 0;
-  double peakRssMib = 0;
-  double cpuSeconds = 0;  // user and system time of the child
-};
+// Runs a command as a child (stdout on /dev/null) and measures it.
 ChildRun runChild(char const* const argv[]) {
-  ChildRun r;
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
   auto const t0 = std::chrono::steady_clock::now();
-  pid_t pid;
-  if (posix_spawn(&pid, argv[0], &actions, nullptr, const_cast<char* const*>(argv), environ) == 0) {
-    int status = 0;
-    struct rusage ru {};
-    if (::wait4(pid, &status, 0, &ru) == pid) {
-      r.wallSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-      r.peakRssMib = static_cast<double>(ru.ru_maxrss) / 1024.0;  // ru_maxrss is in KiB
-      r.cpuSeconds = static_cast<double>(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) +
-                     static_cast<double>(ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) * 1e-6;
-      r.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
-    }
-  }
-  posix_spawn_file_actions_destroy(&actions);
-  return r;
+  return reapChild(spawnChild(const_cast<char* const*>(argv), false), t0);
 }
 
 void BM_VirtualDayProcess(benchmark::State& st) {

@@ -3,13 +3,9 @@
 #include "bench/HostMemoryBench.h"
 
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <netinet/in.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/resource.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -19,6 +15,7 @@
 #include <vector>
 
 #include "bench/Bench.h"
+#include "bench/Child.h"
 
 extern char** environ;
 
@@ -28,9 +25,7 @@ namespace {
 
 #ifdef BENCH_AGENTHOST
 
-struct HostRun {
-  bool ok = false;
-  double peakRssMib = 0;
+struct HostRun : ChildRun {
   unsigned scrapes = 0;
 };
 
@@ -85,17 +80,10 @@ HostRun runHost(std::vector<std::string> args, double seconds, unsigned metricsP
   for (auto& a : args)
     argv.push_back(a.data());
   argv.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-  pid_t pid;
-  if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) {
-    posix_spawn_file_actions_destroy(&actions);
+  auto const t0 = std::chrono::steady_clock::now();
+  pid_t pid = spawnChild(argv.data(), true);
+  if (pid < 0)
     return r;
-  }
-  posix_spawn_file_actions_destroy(&actions);
   if (seconds > 0) {
     auto const end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
     auto next = std::chrono::steady_clock::now() + std::chrono::seconds(5);
@@ -108,12 +96,7 @@ HostRun runHost(std::vector<std::string> args, double seconds, unsigned metricsP
     }
     ::kill(pid, SIGTERM);
   }
-  int status = 0;
-  struct rusage ru {};
-  if (::wait4(pid, &status, 0, &ru) == pid) {
-    r.peakRssMib = static_cast<double>(ru.ru_maxrss) / 1024.0;  // ru_maxrss is in KiB
-    r.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
-  }
+  static_cast<ChildRun&>(r) = reapChild(pid, t0);
   return r;
 }
 
