@@ -168,7 +168,8 @@ void MetricFamilies::linkIs(unsigned port, unsigned link, std::optional<LinkHist
   auto& p = ports_[port];
   if (!p.up) {
     auto const labels = portLabels(port);
-    p.intf = intfLabel(port);
+    auto const intf = labels.find("interface");
+    p.intf = intf == labels.end() ? std::string() : intf->second;
     p.up = &f_->linkUp.Add(labels);
     p.transitions = &f_->transitions.Add(labels);
     p.lastChange = &f_->lastChange.Add(labels);
