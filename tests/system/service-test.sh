@@ -39,7 +39,7 @@ fail() { echo "FAILED: $*"; failed=1; }
 check() { # check NAME COMMAND...: ok when the command succeeds
   local name=$1
   shift
-  if "$@"; then ok "$name"; else fail "$name"; fi
+  if "$@"; then ok "$name"; else fail "$name"; return 1; fi
 }
 logged() { # logged LOG COMMAND...: the command's output to LOG, shown when it fails
   local log=$1
@@ -77,6 +77,10 @@ ok "systemd $(sb systemctl --version | awk 'NR == 1 { print $2 }') booted in the
 
 # Install. The package enables and starts the service itself.
 t=$(now)
+# The package is copied in: the checkout may lie under this machine's /tmp,
+# which the sandbox's own /tmp hides.
+sb sh -c "cat > /tmp/$(basename "$deb")" < "$deb"
+deb=/tmp/$(basename "$deb")
 check "dpkg -i $(basename "$deb")" logged "$scratch/install.log" sb dpkg -i "$deb" || exit 1
 check "systemctl enable --now" sb systemctl enable --now agenthost.service
 check "enabled and active" \
@@ -176,6 +180,8 @@ check "the textfile read by another user" \
 # Restarts: the watchdog after a hang, Restart= after a crash.
 restarted() { # restarted LABEL SIGNAL
   local pid=$(mainpid) n=$(prop agenthost.service NRestarts)
+  # MainPID 0 (no service) would signal the caller's own process group.
+  [ "${pid:-0}" != 0 ] || { fail "$1: no main process to signal"; return 1; }
   sb kill -"$2" "$pid"
   within 20 eval 'p=$(mainpid); [ "$p" != 0 ] && [ "$p" != "$pid" ] && active agenthost.service'
   check "$1: restarted ($pid -> $(mainpid), NRestarts $n -> $(prop agenthost.service NRestarts))" \
