@@ -18,8 +18,9 @@ MetricsModule const& module() {
 }  // namespace
 
 std::unique_ptr<Metrics> metricsFor(Orba::Ptr<Hardware::Bcm53134::Config> config,
-                                    std::string const& textfile) {
-  return module().metrics(std::move(config), textfile);
+                                    std::string const& textfile,
+                                    std::function<void(std::string const&)> report) {
+  return module().metrics(std::move(config), textfile, std::move(report));
 }
 
 std::unique_ptr<MetricsServer> metricsServerAt(std::string const& bindAddress) {

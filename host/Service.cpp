@@ -25,8 +25,10 @@ Service::Service(Session& session, ServiceManager& manager, Say say, Say complai
       say_(std::move(say)),
       complain_(std::move(complain)),
       wakeupsAtStart_(pollWakeups()),
-      status_(session.db().status(), "", [this](auto const&) { statusChanged(); }) {
-  manager_.statusIs("starting: " + statusLine(session_.db().mgmtInterfaces().size(), {}));
+      statusLineHealth_("service status line", complain_) {
+  statusLineHealth_.attempt([this] {
+    manager_.statusIs("starting: " + statusLine(session_.db().mgmtInterfaces().size(), {}));
+  });
   watchdog_ = std::make_unique<ServiceWatchdog>(
       manager_, pollWakeups, [this] { return stallLimit(); },
       [this](bool stalled, Kiv::Seconds idle) {
@@ -42,9 +44,11 @@ Service::Service(Session& session, ServiceManager& manager, Say say, Say complai
       [](Kiv::Seconds limit) { return limit > kStallLimit; });
   readyTimer_.arm(Kiv::EventLoop::instance().now());
   session_.reloadListenerIs(this);
+  session_.statusWatcher()->listenerIs(*this, "service status line");
 }
 
 Service::~Service() {
+  session_.statusWatcher()->listenerDel(*this);
   session_.reloadListenerDel(this);
 }
 
@@ -68,13 +72,20 @@ void Service::checkReady() {
     return;
   }
   ready_ = true;
-  statusChanged();
+  statusLineIs();
   manager_.ready();
   say_("ready: " + manager_.status());
 }
 
-void Service::statusChanged() {
-  manager_.statusIs(statusLine(session_.db().mgmtInterfaces().size(), status_.last()));
+void Service::statusChanged(StatusChange const&) {
+  statusLineIs();
+}
+
+void Service::statusLineIs() {
+  statusLineHealth_.attempt([this] {
+    manager_.statusIs(
+        statusLine(session_.db().mgmtInterfaces().size(), session_.statusWatcher()->last()));
+  });
 }
 
 // A reload before the service is ready (a SIGHUP during a slow start) is
@@ -86,9 +97,8 @@ void Service::reloadBegins() {
 }
 
 void Service::reloadEnded(ReloadOutcome const& outcome) {
-  if (outcome.result == ReloadOutcome::Result::applied)
-    status_.portsIs(session_.portsInUse());
-  statusChanged();
+  // The number of interfaces may have changed with no change of status.
+  statusLineIs();
   if (reloading_)
     manager_.ready();
   reloading_ = false;

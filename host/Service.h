@@ -20,8 +20,9 @@ namespace Host {
 // the platform the host owns (the activity clock, whose wake-ups drive every
 // poll step). It hears the session's reloads: once ready, the manager hears
 // RELOADING=1 when one begins and READY=1 when it ends, whatever its
-// outcome. Without a service manager it only says when the agent is ready.
-class Service : private ReloadListener {
+// outcome. The status line is one of the session's status outputs. Without a service manager it
+// only says when the agent is ready.
+class Service : private ReloadListener, private StatusListener {
  public:
   using Say = std::function<void(std::string const&)>;
   // A poll cycle that has not moved for the larger of this and three poll
@@ -47,7 +48,8 @@ class Service : private ReloadListener {
     Service& owner;
   };
   void checkReady();
-  void statusChanged();
+  void statusChanged(StatusChange const& change) override;
+  void statusLineIs();
   void reloadBegins() override;
   void reloadEnded(ReloadOutcome const& outcome) override;
 
@@ -58,7 +60,7 @@ class Service : private ReloadListener {
   bool ready_ = false;
   bool reloading_ = false;
   ReadyTimer readyTimer_{*this};
-  StatusWatcher status_;
+  OutputHealth statusLineHealth_;
   std::unique_ptr<ServiceWatchdog> watchdog_;
 };
 

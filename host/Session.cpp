@@ -8,6 +8,7 @@
 
 #include "host/MetricsLibrary.h"
 #include "host/appliance/Reload.h"
+#include "host/show/StatusExport.h"
 #include "platform/kiv/Clock.h"
 #include "platform/kiv/EventLoop.h"
 #include "platform/kiv/Generic.h"
@@ -24,18 +25,27 @@ Session::Session(ApplianceDesc appliance, SessionOptions const& options, Timelin
   say_ = complain_ = [this](std::string const& t) { timeline_.note(t); };
   chooseCpuMode(options);
   db_ = std::make_unique<StateDb>(appliance_, std::move(bus));
-  status_ = std::make_unique<StatusWatcher>(
-      db_->status(), options.statusFile, [this](std::vector<std::string> const& changes) {
-        for (auto const& c : changes)
-          timeline_.line("status", c);
-        if (metrics_)
-          metrics_->statusIs(status_->last(), status_->history());
-      });
-  status_->write();
+  status_ = std::make_unique<StatusWatcher>(db_->status(),
+                                            [this](std::string const& t) { complain_(t); });
+  timelineOut_ = std::make_unique<StatusFollower>([this](StatusChange const& c) {
+    for (auto const& l : c.lines)
+      timeline_.line("status", l);
+  });
+  status_->listenerIs(*timelineOut_, "timeline");
+  if (!options.statusFile.empty()) {
+    // A file that cannot be written at the start stops it; later failures
+    // are reported and retried.
+    statusFile_ = std::make_unique<StatusFile>(options.statusFile);
+    statusFile_->write(status_->last(), status_->history());
+    status_->listenerIs(*statusFile_, "status file " + options.statusFile);
+  }
   if (options.metrics || !options.metricsTextfile.empty()) {
-    metrics_ =
-        metricsFor(Orba::Ptr<Hardware::Bcm53134::Config>(&db_->config()), options.metricsTextfile);
+    metrics_ = metricsFor(Orba::Ptr<Hardware::Bcm53134::Config>(&db_->config()),
+                          options.metricsTextfile, [this](std::string const& t) { complain_(t); });
     metrics_->statusIs(status_->last(), status_->history());
+    metricsOut_ = std::make_unique<StatusFollower>(
+        [this](StatusChange const& c) { metrics_->statusIs(c.now, c.history); });
+    status_->listenerIs(*metricsOut_, "metrics");
     watchKernelProtodown();
   }
 }
@@ -43,8 +53,9 @@ Session::Session(ApplianceDesc appliance, SessionOptions const& options, Timelin
 Session::~Session() {
   stop();
   protodown_.reset();
-  metrics_.reset();
   status_.reset();
+  metricsOut_.reset();
+  metrics_.reset();
   db_.reset();
   netns_.reset();
 }
@@ -247,8 +258,6 @@ std::set<unsigned> Session::portsInUse() const {
 // or removal in the same cycle.
 void Session::outputsFollow() {
   status_->portsIs(portsInUse());
-  if (metrics_)
-    metrics_->statusIs(status_->last(), status_->history());
 }
 
 // The kernel's view of the CPU netdevices, for the metrics; only where the

@@ -151,7 +151,10 @@ class Session {
   std::unique_ptr<PrivateNetns> netns_;
   std::unique_ptr<StateDb> db_;
   std::unique_ptr<StatusWatcher> status_;
+  std::unique_ptr<StatusFollower> timelineOut_;
+  std::unique_ptr<StatusFile> statusFile_;
   std::unique_ptr<Metrics> metrics_;
+  std::unique_ptr<StatusFollower> metricsOut_;
   std::unique_ptr<ProtodownWatch> protodown_;
   AgentLibrary library_;
   Orba::Ptr<AgentBase::CAgent> root_;

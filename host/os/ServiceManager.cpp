@@ -7,7 +7,9 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
+#include <stdexcept>
 
 namespace Host {
 
@@ -36,9 +38,8 @@ ServiceManager::ServiceManager() {
   watchdog_ = static_cast<Kiv::Seconds>(protocol_->watchdogUsec()) / 1e6;
 }
 
-void ServiceManager::send(std::string const& state) {
-  if (active_)
-    protocol_->notify(state.c_str());
+int ServiceManager::send(std::string const& state) {
+  return active_ ? protocol_->notify(state.c_str()) : 0;
 }
 
 void ServiceManager::ready() {
@@ -48,8 +49,10 @@ void ServiceManager::ready() {
 void ServiceManager::statusIs(std::string const& text) {
   if (text == status_)
     return;
+  if (int r = send("STATUS=" + text); r < 0)
+    throw std::runtime_error("cannot send the status line to the service manager: " +
+                             std::string(std::strerror(-r)));
   status_ = text;
-  send("STATUS=" + text);
 }
 
 void ServiceManager::reloading() {

@@ -43,7 +43,9 @@ class ServiceManager {
 
   // READY=1, with the status line when one was set.
   void ready();
-  // STATUS=text; sent only when the text differs from the last one.
+  // STATUS=text; sent only when the text differs from the last one sent.
+  // Throws std::runtime_error with the reason when the manager cannot be
+  // told.
   void statusIs(std::string const& text);
   std::string const& status() const noexcept { return status_; }
   // RELOADING=1, stamped with the monotonic clock; ready() ends it.
@@ -54,7 +56,8 @@ class ServiceManager {
   void watchdogIntervalIs(Kiv::Seconds interval);
 
  private:
-  void send(std::string const& state);
+  // sd_notify's result: negative errno on failure.
+  int send(std::string const& state);
   ServiceProtocol const* protocol_ = nullptr;
   bool active_ = false;
   Kiv::Seconds watchdog_ = 0;

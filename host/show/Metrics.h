@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -88,9 +89,12 @@ class MetricsServer {
 
 // What the metrics library exports under kMetricsModuleSymbol.
 struct MetricsModule {
-  // textfile: the file for node_exporter's textfile collector, or empty.
+  // textfile: the file for node_exporter's textfile collector, or empty;
+  // report hears that it cannot be written, and that it can again
+  // (OutputHealth).
   std::unique_ptr<Metrics> (*metrics)(Orba::Ptr<Hardware::Bcm53134::Config> config,
-                                      std::string const& textfile);
+                                      std::string const& textfile,
+                                      std::function<void(std::string const&)> report);
   // Throws std::runtime_error, saying why in the kernel's words, when it
   // cannot listen there.
   std::unique_ptr<MetricsServer> (*server)(MetricsAddress const& address);

@@ -151,12 +151,12 @@ void writeFileAtomically(std::string const& path, std::string const& content, mo
   }
 }
 
-StatusWatcher::StatusWatcher(Hardware::Bcm53134::Status& status, std::string jsonPath,
-                             OnChange onChange)
-    : status_(status),
-      path_(std::move(jsonPath)),
-      onChange_(std::move(onChange)),
-      last_(snapshotOf(status)) {
+void StatusFile::write(StatusSnapshot const& s, LinkHistories const& history) const {
+  writeFileAtomically(path_, statusJson(s, history, Kiv::System::currentTime()));
+}
+
+StatusWatcher::StatusWatcher(Hardware::Bcm53134::Status& status, Report report)
+    : status_(status), report_(std::move(report)), last_(snapshotOf(status)) {
   for (auto const& [port, link] : last_.linkStatus)
     history_[port].lastChange = Kiv::System::currentTime();
   slot_.callbackIs([this](Kiv::AttributeId, void const*) {
@@ -170,9 +170,16 @@ StatusWatcher::~StatusWatcher() {
   slot_.unsubscribe();
 }
 
-void StatusWatcher::write() {
-  if (!path_.empty())
-    writeFileAtomically(path_, statusJson(last_, history_, Kiv::System::currentTime()));
+void StatusWatcher::listenerIs(StatusListener& listener, std::string output) {
+  listeners_.push_back(std::make_unique<Listener>(
+      &listener, OutputHealth(std::move(output), [this](std::string const& t) {
+        if (report_)
+          report_(t);
+      })));
+}
+
+void StatusWatcher::listenerDel(StatusListener& listener) {
+  std::erase_if(listeners_, [&](auto const& l) { return l->listener == &listener; });
 }
 
 void StatusWatcher::portsIs(std::set<unsigned> ports) {
@@ -187,7 +194,7 @@ void StatusWatcher::changed() {
     std::erase_if(now.linkStatus, [this](auto const& p) { return !ports_->contains(p.first); });
   if (now == last_)
     return;
-  auto changes = statusChanges(last_, now);
+  auto lines = statusChanges(last_, now);
   double const t = Kiv::System::currentTime();
   for (auto const& [port, link] : now.linkStatus) {
     auto before = last_.linkStatus.find(port);
@@ -199,9 +206,21 @@ void StatusWatcher::changed() {
     }
   }
   last_ = std::move(now);
-  write();
-  if (onChange_)
-    onChange_(changes);
+  tell(lines, false);
+}
+
+void StatusWatcher::tell(std::vector<std::string> const& lines, bool failedOnly) {
+  retry_.disarm();
+  StatusChange const change{lines, last_, history_};
+  bool anyFailing = false;
+  for (auto const& l : listeners_) {
+    if (failedOnly && !l->health.failing())
+      continue;
+    if (!l->health.attempt([&] { l->listener->statusChanged(change); }))
+      anyFailing = true;
+  }
+  if (anyFailing)
+    retry_.arm(Kiv::System::currentTime() + kRetry);
 }
 
 }  // namespace Host

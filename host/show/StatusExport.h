@@ -5,11 +5,13 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "host/show/OutputHealth.h"
 #include "platform/hardware/Bcm53134.h"
 #include "platform/kiv/EventLoop.h"
 #include "platform/orba/Publisher.h"
@@ -52,24 +54,74 @@ std::string statusLine(std::size_t mgmtInterfaces, StatusSnapshot const& s);
 // cannot.
 void writeFileAtomically(std::string const& path, std::string const& content, mode_t mode = 0644);
 
-// Follows the status entity: on every change it keeps each port's link
-// history, rewrites the JSON file (when one is given) and reports the
-// differences to the callback. A port's first published status is not a
-// transition; every later change of it is. Changes made in
-// one event of the loop (a port created and its link set) are reported
-// together, right after that event.
+// A change of the published status, as every listener hears it: the
+// readable differences (none when a failed output is given the status
+// again), the status now, and each port's link history.
+struct StatusChange {
+  std::vector<std::string> const& lines;
+  StatusSnapshot const& now;
+  LinkHistories const& history;
+};
+
+// An output fed from the status: the timeline, the status file, the
+// metrics, the service manager's status line. A listener that cannot do its
+// work throws a std::exception saying why.
+class StatusListener {
+ public:
+  virtual void statusChanged(StatusChange const& change) = 0;
+
+ protected:
+  ~StatusListener() = default;
+};
+
+// A listener made of a function.
+class StatusFollower : public StatusListener {
+ public:
+  explicit StatusFollower(std::function<void(StatusChange const&)> f) : f_(std::move(f)) {}
+  void statusChanged(StatusChange const& change) override { f_(change); }
+
+ private:
+  std::function<void(StatusChange const&)> f_;
+};
+
+// The status file: the status as JSON (statusJson), replaced whole on every
+// change.
+class StatusFile : public StatusListener {
+ public:
+  explicit StatusFile(std::string path) : path_(std::move(path)) {}
+  std::string const& path() const noexcept { return path_; }
+  // Throws std::runtime_error with the reason when the file cannot be
+  // written.
+  void write(StatusSnapshot const& s, LinkHistories const& history) const;
+  void statusChanged(StatusChange const& change) override { write(change.now, change.history); }
+
+ private:
+  std::string path_;
+};
+
+// The one follower of the status entity. On every change it keeps each
+// port's link history and tells every listener. A port's first published
+// status is not a transition; every later change of it is. Changes made in
+// one event of the loop (a port created and its link set) are told
+// together, right after that event. Each listener is fed on its own: one
+// that fails is reported once through `report` (and again when it works,
+// OutputHealth), never keeps the others from their change, and is given the
+// status again every kRetry until it takes it.
 class StatusWatcher {
  public:
-  using OnChange = std::function<void(std::vector<std::string> const& changes)>;
-  StatusWatcher(Hardware::Bcm53134::Status& status, std::string jsonPath, OnChange onChange);
+  static constexpr Kiv::Seconds kRetry = 5;
+  using Report = std::function<void(std::string const&)>;
+  StatusWatcher(Hardware::Bcm53134::Status& status, Report report);
   ~StatusWatcher();
   StatusWatcher(StatusWatcher const&) = delete;
   StatusWatcher& operator=(StatusWatcher const&) = delete;
 
+  // `output` names the listener in the reports: "status file /run/s.json".
+  void listenerIs(StatusListener& listener, std::string output);
+  void listenerDel(StatusListener& listener);
+
   StatusSnapshot const& last() const noexcept { return last_; }
   LinkHistories const& history() const noexcept { return history_; }
-  // Writes the file now (the host does once at start).
-  void write();
   // Takes in a pending change at once.
   void flush() { changed(); }
   // The ports shown from now on: those the management interfaces in force
@@ -78,21 +130,29 @@ class StatusWatcher {
   void portsIs(std::set<unsigned> ports);
 
  private:
-  void changed();
-  std::optional<std::set<unsigned>> ports_;
-  struct FlushTimer : Kiv::Timer {
-    explicit FlushTimer(StatusWatcher& w) : owner(w) {}
-    void onTimer() override { owner.changed(); }
-    StatusWatcher& owner;
+  struct Listener {
+    StatusListener* listener;
+    OutputHealth health;
   };
+  template <typename Owner, void (Owner::*F)()>
+  struct Timer : Kiv::Timer {
+    explicit Timer(Owner& o) : owner(o) {}
+    void onTimer() override { (owner.*F)(); }
+    Owner& owner;
+  };
+  void changed();
+  void tell(std::vector<std::string> const& lines, bool failedOnly);
+  void retry() { tell({}, true); }
 
   Hardware::Bcm53134::Status& status_;
-  std::string path_;
-  OnChange onChange_;
+  Report report_;
+  std::optional<std::set<unsigned>> ports_;
   StatusSnapshot last_;
   LinkHistories history_;
+  std::vector<std::unique_ptr<Listener>> listeners_;
   Orba::SubscriberSlot slot_;
-  FlushTimer flush_{*this};
+  Timer<StatusWatcher, &StatusWatcher::changed> flush_{*this};
+  Timer<StatusWatcher, &StatusWatcher::retry> retry_{*this};
 };
 
 }  // namespace Host

@@ -15,8 +15,10 @@
 
 namespace Host {
 
-AgentMetrics::AgentMetrics(Orba::Ptr<Hardware::Bcm53134::Config> config, std::string textfile)
+AgentMetrics::AgentMetrics(Orba::Ptr<Hardware::Bcm53134::Config> config, std::string textfile,
+                           OutputHealth::Report report)
     : textfile_(std::move(textfile)),
+      textfileHealth_("metrics textfile " + textfile_, std::move(report)),
       families_(config),
       process_(std::make_shared<ProcessCollector>()),
       observation_(std::move(config), families_, [this] { changed(); }) {}
@@ -72,14 +74,15 @@ void AgentMetrics::writeTextfile() {
   if (textfile_.empty())
     return;
   lastWrite_ = Kiv::System::currentTime();
-  try {
-    // The textfile is read by node_exporter, which exports the process_*
-    // family of its own process: a second one of those names there is
-    // refused as inconsistent, so the file carries the agent's metrics only.
+  // The textfile is read by node_exporter, which exports the process_*
+  // family of its own process: a second one of those names there is
+  // refused as inconsistent, so the file carries the agent's metrics only.
+  bool const written = textfileHealth_.attempt([this] {
     writeFileAtomically(textfile_, prometheus::TextSerializer().Serialize(registry()->Collect()));
-  } catch (std::runtime_error const& e) {
-    std::fprintf(stderr, "agenthost: metrics textfile: %s\n", e.what());
-  }
+  });
+  // A file that could not be written is tried again, whatever changes.
+  if (!written)
+    textfileTimer_.arm(lastWrite_ + kTextfileRetry);
 }
 
 std::string AgentMetrics::text() const {
@@ -134,8 +137,9 @@ std::optional<double> AgentMetrics::sample(std::string const& metric,
 namespace {
 
 std::unique_ptr<Host::Metrics> makeMetrics(Orba::Ptr<Hardware::Bcm53134::Config> config,
-                                           std::string const& textfile) {
-  return std::make_unique<Host::AgentMetrics>(std::move(config), textfile);
+                                           std::string const& textfile,
+                                           std::function<void(std::string const&)> report) {
+  return std::make_unique<Host::AgentMetrics>(std::move(config), textfile, std::move(report));
 }
 
 std::unique_ptr<Host::MetricsServer> makeServer(Host::MetricsAddress const& address) {

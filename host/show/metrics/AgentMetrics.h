@@ -5,6 +5,7 @@
 #include <string>
 
 #include "host/show/Metrics.h"
+#include "host/show/OutputHealth.h"
 #include "host/show/metrics/AgentObservation.h"
 #include "host/show/metrics/MetricFamilies.h"
 #include "platform/kiv/EventLoop.h"
@@ -20,7 +21,10 @@ namespace Host {
 // the textfile.
 class AgentMetrics : public Metrics {
  public:
-  AgentMetrics(Orba::Ptr<Hardware::Bcm53134::Config> config, std::string textfile);
+  // How long after a failed write the textfile is tried again.
+  static constexpr Kiv::Seconds kTextfileRetry = 5;
+  AgentMetrics(Orba::Ptr<Hardware::Bcm53134::Config> config, std::string textfile,
+               OutputHealth::Report report);
   ~AgentMetrics() override;
 
   void rootIs(Orba::Node* root) override { observation_.rootIs(root); }
@@ -47,6 +51,7 @@ class AgentMetrics : public Metrics {
   double epochSeconds(double loopTime);
 
   std::string textfile_;
+  OutputHealth textfileHealth_;
   MetricFamilies families_;
   std::shared_ptr<prometheus::Collectable> process_;
   AgentObservation observation_;

@@ -23,11 +23,15 @@ TEST(StatusExport, ReportsChangesOncePerEventAndKeepsTheJsonFile) {
   std::string path = dir.path() + "/status.json";
   Host::StateDb db(twoInterfaces());
   std::vector<std::string> reported;
-  Host::StatusWatcher w(db.status(), path, [&](std::vector<std::string> const& c) {
-    reported.insert(reported.end(), c.begin(), c.end());
+  Host::StatusWatcher w(db.status(), nullptr);
+  Host::StatusFollower timeline([&](Host::StatusChange const& c) {
+    reported.insert(reported.end(), c.lines.begin(), c.lines.end());
     reported.push_back("--");
   });
-  w.write();
+  Host::StatusFile file(path);
+  w.listenerIs(timeline, "timeline");
+  w.listenerIs(file, "status file");
+  file.write(w.last(), w.history());
   EXPECT_NE(HostTest::readFile(path).find("\"ports\": {}"), std::string::npos);
 
   // A port created and set in one event is one change: no transient 0.
