@@ -211,6 +211,8 @@ int runAppliance(Options const& o) {
     };
     run = std::make_unique<Run>(appliance, o, std::move(setup), timeline);
     run->session().reportIs(say, complain);
+    for (auto const& w : run->session().cpuNetdevWarnings())
+      complain(w);
     service = std::make_unique<Service>(run->session(), manager, say, complain);
   } catch (std::exception const& e) {
     complain(e.what());

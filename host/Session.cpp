@@ -1,5 +1,6 @@
 #include "host/Session.h"
 
+#include <net/if.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -46,8 +47,10 @@ Session::Session(ApplianceDesc appliance, SessionOptions const& options, Timelin
     metricsOut_ = std::make_unique<StatusFollower>(
         [this](StatusChange const& c) { metrics_->statusIs(c.now, c.history); });
     status_->listenerIs(*metricsOut_, "metrics");
-    watchKernelProtodown();
   }
+  if (metrics_ || cpuMode_ == CpuMode::hostNetns)
+    watchKernelProtodown();
+  checkCpuNetdevs();
 }
 
 Session::~Session() {
@@ -147,6 +150,34 @@ void Session::afterHostChange() {
   }
   if (cpuMode_ == CpuMode::simulated)
     ensureSimulatedCpuIfMgr();
+  checkCpuNetdevs();
+}
+
+// Where the agent acts on this machine's own netdevices, a CPU netdevice
+// that is not there cannot be put into protodown: the status says so until
+// it appears (the kernel's link notifications tell, watchKernelProtodown).
+void Session::checkCpuNetdevs() {
+  if (cpuMode_ != CpuMode::hostNetns)
+    return;
+  std::set<std::string> missing;
+  for (auto const& m : db_->mgmtInterfaces()) {
+    if (!m.cpuInterface.empty() && ::if_nametoindex(m.cpuInterface.c_str()) == 0)
+      missing.insert(m.cpuInterface);
+  }
+  if (missing != status_->last().missingNetdevs)
+    status_->missingNetdevsIs(std::move(missing));
+}
+
+std::vector<std::string> Session::cpuNetdevWarnings() const {
+  std::vector<std::string> r;
+  for (auto const& m : db_->mgmtInterfaces()) {
+    if (status_->last().missingNetdevs.contains(m.cpuInterface)) {
+      r.push_back("warning: cpuInterface " + m.cpuInterface + " of " + m.intfId +
+                  " names no netdevice of this machine: the agent cannot put it into "
+                  "protodown until it exists");
+    }
+  }
+  return r;
 }
 
 void Session::reportIs(Say say, Say complain) {
@@ -260,8 +291,8 @@ void Session::outputsFollow() {
   status_->portsIs(portsInUse());
 }
 
-// The kernel's view of the CPU netdevices, for the metrics; only where the
-// agent acts on real netdevices.
+// The kernel's view of the CPU netdevices, for the metrics and for the
+// status's missing netdevices; only where the agent acts on real netdevices.
 void Session::watchKernelProtodown() {
   if (cpuMode_ == CpuMode::simulated)
     return;
@@ -273,10 +304,14 @@ void Session::watchKernelProtodown() {
   try {
     protodown_ = std::make_unique<ProtodownWatch>(
         names, [this](std::string const& dev, std::optional<bool> on) {
-          metrics_->kernelProtodownIs(dev, on);
+          if (metrics_)
+            metrics_->kernelProtodownIs(dev, on);
+          checkCpuNetdevs();
         });
   } catch (std::runtime_error const& e) {
-    timeline_.line("host", std::string("no kernel protodown in the metrics: ") + e.what());
+    timeline_.line("host", std::string(metrics_ ? "no kernel protodown in the metrics: "
+                                                : "no kernel link notifications: ") +
+                               e.what());
   }
 }
 

@@ -117,6 +117,10 @@ class Session {
   // The ports whose status is news: the external ports of the management
   // interfaces in force.
   std::set<unsigned> portsInUse() const;
+  // One warning line per CPU netdevice the management interfaces name that
+  // this machine lacks (only where the agent acts on the machine's own
+  // netdevices).
+  std::vector<std::string> cpuNetdevWarnings() const;
 
   ApplianceDesc const& appliance() const noexcept { return appliance_; }
   StateDb& db() noexcept { return *db_; }
@@ -138,6 +142,7 @@ class Session {
   void chooseCpuMode(SessionOptions const& options);
   void ensureSimulatedCpuIfMgr();
   void watchKernelProtodown();
+  void checkCpuNetdevs();
   ReloadOutcome reloadFile(std::vector<std::string>& madeNetdevs);
   void outputsFollow();
 

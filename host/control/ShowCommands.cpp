@@ -65,6 +65,8 @@ Json showStatus(Session& s) {
            known ? std::to_string(entry["transitions"].get<std::uint64_t>()) : "-", last});
   }
   std::string text = "error: " + (snap.error.empty() ? std::string("none") : snap.error) + "\n";
+  for (auto const& n : snap.missingNetdevs)
+    text += "cpuInterface " + n + " names no netdevice of this machine\n";
   text += snap.linkStatus.empty() ? "no port status published yet\n" : t.text("");
   return done(text, result);
 }

@@ -75,7 +75,17 @@ std::string statusJson(StatusSnapshot const& s, LinkHistories const& history, do
     os << "}";
     first = false;
   }
-  os << (first ? "}\n}\n" : "\n  }\n}\n");
+  os << (first ? "}" : "\n  }");
+  if (!s.missingNetdevs.empty()) {
+    os << ",\n  \"missingCpuNetdevices\": [";
+    char const* sep = "";
+    for (auto const& n : s.missingNetdevs) {
+      os << sep << jsonString(n);
+      sep = ", ";
+    }
+    os << "]";
+  }
+  os << "\n}\n";
   return os.str();
 }
 
@@ -94,10 +104,21 @@ std::vector<std::string> statusChanges(StatusSnapshot const& before, StatusSnaps
     if (!after.linkStatus.count(port))
       r.push_back("port " + std::to_string(port) + " removed");
   }
+  for (auto const& n : after.missingNetdevs) {
+    if (!before.missingNetdevs.contains(n))
+      r.push_back("cpuInterface " + n + " names no netdevice of this machine");
+  }
+  for (auto const& n : before.missingNetdevs) {
+    if (!after.missingNetdevs.contains(n))
+      r.push_back("cpuInterface " + n + ": netdevice found");
+  }
   return r;
 }
 
 std::string statusLine(std::size_t mgmtInterfaces, StatusSnapshot const& s) {
+  std::string missing;
+  for (auto const& n : s.missingNetdevs)
+    missing += (missing.empty() ? "; no CPU netdevice " : ", ") + n;
   std::string links;
   for (auto const& [port, link] : s.linkStatus) {
     links += (links.empty() ? "" : ", ") + std::to_string(port) + " " +
@@ -107,7 +128,7 @@ std::string statusLine(std::size_t mgmtInterfaces, StatusSnapshot const& s) {
   }
   return std::to_string(mgmtInterfaces) + " management interface" +
          (mgmtInterfaces == 1 ? "" : "s") + "; links: " + (links.empty() ? "none" : links) +
-         "; error: " + (s.error.empty() ? "none" : s.error);
+         "; error: " + (s.error.empty() ? "none" : s.error) + missing;
 }
 
 void writeFileAtomically(std::string const& path, std::string const& content, mode_t mode) {
@@ -187,9 +208,15 @@ void StatusWatcher::portsIs(std::set<unsigned> ports) {
   changed();
 }
 
+void StatusWatcher::missingNetdevsIs(std::set<std::string> netdevs) {
+  missingNetdevs_ = std::move(netdevs);
+  changed();
+}
+
 void StatusWatcher::changed() {
   flush_.disarm();
   auto now = snapshotOf(status_);
+  now.missingNetdevs = missingNetdevs_;
   if (ports_)
     std::erase_if(now.linkStatus, [this](auto const& p) { return !ports_->contains(p.first); });
   if (now == last_)

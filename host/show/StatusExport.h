@@ -22,6 +22,10 @@ namespace Host {
 struct StatusSnapshot {
   std::string error;
   std::map<unsigned, unsigned> linkStatus;  // per port present in the entity
+  // The host's own view, beside what the agent publishes: the CPU
+  // netdevices the management interfaces name that this machine does not
+  // have (the agent cannot put them into protodown).
+  std::set<std::string> missingNetdevs;
   bool operator==(StatusSnapshot const&) const = default;
 };
 
@@ -38,14 +42,17 @@ using LinkHistories = std::map<unsigned, LinkHistory>;
 StatusSnapshot snapshotOf(Hardware::Bcm53134::Status const& status);
 // {"time": 4.1, "error": "", "ports": {"1": {"linkStatus": 1, "link": "linkUp",
 //  "transitions": 2, "lastChange": 3.5}}}; a port without history leaves the
-// last two out.
+// last two out. Missing CPU netdevices, when there are any, follow as
+// "missingCpuNetdevices": ["mgmt0"].
 std::string statusJson(StatusSnapshot const& s, LinkHistories const& history, double time);
 // One readable line per difference: "port 1 link status 0 (linkDown)",
-// "port 1 removed", "error: TEXT", "error cleared".
+// "port 1 removed", "error: TEXT", "error cleared", "cpuInterface mgmt0
+// names no netdevice of this machine", "cpuInterface mgmt0: netdevice found".
 std::vector<std::string> statusChanges(StatusSnapshot const& before, StatusSnapshot const& after);
 
 // The status in one line a person reads at a glance (the service manager
-// shows it): "2 management interfaces; links: 1 up, 2 down; error: none".
+// shows it): "2 management interfaces; links: 1 up, 2 down; error: none",
+// then "; no CPU netdevice mgmt0" when the machine lacks one.
 std::string statusLine(std::size_t mgmtInterfaces, StatusSnapshot const& s);
 
 // Replaces the file's content atomically: a temporary file made exclusively
@@ -128,6 +135,9 @@ class StatusWatcher {
   // use (after a reload, a port left unused keeps the last status the agent
   // published, which is no longer news). Takes effect at once, as a change.
   void portsIs(std::set<unsigned> ports);
+  // The CPU netdevices found missing (the host's own check). Takes effect
+  // at once, as a change.
+  void missingNetdevsIs(std::set<std::string> netdevs);
 
  private:
   struct Listener {
@@ -147,6 +157,7 @@ class StatusWatcher {
   Hardware::Bcm53134::Status& status_;
   Report report_;
   std::optional<std::set<unsigned>> ports_;
+  std::set<std::string> missingNetdevs_;
   StatusSnapshot last_;
   LinkHistories history_;
   std::vector<std::unique_ptr<Listener>> listeners_;

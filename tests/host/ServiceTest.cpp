@@ -357,4 +357,40 @@ TEST_F(ServiceInNamespaceTest, AReloadMakesTheNewCpuNetdeviceOrIsUndoneWhole) {
   EXPECT_EQ(after[1].rfind("READY=1", 0), 0u);
 }
 
+// Where the agent acts on the machine's own netdevices (here the test's
+// namespace stands for the machine), a cpuInterface that names no netdevice
+// is a warning at the start and part of every status output until the
+// kernel says it exists.
+TEST_F(ServiceInNamespaceTest, AMissingCpuNetdeviceIsInTheStatusUntilItAppears) {
+  REQUIRE_NETNS();
+  TestSupport::NetNamespace machine;
+  auto text = example();
+  text.replace(text.find("chip:\n"), 6, "netdevices: host\nchip:\n  drivesHostNetdevices: true\n");
+  rewrite(text);
+  start(Host::CpuRequest::automatic);
+  ASSERT_EQ(session_->cpuMode(), Host::CpuMode::hostNetns);
+  EXPECT_EQ(session_->cpuNetdevWarnings(),
+            std::vector<std::string>{"warning: cpuInterface mgmt1 of Management1 names no "
+                                     "netdevice of this machine: the agent cannot put it into "
+                                     "protodown until it exists"});
+  run(3);
+  std::string const missing = kAllUp + std::string("; no CPU netdevice mgmt1");
+  EXPECT_EQ(manager_->status(), missing);
+  auto file = HostTest::readFile(dir_.path() + "/status.json");
+  EXPECT_NE(file.find("\"missingCpuNetdevices\": [\"mgmt1\"]"), std::string::npos) << file;
+
+  // The kernel's link notification reaches a real-time loop; here the
+  // session looks again as it does after every change the host makes.
+  machine.ip("link add mgmt1 type veth peer name mgmt1-peer");
+  session_->afterHostChange();
+  run(1);
+  EXPECT_EQ(manager_->status(), kAllUp);
+  file = HostTest::readFile(dir_.path() + "/status.json");
+  EXPECT_EQ(file.find("missingCpuNetdevices"), std::string::npos) << file;
+  machine.ip("link del mgmt1");
+  session_->afterHostChange();
+  run(1);
+  EXPECT_EQ(manager_->status(), missing);
+}
+
 }  // namespace
