@@ -289,6 +289,10 @@ std::set<unsigned> Session::portsInUse() const {
 // or removal in the same cycle.
 void Session::outputsFollow() {
   status_->portsIs(portsInUse());
+  // The metrics' labels follow the configuration even when the status
+  // itself did not change.
+  if (metrics_)
+    metrics_->statusIs(status_->last(), status_->history());
 }
 
 // The kernel's view of the CPU netdevices, for the metrics and for the

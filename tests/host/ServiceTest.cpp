@@ -252,6 +252,18 @@ TEST_F(ServiceTest, OutputsFollowAReloadsMoveAndRename) {
   EXPECT_EQ(up("Management2", "2"), std::nullopt);
   EXPECT_EQ(up("Management9", "2"), 1.0);
   EXPECT_EQ(up("Management1", "3"), 0.0);
+
+  // A CPU netdevice renamed: its series go with the old name.
+  text.replace(text.find("cpuInterface: mgmt1"), 19, "cpuInterface: mgmt7");
+  rewrite(text);
+  EXPECT_EQ(session_->reload("SIGHUP").result, Host::ReloadOutcome::Result::applied);
+  run(2.5);
+  auto verdict = [&](char const* netdev) {
+    return m.sample("agenthost_cpu_netdev_protodown",
+                    {{"netdev", netdev}, {"interface", "Management1"}});
+  };
+  EXPECT_EQ(verdict("mgmt1"), std::nullopt) << m.text();
+  EXPECT_EQ(verdict("mgmt7"), 1.0) << m.text();
 }
 
 TEST_F(ServiceTest, ReloadRefusesABadFileOrARestartChangeAndKeepsTheRunningConfiguration) {

@@ -48,6 +48,7 @@ double AgentMetrics::epochSeconds(double loopTime) {
 void AgentMetrics::statusIs(StatusSnapshot const& status, LinkHistories const& history) {
   families_.error.Set(status.error.empty() ? 0 : 1);
   families_.portsShownAre(status.linkStatus);
+  families_.netdevsFollowConfig();
   for (auto const& [port, link] : status.linkStatus) {
     auto h = history.find(port);
     if (h == history.end())

@@ -188,6 +188,14 @@ void MetricFamilies::linkIs(unsigned port, unsigned link, std::optional<LinkHist
   p.lastChange->Set(lastChangeTime);
 }
 
+// The netdevice's labels now, kept as the label of its gauges.
+MetricLabels MetricFamilies::labelled(std::string const& netdev, Netdev& d) const {
+  auto labels = netdevLabels(netdev);
+  auto const intf = labels.find("interface");
+  d.intf = intf == labels.end() ? std::string() : intf->second;
+  return labels;
+}
+
 bool MetricFamilies::verdictIs(std::string const& netdev, std::optional<bool> on) {
   auto& d = netdevs_[netdev];
   if (on == d.verdict)
@@ -199,9 +207,41 @@ bool MetricFamilies::verdictIs(std::string const& netdev, std::optional<bool> on
     return true;
   }
   if (!d.verdictGauge)
-    d.verdictGauge = &f_->protodown.Add(netdevLabels(netdev));
+    d.verdictGauge = &f_->protodown.Add(labelled(netdev, d));
   d.verdictGauge->Set(*on ? 1 : 0);
   return true;
+}
+
+bool MetricFamilies::netdevsFollowConfig() {
+  bool any = false;
+  for (auto it = netdevs_.begin(); it != netdevs_.end();) {
+    auto& d = it->second;
+    auto const labels = netdevLabels(it->first);
+    auto const intf = labels.find("interface");
+    bool const named = intf != labels.end();
+    if (named && intf->second == d.intf) {
+      ++it;
+      continue;
+    }
+    any = any || d.verdictGauge || d.kernelGauge;
+    if (d.verdictGauge)
+      f_->protodown.Remove(d.verdictGauge);
+    if (d.kernelGauge)
+      f_->kernelProtodown.Remove(d.kernelGauge);
+    d.verdictGauge = d.kernelGauge = nullptr;
+    if (!named) {
+      it = netdevs_.erase(it);
+      continue;
+    }
+    // Moved: the same values under the new label.
+    d.intf = intf->second;
+    if (d.verdict)
+      (d.verdictGauge = &f_->protodown.Add(labels))->Set(*d.verdict ? 1 : 0);
+    if (d.kernel)
+      (d.kernelGauge = &f_->kernelProtodown.Add(labels))->Set(*d.kernel ? 1 : 0);
+    ++it;
+  }
+  return any;
 }
 
 bool MetricFamilies::kernelProtodownIs(std::string const& netdev, std::optional<bool> on) {
@@ -216,7 +256,7 @@ bool MetricFamilies::kernelProtodownIs(std::string const& netdev, std::optional<
     return true;
   }
   if (!d.kernelGauge)
-    d.kernelGauge = &f_->kernelProtodown.Add(netdevLabels(netdev));
+    d.kernelGauge = &f_->kernelProtodown.Add(labelled(netdev, d));
   d.kernelGauge->Set(*on ? 1 : 0);
   return true;
 }

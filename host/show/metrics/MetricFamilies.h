@@ -52,6 +52,10 @@ class MetricFamilies {
   // changed.
   bool verdictIs(std::string const& netdev, std::optional<bool> on);
   bool kernelProtodownIs(std::string const& netdev, std::optional<bool> on);
+  // After a reload: the series of a netdevice no management interface names
+  // any more go; those of one that moved to another interface are made
+  // anew with its new label. True when any went or moved.
+  bool netdevsFollowConfig();
   // One register write to bring a port's register (page, address) back.
   void repaired(std::uint32_t page, std::uint32_t addr);
 
@@ -77,10 +81,12 @@ class MetricFamilies {
     std::optional<bool> verdict, kernel;
     prometheus::Gauge* verdictGauge = nullptr;
     prometheus::Gauge* kernelGauge = nullptr;
+    std::string intf;  // the interface label of the gauges
   };
   MetricLabels portLabels(unsigned port) const;
   std::string intfLabel(unsigned port) const;
   MetricLabels netdevLabels(std::string const& netdev) const;
+  MetricLabels labelled(std::string const& netdev, Netdev& d) const;
 
   std::unique_ptr<Labelled> f_;
   std::map<unsigned, Port> ports_;
