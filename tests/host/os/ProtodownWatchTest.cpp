@@ -1,0 +1,83 @@
+// The kernel's protodown of named netdevices, watched through rtnetlink in a
+// private namespace: a netdevice that appears, is put into protodown,
+// disappears and comes back is reported at each change, and one that is not
+// named never is. The notifications come through the loop's descriptor
+// watch, which only a real-time loop polls: each step runs the loop in real
+// time until the kernel's report has arrived.
+
+#include "host/os/ProtodownWatch.h"
+
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <utility>
+#include <vector>
+
+#include "platform/kiv/EventLoop.h"
+#include "tests/support/Loop.h"
+#include "tests/support/Netns.h"
+
+namespace {
+
+using Seen = std::vector<std::pair<std::string, std::optional<bool>>>;
+
+// Runs the loop in real time until `done` holds, or for at most `limit`
+// seconds (a kernel that never reports fails the test, it does not hang it).
+void runUntil(std::function<bool()> const& done, Kiv::Seconds limit = 5) {
+  struct Check : Kiv::Timer {
+    std::function<bool()> done;
+    Kiv::Seconds until = 0;
+    void onTimer() override {
+      auto& loop = Kiv::EventLoop::instance();
+      if (done() || loop.now() > until)
+        loop.stop();
+      else
+        arm(loop.now() + 0.01);
+    }
+  } check;
+  auto& loop = Kiv::EventLoop::instance();
+  loop.modeIs(Kiv::EventLoop::Mode::realTime);
+  check.done = done;
+  check.until = loop.now() + limit;
+  check.arm(loop.now());
+  loop.run();
+}
+
+TEST(ProtodownWatch, ANetdeviceThatGoesAndComesBackIsReportedAtEachChange) {
+  REQUIRE_NETNS();
+  TestSupport::resetLoop();
+  TestSupport::NetNamespace ns;
+  ns.ip("link add pd-parent type veth peer name pd-peer");
+  Seen seen;
+  {
+    Host::ProtodownWatch watch({"pd0"}, [&](std::string const& dev, std::optional<bool> on) {
+      seen.emplace_back(dev, on);
+    });
+    auto step = [&](std::string const& command, std::optional<bool> expected) {
+      auto const before = seen.size();
+      ns.ip(command);
+      runUntil([&] { return seen.size() > before; });
+      ASSERT_EQ(seen.size(), before + 1) << command;
+      EXPECT_EQ(seen.back(), (std::pair<std::string, std::optional<bool>>("pd0", expected)))
+          << command;
+    };
+    // The kernel tells a protodown change only of a device that is up.
+    step("link add pd0 link pd-parent type macvlan", false);
+    ns.ip("link set pd0 up");
+    step("link set pd0 protodown on", true);
+    step("link del pd0", std::nullopt);
+    step("link add pd0 link pd-parent type macvlan", false);
+    // Changes the watch does not show (up, the MTU) are not news.
+    ns.ip("link set pd0 up");
+    ns.ip("link set pd0 mtu 1400");
+    ns.ip("link set pd0 protodown on");
+    runUntil([&] { return seen.back().second == std::optional<bool>(true); });
+  }
+  TestSupport::resetLoop();
+  ASSERT_EQ(seen.size(), 5u);
+  EXPECT_EQ(seen.back().second, std::optional<bool>(true));
+  for (auto const& [dev, on] : seen)
+    EXPECT_EQ(dev, "pd0") << "pd-parent and pd-peer are not watched";
+}
+
+}  // namespace
