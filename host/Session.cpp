@@ -312,6 +312,8 @@ void Session::watchKernelProtodown() {
             metrics_->kernelProtodownIs(dev, on);
           checkCpuNetdevs();
         });
+    if (metrics_)
+      metrics_->verdictsChangedIs([this] { protodown_->refresh(); });
   } catch (std::runtime_error const& e) {
     timeline_.line("host", std::string(metrics_ ? "no kernel protodown in the metrics: "
                                                 : "no kernel link notifications: ") +

@@ -27,6 +27,9 @@ class ProtodownWatch {
   // Another device to watch (a management interface added later); asks
   // the kernel again.
   void netdevAdd(std::string const& netdev);
+  // Asks the kernel again: it sends no notification when the protodown of
+  // a netdevice that is down changes.
+  void refresh() { dump(); }
 
  private:
   static int received(nl_msg* msg, void* self);

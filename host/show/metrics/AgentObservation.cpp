@@ -127,8 +127,11 @@ void AgentObservation::cpuVerdictsRead(Orba::Node& sm) {
     }
     any = families_.verdictIs(netdev, verdict) || any;
   }
-  if (any)
+  if (any) {
     changed_();
+    if (verdictsChanged_)
+      verdictsChanged_();
+  }
 }
 
 void AgentObservation::transaction(Bcm53134::MdioRegLib::Request const& request,

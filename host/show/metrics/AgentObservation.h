@@ -23,6 +23,8 @@ class AgentObservation : public Kiv::EventObserver,
  public:
   AgentObservation(Orba::Ptr<Hardware::Bcm53134::Config> config, MetricFamilies& families,
                    std::function<void()> changed);
+  // Hears that a verdict on a CPU netdevice changed (after `changed`).
+  void verdictsChangedIs(std::function<void()> f) { verdictsChanged_ = std::move(f); }
   ~AgentObservation();
   AgentObservation(AgentObservation const&) = delete;
   AgentObservation& operator=(AgentObservation const&) = delete;
@@ -47,6 +49,7 @@ class AgentObservation : public Kiv::EventObserver,
   Orba::Ptr<Hardware::Bcm53134::Config> config_;
   MetricFamilies& families_;
   std::function<void()> changed_;
+  std::function<void()> verdictsChanged_;
   Orba::Node* root_ = nullptr;
   Kiv::AttrDesc const* smAttr_ = nullptr;  // the root's bcm53134Sm
   Kiv::TypeDesc const* smType_ = nullptr;

@@ -72,10 +72,16 @@ TEST(ProtodownWatch, ANetdeviceThatGoesAndComesBackIsReportedAtEachChange) {
     ns.ip("link set pd0 mtu 1400");
     ns.ip("link set pd0 protodown on");
     runUntil([&] { return seen.back().second == std::optional<bool>(true); });
+    // Of a device that is down the kernel tells nothing; asked, it does.
+    ns.ip("link set pd0 down");
+    ns.ip("link set pd0 protodown off");
+    watch.refresh();
+    runUntil([&] { return seen.back().second == std::optional<bool>(false); });
   }
   TestSupport::resetLoop();
-  ASSERT_EQ(seen.size(), 5u);
-  EXPECT_EQ(seen.back().second, std::optional<bool>(true));
+  ASSERT_EQ(seen.size(), 6u);
+  EXPECT_EQ(seen[4].second, std::optional<bool>(true));
+  EXPECT_EQ(seen.back().second, std::optional<bool>(false));
   for (auto const& [dev, on] : seen)
     EXPECT_EQ(dev, "pd0") << "pd-parent and pd-peer are not watched";
 }
