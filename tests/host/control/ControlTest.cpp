@@ -211,6 +211,34 @@ TEST(ControlVirtualTime, ShowAgentAndListGiveTheAgentsTables) {
             std::string::npos);
 }
 
+// A changed poll period applies from the end of the wait in progress; show
+// agent says when that ends, and doPoll polls at once.
+TEST(ControlVirtualTime, ShowAgentSaysWhenTheNextPollFallsDue) {
+  HostTest::TempDir dir;
+  ControlledHost h(dir.path());
+  auto due = [&] {
+    return Json::parse(
+        h.ctl({"--json", "show", "agent"}).out)["result"]["stateMachine"]["nextPoll"];
+  };
+  h.ok({"set", "bcm53134Sm", "pollPeriod", "86400"});
+  TestSupport::advance(2.0);  // the wait under way ends; the next is a day long
+  auto far = due();
+  ASSERT_TRUE(far.is_object()) << far;
+  EXPECT_NEAR(far["in"].get<double>(), 86400 - 0.5, 0.1);
+  auto text = h.ok({"show", "agent"});
+  EXPECT_TRUE(std::regex_search(
+      text, std::regex(R"(\n  next poll +due at 864\d\d\.\d{3} \(in 8639\d\.\d{3} s\)\n)")))
+      << text;
+  h.ok({"set", "bcm53134Sm", "pollPeriod", "2"});
+  EXPECT_EQ(due()["at"], far["at"]) << "the wait under way is not shortened";
+  auto& chip = h.session().db().chip();
+  auto reads = chip.miiStatusReadsTotal();
+  EXPECT_EQ(h.ok({"call", "bcm53134Sm", "doPoll"}), "called bcm53134Sm.doPoll\n");
+  TestSupport::advance(0.5);
+  EXPECT_GT(chip.miiStatusReadsTotal(), reads) << "polled at once";
+  EXPECT_LT(due()["in"].get<double>(), 2.0) << "and the next wait is the new period";
+}
+
 TEST(ControlVirtualTime, TraceLevelsChangeWhileRunning) {
   HostTest::TempDir dir;
   ControlledHost h(dir.path());
