@@ -104,11 +104,6 @@ TEST(CpuIfMgrTypes, InterfaceAttributes) {
   os << State::disabled << ' ' << static_cast<State>(7);
   EXPECT_EQ(os.str(), "disabled invalidState");
   EXPECT_THROW(Generic::setText(*eth1, "name", "eth9"), Kiv::AttributeError);
-
-  Generic::setText(*eth1, "simFail", "true");
-  Generic::call(*eth1, "disable");
-  EXPECT_EQ(eth1->state(), State::unknown);
-  Generic::set(*eth1, "simFail", Value::of(false));
   Generic::call(*eth1, "disable");
   EXPECT_EQ(eth1->state(), State::disabled);
 }

@@ -91,43 +91,6 @@ TEST(MdioSeam, TheAgentOverTheIoctlBusDoesExactlyWhatItDoesOnTheSimulatedChip) {
   EXPECT_GT(sim.traces.size(), 50u);
 }
 
-// Over the ioctl bus, MII status reads of port 2 fail for a while: the agent
-// reads them as no link, and the bus traces the failure when it starts and
-// when it ends, not on every one of the six reads a cycle makes.
-TEST(MdioSeam, FailingMiiStatusReadsAreNoLinkAndTracedOnlyWhenTheyStartAndEnd) {
-  using Hardware::Bcm53134::LinkStatus;
-  TestSupport::TraceCapture tc("Mdio/0");
-  TestSupport::SimAppliance app(false);
-  TestSupport::ChipIoctl ioctl("eth1", *app.chip);
-  app.mgmtInterfaceIs(0, "Management1", "mgmt1", 1, 5);
-  app.mgmtInterfaceIs(1, "Management2", "", 2, 6);
-  app.ham = Fru::Ham::HamIs(Hardware::Mdio::Linux::MiiIoctlBus::MiiIoctlBusIs("eth1", ioctl));
-  app.config->hamIs(app.ham);
-  app.start();
-  app.useTestCpuIfMgr();
-  ASSERT_TRUE(app.runUntilIdleState());
-  EXPECT_EQ(app.link(2), LinkStatus::linkUp);
-
-  ioctl.failReads = {{2, 1}};
-  for (int i = 0; i < 5; ++i)
-    ASSERT_TRUE(app.runCycle());
-  EXPECT_EQ(app.link(2), LinkStatus::linkDown);
-  EXPECT_EQ(app.link(1), LinkStatus::linkUp);
-  EXPECT_EQ(app.status->error(), "");  // link reads have no error to publish
-  ioctl.failReads.clear();
-  ASSERT_TRUE(app.runCycle());
-  EXPECT_EQ(app.link(2), LinkStatus::linkUp);
-  std::string const failed = "ADDR::access: MDIO read of PHY 2 register 0x1 on eth1 failed: ";
-  EXPECT_EQ(
-      tc.sink.messages(),
-      (std::vector<std::string>{
-          failed + "Input/output error; not traced again until it succeeds or fails otherwise",
-          "ADDR::access: MDIO read of PHY 2 register 0x1 on eth1 succeeds again after 30 "
-          "failures",
-      }));
-  app.root = nullptr;
-}
-
 // The whole agent for a virtual hour on a netdevice that refuses the MII
 // ioctls (a veth in a private namespace): the kernel's refusal reaches the
 // status entity through the register service, every cycle starts one poll
