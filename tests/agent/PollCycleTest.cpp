@@ -37,17 +37,7 @@ TEST_F(OneInterface, FirstCycleReadsEveryRegisterInOrderThenWritesOnlyWhatDiffer
   EXPECT_EQ(app.chip->registerWrites(), 4u);
   EXPECT_EQ(app.link(1), Hardware::Bcm53134::LinkStatus::linkUp);
   EXPECT_EQ(app.sm().xid(), 8u);
-
-  // The next cycle re-reads every register (the writes are verified) and
-  // writes nothing; the one after that touches no register at all.
-  app.chip->countersClear();
-  ASSERT_TRUE(app.runCycle());
-  EXPECT_EQ(app.chip->registerAccesses(), 4u);
-  EXPECT_EQ(app.chip->registerWrites(), 0u);
-  app.chip->countersClear();
-  ASSERT_TRUE(app.runCycle());
-  EXPECT_EQ(app.chip->registerAccesses(), 0u);
-  EXPECT_EQ(app.chip->miiStatusReads(1), 1u);
+  // The cycles after it: AgentOnTheKernel's two minutes of a steady appliance.
 }
 
 // Two management interfaces sharing internal port 5: ports 1, 2 and 5.

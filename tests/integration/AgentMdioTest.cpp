@@ -1,10 +1,15 @@
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdio>
+#include <fstream>
 #include <memory>
 
 #include "platform/bus/linux/MiiIoctlBus.h"
+#include "platform/bus/record/BusRecord.h"
+#include "platform/bus/record/RecordingBus.h"
 #include "tests/support/ChipIoctl.h"
 #include "tests/support/Emulation.h"
 #include "tests/support/Netns.h"
@@ -26,20 +31,24 @@ struct Observed {
 // the transmitter coupled to the link. Its first cycles, then a link lost and
 // regained, a register changed behind the agent's back and a flap only the
 // latch sees, run either straight on the simulated chip or over the MII
-// ioctl bus whose system call answers from the same kind of chip.
+// ioctl bus whose system call answers from the same kind of chip. The run
+// on the chip is seen through the host's own bus recorder.
 Observed runAppliance(bool overIoctl) {
+  using Hardware::Mdio::Record::RecordingBus;
+  std::string const record = "/tmp/mdioseam-" + std::to_string(::getpid()) + ".jsonl";
   std::unique_ptr<TestSupport::ChipIoctl> ioctl;
   TestSupport::TraceCapture tc("Bcm53134Agent/0,1,8 CpuIfMgr/0-8 Mdio/0-8");
   TestSupport::SimAppliance app(false);
   app.chip->txDisableCouplingIs(true);
   app.mgmtInterfaceIs(0, "Management1", "mgmt1", 1, 5);
   app.mgmtInterfaceIs(1, "Management2", "", 2, 6);
-  Orba::Ptr<TestSupport::RecordingBus> recorder;
+  Orba::Ptr<RecordingBus> recorder;
   if (overIoctl) {
     ioctl = std::make_unique<TestSupport::ChipIoctl>("eth1", *app.chip);
     app.ham = Fru::Ham::HamIs(Hardware::Mdio::Linux::MiiIoctlBus::MiiIoctlBusIs("eth1", *ioctl));
   } else {
-    recorder = TestSupport::RecordingBus::RecordingBusIs(app.chip);
+    recorder = RecordingBus::RecordingBusIs(app.chip);
+    recorder->recordingIs(record, R"("host":"test")", 1 << 24, true);
     app.ham = Fru::Ham::HamIs(recorder);
   }
   app.config->hamIs(app.ham);
@@ -63,7 +72,15 @@ Observed runAppliance(bool overIoctl) {
                   app.status->error().c_str());
     o.statuses.push_back(buf);
   }
-  o.accesses = overIoctl ? ioctl->accesses : recorder->accesses;
+  if (overIoctl) {
+    o.accesses = ioctl->accesses;
+  } else {
+    recorder->recordingEnd();
+    std::ifstream in(record);
+    for (auto const& a : Hardware::Mdio::Record::readBusRecord(in, record).accesses)
+      o.accesses.push_back({a.write, a.phy, a.reg, a.value});
+    ::unlink(record.c_str());
+  }
   o.traces = tc.sink.messages();
   app.root = nullptr;
   return o;

@@ -1,11 +1,10 @@
 // Live control: the host's control socket driven by agentctl's own code, in
 // virtual time in this process (the test serves the socket between agent
-// events) and against agenthost processes in real time.
+// events) and against an agenthost process in real time.
 
 #include <fcntl.h>
 #include <grp.h>
 #include <gtest/gtest.h>
-#include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -31,7 +30,6 @@
 #include "tests/host/HostTestSupport.h"
 #include "tests/support/Emulation.h"
 #include "tests/support/Loop.h"
-#include "tests/support/Netns.h"
 
 namespace {
 
@@ -299,6 +297,27 @@ TEST(ControlVirtualTime, SimulatedLinkDownLeadsToProtodownWithinAPollPeriodAndAC
             std::string::npos);
 }
 
+// A bus record started and ended by hand holds the cycles between; one
+// record at a time.
+TEST(ControlVirtualTime, ABusRecordIsStartedAndStoppedByHand) {
+  HostTest::TempDir dir;
+  ControlledHost h(dir.path());
+  std::string record = dir.path() + "/field.jsonl";
+  EXPECT_EQ(h.ok({"record", "start", record, "64k"}),
+            "recording every MDIO bus access to " + record + " (size limit 65536 bytes)\n");
+  h.refused({"record", "start", record});
+  EXPECT_EQ(h.ok({"sim", "link", "1", "down"}), "link 1 down\n");
+  TestSupport::advance(3);
+  EXPECT_EQ(h.ok({"record", "stop"}).rfind("record " + record + ": ", 0), 0u);
+  auto rec = Host::loadBusRecord(record);
+  EXPECT_FALSE(rec.fromStart);
+  EXPECT_EQ(rec.endReason, "stopped");
+  bool sawDown = false;
+  for (auto const& a : rec.accesses)
+    sawDown = sawDown || (a.phy == 1 && a.reg == 1 && !(a.value & 0x4) && a.error.empty());
+  EXPECT_TRUE(sawDown) << "the link drop is in the record";
+}
+
 // Sends bytes on a new connection and reads until the host closes it or
 // the time is up, serving the socket meanwhile.
 std::string talk(ControlledHost& h, std::string const& bytes) {
@@ -451,56 +470,6 @@ Ran agentctl(std::string const& socket, std::vector<std::string> args) {
   std::string both;
   int status = Host::runProgram(TestSupport::underEmulator(std::move(args)), &both);
   return {status, both, both};
-}
-
-// The appliance in real time in a private network namespace: a link taken
-// down by hand puts mgmt1 into protodown in the kernel.
-TEST(ControlRealTime, LinkDownByHandPutsTheNetdeviceIntoProtodown) {
-  REQUIRE_NETNS();
-  HostTest::TempDir dir;
-  std::string ns = "aghtest-ctl-" + std::to_string(::getpid());
-  std::string sock = dir.path() + "/c.sock";
-  HostProcess host(dir, {"--netns=" + ns, "--control", sock, "--trace", "CpuIfMgr/0",
-                         std::string(EXAMPLES_DIR) + "/appliance.yaml"});
-  ASSERT_TRUE(
-      until([&] { return host.out().find("running in real time") != std::string::npos; }, 30))
-      << host.out() << host.err();
-  ASSERT_TRUE(until(
-      [&] {
-        return agentctl(sock, {"get", kMgmt1State, "state"}).out == "enabled\n";
-      },
-      10));
-  // A bus record started and ended by hand holds the cycles between.
-  std::string record = dir.path() + "/field.jsonl";
-  auto r = agentctl(sock, {"record", "start", record, "64k"});
-  EXPECT_EQ(r.out, "recording every MDIO bus access to " + record + " (size limit 65536 bytes)\n");
-  EXPECT_EQ(agentctl(sock, {"record", "start", record}).status, 1) << "one record at a time";
-
-  EXPECT_EQ(agentctl(sock, {"sim", "link", "1", "down"}).status, 0);
-  ASSERT_TRUE(until(
-      [&] {
-        return agentctl(sock, {"get", kMgmt1State, "state"}).out == "disabled\n";
-      },
-      10));
-  std::string shown;
-  ::Host::runProgram({"ip", "-n", ns, "-d", "link", "show", "dev", "mgmt1"}, &shown);
-  EXPECT_NE(shown.find("protodown on"), std::string::npos) << shown;
-  EXPECT_NE(host.out().find("control link 1 down (by hand)"), std::string::npos) << host.out();
-  EXPECT_NE(host.err().find("::disable: interface mgmt1 disabled"), std::string::npos);
-  r = agentctl(sock, {"record", "stop"});
-  EXPECT_EQ(r.out.rfind("record " + record + ": ", 0), 0u) << r.out;
-  auto rec = Host::loadBusRecord(record);
-  EXPECT_FALSE(rec.fromStart);
-  EXPECT_EQ(rec.endReason, "stopped");
-  bool sawDown = false;
-  for (auto const& a : rec.accesses)
-    sawDown = sawDown || (a.phy == 1 && a.reg == 1 && !(a.value & 0x4) && a.error.empty());
-  EXPECT_TRUE(sawDown) << "the link drop is in the record";
-
-  host.signal(SIGTERM);
-  EXPECT_EQ(host.wait(), 0);
-  EXPECT_NE(::access(sock.c_str(), F_OK), 0) << "the socket is removed at exit";
-  EXPECT_EQ(agentctl(sock, {"show", "status"}).status, 3);
 }
 
 // A scenario in real time takes commands too: the trace shown on its
