@@ -231,22 +231,14 @@ TEST(ControlVirtualTime, ShowAgentSaysWhenTheNextPollFallsDue) {
   EXPECT_LT(due()["in"].get<double>(), 2.0) << "and the next wait is the new period";
 }
 
+// What a change does to the output is in ScenarioInRealTimeIsDrivenThroughAgentctl.
 TEST(ControlVirtualTime, TraceLevelsChangeWhileRunning) {
   HostTest::TempDir dir;
   ControlledHost h(dir.path());
-  TestSupport::TraceCapture trace("Bcm53134Agent/0 CpuIfMgr/0");
-  TestSupport::advance(4);
-  EXPECT_TRUE(trace.matching("handleState: state idle").empty());
-
   EXPECT_EQ(h.ok({"trace", "Bcm53134Agent", "0,8"}), "Bcm53134Agent levels 0,8\n");
   EXPECT_NE(h.ok({"trace"}).find("Bcm53134Agent  0,8\n"), std::string::npos);
-  TestSupport::advance(4);
-  EXPECT_EQ(trace.matching("::handleState: state idle").size(), 2u);
-
   h.ok({"trace", "Bcm53134Agent", "none"});
-  trace.clear();
-  TestSupport::advance(4);
-  EXPECT_TRUE(trace.sink.lines.empty());
+  EXPECT_NE(h.ok({"trace"}).find("Bcm53134Agent  none\n"), std::string::npos) << h.ok({"trace"});
   EXPECT_NE(h.refused({"trace", "Nosuch", "0"}).find("facilities: Bcm53134Agent, CpuIfMgr"),
             std::string::npos);
   EXPECT_NE(h.refused({"trace", "CpuIfMgr", "40"}).find("bad trace level '40'"), std::string::npos);
