@@ -32,25 +32,53 @@ std::vector<std::pair<unsigned, std::string>> ApplianceDesc::portUsers() const {
   return ports;
 }
 
-std::vector<std::string> ApplianceDesc::sharedPortWarnings() const {
-  std::vector<std::string> r;
+namespace {
+
+// The shared ports of `visited` whose pair of interfaces `counts`.
+std::vector<SharedPort> sharedPortsOf(std::vector<MgmtIntfDesc> const& visited,
+                                      auto const& counts) {
+  std::vector<SharedPort> r;
   auto role = [](MgmtIntfDesc const& m, unsigned port) {
     return m.intfId + (m.externalPort == port ? " (external)" : " (internal)");
   };
-  for (std::size_t j = 0; j < mgmtInterfaces.size(); ++j) {
-    auto const& later = mgmtInterfaces[j];
+  for (std::size_t j = 0; j < visited.size(); ++j) {
+    auto const& later = visited[j];
     for (std::size_t i = 0; i < j; ++i) {
-      auto const& first = mgmtInterfaces[i];
+      auto const& first = visited[i];
       for (unsigned port : {later.externalPort, later.internalPort}) {
-        if (port != first.externalPort && port != first.internalPort)
+        if ((port != first.externalPort && port != first.internalPort) || !counts(i, j))
           continue;
-        r.push_back("warning: switch port " + std::to_string(port) + " is used by " +
-                    role(first, port) + " and " + role(later, port) +
-                    ": they share its register records, and " + later.intfId +
-                    ", visited last, decides a shared register");
+        r.push_back({port, first.intfId, later.intfId,
+                     "warning: switch port " + std::to_string(port) + " is used by " +
+                         role(first, port) + " and " + role(later, port) +
+                         ": they share its register records, and " + later.intfId +
+                         ", visited last, decides a shared register"});
       }
     }
   }
+  return r;
+}
+
+}  // namespace
+
+std::vector<SharedPort> sharedPorts(std::vector<MgmtIntfDesc> const& visited) {
+  return sharedPortsOf(visited, [](std::size_t, std::size_t) { return true; });
+}
+
+// An interface that was there before keeps its key, so a pair of two such
+// is no news.
+std::vector<SharedPort> newSharedPorts(std::vector<MgmtIntfDesc> const& before,
+                                       std::vector<MgmtIntfDesc> const& after) {
+  std::vector<bool> old;
+  for (auto const& m : after)
+    old.push_back(std::find(before.begin(), before.end(), m) != before.end());
+  return sharedPortsOf(after, [&](std::size_t i, std::size_t j) { return !old[i] || !old[j]; });
+}
+
+std::vector<std::string> ApplianceDesc::sharedPortWarnings() const {
+  std::vector<std::string> r;
+  for (auto const& p : sharedPorts(mgmtInterfaces))
+    r.push_back(p.warning);
   return r;
 }
 

@@ -64,12 +64,26 @@ struct ApplianceDesc {
   // The switch ports the management interfaces use, each once, in order of
   // appearance, with who uses them ("Management1 external, ...").
   std::vector<std::pair<unsigned, std::string>> portUsers() const;
-  // One warning line per switch port that two management interfaces use.
-  // The agent allows it: they share the port's register records, and the
-  // interface it visits last (the later one in the file) decides a shared
-  // register.
+  // One warning line per switch port that two management interfaces use
+  // (sharedPorts, in the file's order).
   std::vector<std::string> sharedPortWarnings() const;
 };
+
+// A switch port that two management interfaces use. The agent allows it:
+// they share the port's register records, and the interface it visits last
+// decides a shared register. It visits them by key, which is the file's
+// order at start; an interface added while running takes the first free key.
+struct SharedPort {
+  unsigned port = 0;
+  std::string first, last;  // the interface ids, in the order visited
+  std::string warning;      // the one line said about it
+};
+// The shared ports of management interfaces given in the order visited.
+std::vector<SharedPort> sharedPorts(std::vector<MgmtIntfDesc> const& visited);
+// Those of `after` that `before` does not have: what a change of the
+// management interfaces brings.
+std::vector<SharedPort> newSharedPorts(std::vector<MgmtIntfDesc> const& before,
+                                       std::vector<MgmtIntfDesc> const& after);
 
 // Ports of the simulated chip that a management interface may use.
 inline constexpr unsigned kMaxPort = 7;

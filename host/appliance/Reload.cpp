@@ -54,6 +54,44 @@ void planMgmtInterfaces(std::vector<MgmtIntfDesc> const& have,
   }
 }
 
+// The management interfaces in the order the agent will visit them once the
+// plan's removals and additions are made: by key, a removal freeing its
+// key and an addition taking the first free one, as the StateDb does.
+std::vector<MgmtIntfDesc> visitedAfter(LiveConfig const& live,
+                                       std::vector<ReloadChange> const& changes) {
+  std::map<unsigned, MgmtIntfDesc> byKey;
+  for (std::size_t i = 0; i < live.mgmtInterfaces.size(); ++i)
+    byKey[i < live.mgmtKeys.size() ? live.mgmtKeys[i] : i] = live.mgmtInterfaces[i];
+  for (auto const& c : changes) {
+    if (c.kind == Kind::mgmtInterfaceDel) {
+      std::erase_if(byKey, [&](auto const& e) { return e.second.intfId == c.mgmt.intfId; });
+    } else if (c.kind == Kind::mgmtInterfaceAdd) {
+      unsigned key = 0;
+      while (byKey.contains(key))
+        ++key;
+      byKey[key] = c.mgmt;
+    }
+  }
+  std::vector<MgmtIntfDesc> r;
+  for (auto const& [key, m] : byKey)
+    r.push_back(m);
+  return r;
+}
+
+// Each port the plan makes shared is told in the line of the later of the
+// two additions that make it so.
+void warnOfSharedPorts(LiveConfig const& live, std::vector<ReloadChange>& changes) {
+  for (auto const& p : newSharedPorts(live.mgmtInterfaces, visitedAfter(live, changes))) {
+    for (auto it = changes.rbegin(); it != changes.rend(); ++it) {
+      if (it->kind == Kind::mgmtInterfaceAdd &&
+          (it->mgmt.intfId == p.first || it->mgmt.intfId == p.last)) {
+        it->text += "; " + p.warning;
+        break;
+      }
+    }
+  }
+}
+
 void planSlice(SliceDesc const& have, SliceDesc const& want, std::vector<ReloadChange>& out) {
   for (auto const& h : have.interfaces) {
     if (!findBy(want.interfaces, &IntfConfigDesc::intfId, h.intfId)) {
@@ -179,7 +217,10 @@ bool make(StateDb& db, ReloadChange const& c, std::optional<std::uint8_t> key = 
 }  // namespace
 
 LiveConfig liveConfigOf(StateDb const& db) {
-  return {db.mgmtInterfaces(), db.slices(), db.hamPresent()};
+  LiveConfig c{db.mgmtInterfaces(), db.slices(), db.hamPresent(), {}};
+  for (auto const& m : c.mgmtInterfaces)
+    c.mgmtKeys.push_back(db.mgmtInterfaceKey(m.intfId).value_or(0));
+  return c;
 }
 
 std::string ReloadPlan::refusal() const {
@@ -235,6 +276,7 @@ ReloadPlan planReload(LiveConfig const& live, ApplianceDesc const& running,
   if (plan.refused())
     return plan;
   planMgmtInterfaces(live.mgmtInterfaces, next.mgmtInterfaces, plan.changes);
+  warnOfSharedPorts(live, plan.changes);
   planSlices(live.slices, next.slices, plan.changes);
   if (live.ham != next.ham) {
     plan.changes.push_back(

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -13,9 +14,10 @@ namespace Host {
 // a reload may change, as plain values, as they are now (scenario steps and
 // live commands may have changed them since the file was read).
 struct LiveConfig {
-  std::vector<MgmtIntfDesc> mgmtInterfaces;
-  std::vector<SliceDesc> slices;  // in name order
+  std::vector<MgmtIntfDesc> mgmtInterfaces;  // in key order
+  std::vector<SliceDesc> slices;             // in name order
   bool ham = true;
+  std::vector<std::uint8_t> mgmtKeys;  // each management interface's key (none: 0, 1, ...)
 };
 LiveConfig liveConfigOf(StateDb const& db);
 
@@ -70,7 +72,8 @@ std::vector<std::string> restartChanges(ApplianceDesc const& running, ApplianceD
 // interfaces removed, then added (one whose ports or CPU netdevice changed
 // is removed and added again); slices removed, then in the file's order each
 // new slice added or an existing one's interface configurations removed,
-// added and changed; then ham.
+// added and changed; then ham. An addition that makes a switch port shared
+// says so in its line, with the warning the file's check gives.
 // A plan that needs a restart holds no changes.
 ReloadPlan planReload(LiveConfig const& live, ApplianceDesc const& running,
                       ApplianceDesc const& next);

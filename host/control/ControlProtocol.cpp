@@ -17,7 +17,8 @@ std::string defaultSocketPath() {
 std::string commandSummary() {
   return R"(  show status                     published link status per port and the error text
   show agent                      the state machine: state, xid, repollingNeeded, pollPeriod,
-                                  register records, intfState, the CPU interface manager
+                                  the next poll's time, register records, intfState, the CPU
+                                  interface manager
   get PATH ATTRIBUTE              read an attribute (ATTRIBUTE[KEY]: one member of a collection)
   set PATH ATTRIBUTE VALUE        write an attribute, VALUE in the text form of its type
   call PATH OPERATION [ARGS...]   call an operation

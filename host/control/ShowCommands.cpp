@@ -144,6 +144,22 @@ Part cpuInterfaces(Orba::Node const& sm) {
           Json{{"type", typeName(*mgr)}, {"cpuInterface", ifs}}};
 }
 
+// When the state machine's next poll falls due: the next wake-up of the
+// clock it polls by (the machine is that clock's only notifiee), in loop
+// time and from now. A changed pollPeriod does not move it; it applies
+// from the wake-up after.
+std::pair<std::string, Json> nextPoll(Orba::Node const& sm) {
+  auto clock = objectIn(attrOr(sm, "clockPoll"));
+  auto pending = clock ? attrOr(*clock, "pendingWakeups") : Kiv::Value();
+  if (pending.empty() || pending.as<std::uint64_t>() == 0)
+    return {"none pending", nullptr};
+  double const at = attrOr(*clock, "nextWakeup").as<double>();
+  double const in = at - Kiv::System::currentTime();
+  char text[96];
+  std::snprintf(text, sizeof text, "due at %.3f (in %.3f s)", at, in);
+  return {text, Json{{"at", at}, {"in", in}}};
+}
+
 Json showAgent(Session& s) {
   auto& root = rootOf(s);
   std::ostringstream rootText;
@@ -165,6 +181,9 @@ Json showAgent(Session& s) {
     head.row({std::string("  ") + name, valueText(v)});
     jsm[name] = valueJson(v);
   }
+  auto [due, dueJson] = nextPoll(*sm);
+  head.row({"  next poll", due});
+  jsm["nextPoll"] = dueJson;
   std::string text = head.text("");
   for (auto [name, part] :
        {std::pair{"registerVal", registerRecords(*sm)},

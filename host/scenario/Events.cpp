@@ -202,7 +202,10 @@ void mgmtAddEvent(Step& s, EventInput const& in) {
     checkMgmtInterfaces(w.session.db().mgmtInterfaces(), d, at);
     if (auto* ns = w.session.netns(); ns && !d.cpuInterface.empty())
       ns->netdevAdd(d.cpuInterface);
+    auto before = w.session.db().mgmtInterfaces();
     w.session.db().mgmtInterfaceAdd(d);
+    for (auto const& p : newSharedPorts(before, w.session.db().mgmtInterfaces()))
+      w.remarks.push_back(p.warning);
   };
 }
 

@@ -58,10 +58,13 @@ StepOutcome runStep(Step const& step, World& world) {
       tl.line("note", step.text);
       break;
     case Step::Kind::event:
+      world.remarks.clear();
       try {
         step.apply(world);
         world.session.afterHostChange();
         tl.line("event", step.text);
+        for (auto const& r : world.remarks)
+          tl.line("note", r);
       } catch (std::exception const& e) {
         o = {false, e.what()};
         tl.line("event", step.text + " ... FAILED: " + e.what() + " (" + step.where.text() + ")");

@@ -3,6 +3,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "host/appliance/Yaml.h"
 #include "host/show/TraceOutput.h"
@@ -15,6 +16,9 @@ class Session;
 struct World {
   Session& session;
   TraceLog const* traces = nullptr;  // null outside scenarios
+  // What the event just carried out has to say besides its own line (a
+  // warning), shown after it, one note each.
+  std::vector<std::string> remarks;
 };
 
 // The outcome of an expectation: whether it held, and what was found

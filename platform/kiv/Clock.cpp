@@ -1,5 +1,8 @@
 #include "platform/kiv/Clock.h"
 
+#include <algorithm>
+#include <optional>
+
 #include "platform/kiv/AttrTable.h"
 
 namespace Kiv {
@@ -17,11 +20,27 @@ void Clock::wakeupDelivered() const {
   lastWakeup_ = now();
 }
 
+std::uint64_t Clock::pendingWakeups() const noexcept {
+  return static_cast<std::uint64_t>(std::count_if(
+      notifiees_.begin(), notifiees_.end(), [](auto const* n) { return n->wakeupPending(); }));
+}
+
+Seconds Clock::nextWakeup() const noexcept {
+  std::optional<Seconds> first;
+  for (auto const* n : notifiees_) {
+    if (n->wakeupPending() && (!first || n->timeMin() < *first))
+      first = n->timeMin();
+  }
+  return first.value_or(0);
+}
+
 TypeDesc const& Clock::typeDesc() {
   static TypeDesc const d = [] {
     TypeDesc t = entityType("Kiv::Clock");
     t.attrs = {readOnly<&Clock::now>(257, "now"), readOnly<&Clock::wakeups>(259, "wakeups"),
-               readOnly<&Clock::lastWakeup>(260, "lastWakeup")};
+               readOnly<&Clock::lastWakeup>(260, "lastWakeup"),
+               readOnly<&Clock::pendingWakeups>(261, "pendingWakeups"),
+               readOnly<&Clock::nextWakeup>(262, "nextWakeup")};
     return t;
   }();
   return d;
@@ -43,14 +62,24 @@ TypeDesc const& Clock::NotifieeConst::typeDesc() {
 
 Clock::NotifieeConst::~NotifieeConst() {
   timer_.disarm();
+  if (clock_)
+    std::erase(clock_->notifiees_, this);
+}
+
+bool Clock::NotifieeConst::wakeupPending() const noexcept {
+  return timer_.armed() && registered_ && clock_ && notificationActive() && !zombie();
 }
 
 void Clock::NotifieeConst::notifierIs(Orba::Ptr<Orba::Node const> const& n) {
   auto clock = Orba::Ptr<Clock const>(dynamic_cast<Clock const*>(n.get()));
   if (clock == clock_)
     return;
+  if (clock_)
+    std::erase(clock_->notifiees_, this);
   clock_ = clock;
-  if (!clock_)
+  if (clock_)
+    clock_->notifiees_.push_back(this);
+  else
     timer_.disarm();
 }
 

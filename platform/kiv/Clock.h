@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "platform/kiv/EventLoop.h"
 #include "platform/kiv/Notifiee.h"
@@ -19,6 +20,11 @@ class Clock : public Typed<Clock> {
   // on (a host's watchdog reads them).
   std::uint64_t wakeups() const noexcept { return wakeups_; }
   Seconds lastWakeup() const noexcept { return lastWakeup_; }
+  // The wake-ups its notifiees have asked for and will receive, and the
+  // earliest of them (0 when none is pending): when the work the clock
+  // drives falls due next.
+  std::uint64_t pendingWakeups() const noexcept;
+  Seconds nextWakeup() const noexcept;
   static TypeDesc const& typeDesc();
 
   // A clock notifiee asks for one wake-up at a time (timeMinIs); at that time
@@ -35,6 +41,8 @@ class Clock : public Typed<Clock> {
 
     Seconds timeMin() const noexcept { return timer_.due(); }
     bool armed() const noexcept { return timer_.armed(); }
+    // Armed, and in a state to receive the wake-up when it falls due.
+    bool wakeupPending() const noexcept;
     // Asks for a wake-up at t (at once when t is not in the future).
     void timeMinIs(Seconds t);
     bool isRegisteredNotifiee() const noexcept { return registered_; }
@@ -61,6 +69,9 @@ class Clock : public Typed<Clock> {
  private:
   Clock() = default;
   void wakeupDelivered() const;
+  // The notifiees bound to this clock; each enters and leaves in notifierIs
+  // and its destructor.
+  mutable std::vector<NotifieeConst const*> notifiees_;
   mutable std::uint64_t wakeups_ = 0;
   mutable Seconds lastWakeup_ = 0;
 };

@@ -88,46 +88,6 @@ TEST(PartialMount, EachEntityMissingInTurnLeavesTheMachineRunning) {
   }
 }
 
-TEST_F(Settled, StateAndPollPeriodOutOfRangeAreRefusedAndTheValueInForceStays) {
-  try {
-    Generic::setText(sm(), "state", "7");
-    FAIL() << "state 7 accepted";
-  } catch (Kiv::AttributeError const& e) {
-    EXPECT_NE(std::string(e.what()).find("(one of idle, readingRegVals, writingRegVals)"),
-              std::string::npos)
-        << e.what();
-  }
-  EXPECT_THROW(Generic::set(sm(), "state", Value::of(static_cast<State>(9))), Kiv::AttributeError);
-  EXPECT_EQ(sm().state(), State::idle);
-
-  for (double bad : {0.0, -1.0, std::nan(""), HUGE_VAL, 1e-300, 1e9}) {
-    try {
-      Generic::set(sm(), "pollPeriod", Value::of(bad));
-      ADD_FAILURE() << "pollPeriod " << bad << " accepted";
-    } catch (Kiv::AttributeError const& e) {
-      EXPECT_NE(std::string(e.what()).find("pollPeriod must be from 0.001 to 86400 seconds"),
-                std::string::npos)
-          << bad << ": " << e.what();
-    }
-  }
-  EXPECT_EQ(sm().pollPeriod(), 2.0);
-  expectStillPolling();
-}
-
-TEST_F(Settled, DeletedRegisterServiceObjectsAreRebuiltByTheNextPoll) {
-  for (char const* attr : {"registerConfig", "registerStatus", "registerSm"}) {
-    SCOPED_TRACE(attr);
-    Generic::del(sm(), attr);
-    sm().repollingNeededIs(true);
-    ASSERT_TRUE(app.runCycle());
-    EXPECT_TRUE(sm().registerConfig() && sm().registerStatus() && sm().registerSm());
-    EXPECT_EQ(app.status->error(), "");
-  }
-  // A deleted register state machine brings a new CPU interface manager.
-  app.useTestCpuIfMgr();
-  expectStillPolling();
-}
-
 // A transaction whose result can never match: the xid rewritten, or the
 // register service deleted, while a read is outstanding. The watchdog fails
 // it three poll periods later and the next cycle runs normally.

@@ -86,29 +86,6 @@ TEST(TestCpuIfMgr, StateTable) {
   }
 }
 
-// A failed interface is tried again on every verdict until simFail is
-// cleared; removing it and coming back gives a fresh interface.
-TEST(TestCpuIfMgr, FailureAndRecovery) {
-  auto mgr = testCpuIfMgrFactory();
-  auto eth1 = mgr->cpuInterfaceIs("eth1");
-  eth1->simFailIs(true);
-  TestSupport::TraceCapture trace{"CpuIfMgr/0-8"};
-  mgr->enable("eth1");
-  mgr->disable("eth1");
-  EXPECT_EQ(eth1->state(), State::unknown);
-  EXPECT_EQ(trace.leveled().size(), 4u) << "each failed verdict is attempted";
-  eth1->simFailIs(false);
-  mgr->disable("eth1");
-  EXPECT_EQ(eth1->state(), State::disabled);
-
-  eth1->simFailIs(true);
-  mgr->enable("eth1");
-  EXPECT_EQ(mgr->cpuInterfaceDel("eth1"), eth1);
-  mgr->enable("eth1");
-  EXPECT_EQ(mgr->cpuInterface("eth1")->state(), State::enabled) << "a fresh entry, simFail false";
-  EXPECT_EQ(eth1->state(), State::unknown) << "the removed interface is not acted on";
-}
-
 template <class Mgr>
 Orba::Ptr<Mgr> newManager();
 template <>

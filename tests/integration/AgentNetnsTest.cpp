@@ -35,41 +35,6 @@ class AgentOnTheKernel : public ::testing::Test {
   std::unique_ptr<TestSupport::SimAppliance> app;
 };
 
-TEST_F(AgentOnTheKernel, ProtodownFollowsTheExternalLink) {
-  app->start();
-  ASSERT_TRUE(app->runUntilIdleState());
-  EXPECT_TRUE(Orba::ptrCast<Bcm53134::Agent::MacVlanCpuIfMgr>(app->sm().cpuIfMgr()));
-  EXPECT_FALSE(ns->protodown("mgmt1"));
-
-  app->chip->linkIs(1, false);
-  ASSERT_TRUE(app->runCycle());
-  EXPECT_EQ(app->link(1), LinkStatus::linkDown);
-  EXPECT_TRUE(ns->protodown("mgmt1"));
-  EXPECT_EQ(app->extCtrl(1), 0x1000);
-  EXPECT_EQ(app->extCtrl(5), 0x1000);
-
-  app->chip->linkIs(1, true);
-  ASSERT_TRUE(app->runCycle());
-  EXPECT_FALSE(ns->protodown("mgmt1"));
-
-  // An administratively disabled interface leaves the netdevice as it was.
-  app->chip->linkIs(1, false);
-  ASSERT_TRUE(app->runCycle());
-  ASSERT_TRUE(ns->protodown("mgmt1"));
-  app->slice->intfConfig(Lanx::IntfId("Management1"))
-      ->enabledStateIs(Interface::IntfEnabledState::disabled);
-  app->chip->linkIs(1, true);
-  ASSERT_TRUE(app->runCycle());
-  EXPECT_TRUE(ns->protodown("mgmt1"));
-  EXPECT_EQ(app->extCtrl(1), 0x3000);
-
-  // The root goes: the netdevice keeps its protodown setting.
-  auto const before = netlinkRequests();
-  app->root = nullptr;
-  EXPECT_EQ(netlinkRequests(), before);
-  EXPECT_TRUE(ns->protodown("mgmt1"));
-}
-
 TEST_F(AgentOnTheKernel, TwoMinutesOfASteadyApplianceCostExactlyWhatIsPredicted) {
   app->start();
   TestSupport::advance(120.0);

@@ -181,7 +181,10 @@ TEST_F(LoopTest, ClockNotifieeGetsOneWakeupAttributePerArming) {
   EXPECT_EQ(Kiv::Clock::NotifieeConst::wakeupAttrId(), 258u);
   s->timeMinIs(now() + 2);
   s->timeMinIs(now() + 3);  // replaces
+  EXPECT_EQ(clock.pendingWakeups(), 1u);
+  EXPECT_EQ(clock.nextWakeup(), now() + 3);
   advance(10);
+  EXPECT_EQ(clock.pendingWakeups(), 0u);
   EXPECT_THAT(s->seen, ElementsAre(Pair(258u, 3)));
   // The clock counts what it delivers, which is what a watchdog reads.
   EXPECT_EQ(clock.wakeups(), wakeups + 1);
@@ -191,6 +194,7 @@ TEST_F(LoopTest, ClockNotifieeGetsOneWakeupAttributePerArming) {
   s->seen.clear();
   s->hasNotificationActiveIs(false);
   s->timeMinIs(now() + 1);
+  EXPECT_EQ(clock.pendingWakeups(), 0u) << "an arming that will pass silently is none";
   advance(2);
   s->hasNotificationActiveIs(true);
   s->kivDoZombieReactors(true);

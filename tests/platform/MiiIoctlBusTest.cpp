@@ -31,18 +31,14 @@ TEST(MiiIoctlBusKernel, RefusalsBecomeErrorTextsWithTheKernelsReason) {
   ns.ip("link add v0 type veth peer name v1");
   ns.ip("link set v0 up");
 
+  // The kernel's reasons for a veth and for no netdevice at all reach
+  // agenthost's own refusals (MiiProbeOnTheKernel); here, the namespace.
   auto bus = MiiIoctlBus::MiiIoctlBusIs("v0");
   auto r = bus->read(1, 0x10);
-  EXPECT_EQ(r.error, "MDIO read of PHY 1 register 0x10 on v0 failed: Operation not supported");
   EXPECT_EQ(r.value, 0);
   EXPECT_EQ(bus->lastError(), EOPNOTSUPP);
   EXPECT_EQ(bus->write(30, 0x18, 0x430).error,
             "MDIO write of PHY 30 register 0x18 on v0 failed: Operation not supported");
-
-  auto missing = MiiIoctlBus::MiiIoctlBusIs("nosuch0");
-  EXPECT_EQ(missing->read(0, 2).error,
-            "MDIO read of PHY 0 register 0x2 on nosuch0 failed: No such device");
-  EXPECT_EQ(missing->lastError(), ENODEV);
 
   // The netdevice is looked up in the namespace the bus was made in, even
   // when its user has moved on (as the host does into its private one).

@@ -136,16 +136,6 @@ TEST(ApplianceFile, EachKindOfBadInputIsRefusedWithLineAndReason) {
     EXPECT_EQ(refusal(c.text), c.message) << c.text;
 }
 
-// The appliance's own MDIO bus instead of the simulated chip.
-TEST(ApplianceFile, MdioTransport) {
-  HostTest::TempDir dir;
-  auto a = Host::loadAppliance(
-      dir.file("a.yaml", noChip + "mdio:\n  transport: mii-ioctl\n  netdev: eth1\n"));
-  EXPECT_EQ(a.mdio, Host::MdioTransport::miiIoctl);
-  EXPECT_EQ(a.mdioNetdev, "eth1");
-  EXPECT_EQ(Host::loadAppliance(dir.file("b.yaml", kGood)).mdio, Host::MdioTransport::sim);
-}
-
 TEST(ApplianceFile, MissingFileIsNamed) {
   try {
     Host::loadAppliance("/nonexistent/appliance.yaml");

@@ -67,6 +67,13 @@ std::vector<PlanCase> const kPlans = {
      {"management interface Management2 removed",
       "management interface Management2 added: external port 2, internal port 6, CPU netdevice "
       "mgmt2"}},
+    {"a shared switch port",
+     [](auto& a) { a.mgmtInterfaces[1].internalPort = 1; },
+     {"management interface Management2 removed",
+      "management interface Management2 added: external port 2, internal port 1, no CPU "
+      "netdevice; warning: switch port 1 is used by Management1 (external) and Management2 "
+      "(internal): they share its register records, and Management2, visited last, decides a "
+      "shared register"}},
     {"a management interface removed and one added",
      [](auto& a) {
        a.mgmtInterfaces = {{"Management1", "mgmt1", 1, 5}, {"Management3", "", 4, 0}};
@@ -129,6 +136,14 @@ TEST(Reload, IsPlannedAgainstTheDatabaseAsItIsNow) {
   EXPECT_EQ(
       Host::planReload(Host::liveConfigOf(db), running, next).newCpuNetdevs(Host::liveConfigOf(db)),
       (std::vector<std::string>{"mgmt1", "mgmt3"}));
+  // One added takes the first free key, and is visited before those after it.
+  next.mgmtInterfaces = {{"Management2", "", 2, 6}, {"Management3", "", 3, 2}};
+  EXPECT_EQ(Host::planReload(Host::liveConfigOf(db), running, next).changes.at(0).text,
+            "management interface Management3 added: external port 3, internal port 2, no CPU "
+            "netdevice; warning: switch port 2 is used by Management3 (internal) and "
+            "Management2 (external): they share its register records, and Management2, visited "
+            "last, decides a shared register");
+  next.mgmtInterfaces[1].cpuInterface = "mgmt3";
   Host::StateDb full(running);
   EXPECT_EQ(Host::planReload(Host::liveConfigOf(full), running, next)
                 .newCpuNetdevs(Host::liveConfigOf(full)),

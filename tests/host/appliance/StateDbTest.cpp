@@ -64,21 +64,12 @@ TEST(StateDb, HostChangesReachTheEntitiesAndNotify) {
   EXPECT_EQ(seen, (std::vector<Kiv::AttributeId>{Hardware::Bcm53134::Config::hamAttrId(),
                                                  Hardware::Bcm53134::Config::hamAttrId()}));
 
-  // A removed position is reused by the next addition.
+  // A removed position is reused by the next addition. (The slice mutators
+  // are the reload's: its tests apply every kind of change through them.)
   EXPECT_TRUE(db.mgmtInterfaceDel("Management1"));
   EXPECT_FALSE(db.mgmtInterfaceDel("Management1"));
   EXPECT_EQ(db.mgmtInterfaceAdd({"Management3", "mgmt3", 3, 7}), 0);
   EXPECT_EQ(db.mgmtInterfaces().at(0).intfId, "Management3");
-
-  EXPECT_TRUE(db.enabledStateIs("Management2", Interface::IntfEnabledState::enabled));
-  EXPECT_FALSE(db.enabledStateIs("Ethernet9", Interface::IntfEnabledState::enabled));
-  EXPECT_FALSE(db.sliceAdd({"slice1", {}}));
-  EXPECT_TRUE(db.sliceAdd({"slice2", {{"Ethernet9", Interface::IntfEnabledState::disabled}}}));
-  EXPECT_EQ(db.enabledState("Ethernet9"), Interface::IntfEnabledState::disabled);
-  EXPECT_TRUE(db.intfConfigDel("slice2", "Ethernet9"));
-  EXPECT_FALSE(db.intfConfigAdd("slice3", {"Ethernet9", Interface::IntfEnabledState::enabled}));
-  EXPECT_TRUE(db.sliceDel("slice2"));
-  EXPECT_FALSE(db.slice("slice2"));
 }
 
 TEST(StateDb, OnARealBusThereIsNoSimulatedChip) {

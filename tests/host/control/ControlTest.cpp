@@ -1,11 +1,10 @@
 // Live control: the host's control socket driven by agentctl's own code, in
 // virtual time in this process (the test serves the socket between agent
-// events) and against agenthost processes in real time.
+// events) and against an agenthost process in real time.
 
 #include <fcntl.h>
 #include <grp.h>
 #include <gtest/gtest.h>
-#include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -31,7 +30,6 @@
 #include "tests/host/HostTestSupport.h"
 #include "tests/support/Emulation.h"
 #include "tests/support/Loop.h"
-#include "tests/support/Netns.h"
 
 namespace {
 
@@ -138,13 +136,7 @@ TEST(ControlVirtualTime, AttributesAreReadAndWrittenThroughTheGenericInterface) 
       "1072\n");
   EXPECT_EQ(h.ok({"get", kMgmt1State, "state"}), "enabled\n");
 
-  // A shorter poll period takes effect at the next idle scheduling.
   EXPECT_EQ(h.ok({"set", "bcm53134Sm", "pollPeriod", "0.25"}), "bcm53134Sm.pollPeriod = 0.25\n");
-  auto& chip = h.session().db().chip();
-  TestSupport::advance(2.0);  // the cycle already scheduled, then 0.25 s apart
-  chip.countersClear();
-  TestSupport::advance(1.0);
-  EXPECT_EQ(chip.miiStatusReadsTotal(), 8u) << "four cycles of two interfaces";
   EXPECT_EQ(h.ok({"set", kMgmt1State, "simFail", "true"}),
             std::string(kMgmt1State) + ".simFail = true\n");
 
@@ -211,22 +203,42 @@ TEST(ControlVirtualTime, ShowAgentAndListGiveTheAgentsTables) {
             std::string::npos);
 }
 
+// A changed poll period applies from the end of the wait in progress; show
+// agent says when that ends, and doPoll polls at once.
+TEST(ControlVirtualTime, ShowAgentSaysWhenTheNextPollFallsDue) {
+  HostTest::TempDir dir;
+  ControlledHost h(dir.path());
+  auto due = [&] {
+    return Json::parse(
+        h.ctl({"--json", "show", "agent"}).out)["result"]["stateMachine"]["nextPoll"];
+  };
+  h.ok({"set", "bcm53134Sm", "pollPeriod", "86400"});
+  TestSupport::advance(2.0);  // the wait under way ends; the next is a day long
+  auto far = due();
+  ASSERT_TRUE(far.is_object()) << far;
+  EXPECT_NEAR(far["in"].get<double>(), 86400 - 0.5, 0.1);
+  auto text = h.ok({"show", "agent"});
+  EXPECT_TRUE(std::regex_search(
+      text, std::regex(R"(\n  next poll +due at 864\d\d\.\d{3} \(in 8639\d\.\d{3} s\)\n)")))
+      << text;
+  h.ok({"set", "bcm53134Sm", "pollPeriod", "2"});
+  EXPECT_EQ(due()["at"], far["at"]) << "the wait under way is not shortened";
+  auto& chip = h.session().db().chip();
+  auto reads = chip.miiStatusReadsTotal();
+  EXPECT_EQ(h.ok({"call", "bcm53134Sm", "doPoll"}), "called bcm53134Sm.doPoll\n");
+  TestSupport::advance(0.5);
+  EXPECT_GT(chip.miiStatusReadsTotal(), reads) << "polled at once";
+  EXPECT_LT(due()["in"].get<double>(), 2.0) << "and the next wait is the new period";
+}
+
+// What a change does to the output is in ScenarioInRealTimeIsDrivenThroughAgentctl.
 TEST(ControlVirtualTime, TraceLevelsChangeWhileRunning) {
   HostTest::TempDir dir;
   ControlledHost h(dir.path());
-  TestSupport::TraceCapture trace("Bcm53134Agent/0 CpuIfMgr/0");
-  TestSupport::advance(4);
-  EXPECT_TRUE(trace.matching("handleState: state idle").empty());
-
   EXPECT_EQ(h.ok({"trace", "Bcm53134Agent", "0,8"}), "Bcm53134Agent levels 0,8\n");
   EXPECT_NE(h.ok({"trace"}).find("Bcm53134Agent  0,8\n"), std::string::npos);
-  TestSupport::advance(4);
-  EXPECT_EQ(trace.matching("::handleState: state idle").size(), 2u);
-
   h.ok({"trace", "Bcm53134Agent", "none"});
-  trace.clear();
-  TestSupport::advance(4);
-  EXPECT_TRUE(trace.sink.lines.empty());
+  EXPECT_NE(h.ok({"trace"}).find("Bcm53134Agent  none\n"), std::string::npos) << h.ok({"trace"});
   EXPECT_NE(h.refused({"trace", "Nosuch", "0"}).find("facilities: Bcm53134Agent, CpuIfMgr"),
             std::string::npos);
   EXPECT_NE(h.refused({"trace", "CpuIfMgr", "40"}).find("bad trace level '40'"), std::string::npos);
@@ -275,6 +287,27 @@ TEST(ControlVirtualTime, SimulatedLinkDownLeadsToProtodownWithinAPollPeriodAndAC
             std::string::npos);
   EXPECT_NE(h.refused({"sim", "link", "8", "down"}).find("PORT must be a number from 0 to 7"),
             std::string::npos);
+}
+
+// A bus record started and ended by hand holds the cycles between; one
+// record at a time.
+TEST(ControlVirtualTime, ABusRecordIsStartedAndStoppedByHand) {
+  HostTest::TempDir dir;
+  ControlledHost h(dir.path());
+  std::string record = dir.path() + "/field.jsonl";
+  EXPECT_EQ(h.ok({"record", "start", record, "64k"}),
+            "recording every MDIO bus access to " + record + " (size limit 65536 bytes)\n");
+  h.refused({"record", "start", record});
+  EXPECT_EQ(h.ok({"sim", "link", "1", "down"}), "link 1 down\n");
+  TestSupport::advance(3);
+  EXPECT_EQ(h.ok({"record", "stop"}).rfind("record " + record + ": ", 0), 0u);
+  auto rec = Host::loadBusRecord(record);
+  EXPECT_FALSE(rec.fromStart);
+  EXPECT_EQ(rec.endReason, "stopped");
+  bool sawDown = false;
+  for (auto const& a : rec.accesses)
+    sawDown = sawDown || (a.phy == 1 && a.reg == 1 && !(a.value & 0x4) && a.error.empty());
+  EXPECT_TRUE(sawDown) << "the link drop is in the record";
 }
 
 // Sends bytes on a new connection and reads until the host closes it or
@@ -429,62 +462,6 @@ Ran agentctl(std::string const& socket, std::vector<std::string> args) {
   std::string both;
   int status = Host::runProgram(TestSupport::underEmulator(std::move(args)), &both);
   return {status, both, both};
-}
-
-// The appliance in real time in a private network namespace: a link taken
-// down by hand puts mgmt1 into protodown in the kernel.
-TEST(ControlRealTime, LinkDownByHandPutsTheNetdeviceIntoProtodown) {
-  REQUIRE_NETNS();
-  HostTest::TempDir dir;
-  std::string ns = "aghtest-ctl-" + std::to_string(::getpid());
-  std::string sock = dir.path() + "/c.sock";
-  HostProcess host(dir, {"--netns=" + ns, "--control", sock, "--trace", "CpuIfMgr/0",
-                         std::string(EXAMPLES_DIR) + "/appliance.yaml"});
-  ASSERT_TRUE(
-      until([&] { return host.out().find("running in real time") != std::string::npos; }, 30))
-      << host.out() << host.err();
-  ASSERT_TRUE(until(
-      [&] {
-        return agentctl(sock, {"get", kMgmt1State, "state"}).out == "enabled\n";
-      },
-      10));
-  auto r = agentctl(sock, {"set", "bcm53134Sm", "pollPeriod", "0.5"});
-  EXPECT_EQ(r.out, "bcm53134Sm.pollPeriod = 0.5\n");
-  r = agentctl(sock, {"set", "bcm53134Sm", "miiStatusLinkEstabMask", "8"});
-  EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.err, "agentctl: bcm53134Sm.miiStatusLinkEstabMask is read-only (constant)\n");
-
-  // A bus record started and ended by hand holds the cycles between.
-  std::string record = dir.path() + "/field.jsonl";
-  r = agentctl(sock, {"record", "start", record, "64k"});
-  EXPECT_EQ(r.out, "recording every MDIO bus access to " + record + " (size limit 65536 bytes)\n");
-  EXPECT_EQ(agentctl(sock, {"record", "start", record}).status, 1) << "one record at a time";
-
-  EXPECT_EQ(agentctl(sock, {"sim", "link", "1", "down"}).status, 0);
-  ASSERT_TRUE(until(
-      [&] {
-        return agentctl(sock, {"get", kMgmt1State, "state"}).out == "disabled\n";
-      },
-      10));
-  std::string shown;
-  ::Host::runProgram({"ip", "-n", ns, "-d", "link", "show", "dev", "mgmt1"}, &shown);
-  EXPECT_NE(shown.find("protodown on"), std::string::npos) << shown;
-  EXPECT_NE(host.out().find("control link 1 down (by hand)"), std::string::npos) << host.out();
-  EXPECT_NE(host.err().find("::disable: interface mgmt1 disabled"), std::string::npos);
-  r = agentctl(sock, {"record", "stop"});
-  EXPECT_EQ(r.out.rfind("record " + record + ": ", 0), 0u) << r.out;
-  auto rec = Host::loadBusRecord(record);
-  EXPECT_FALSE(rec.fromStart);
-  EXPECT_EQ(rec.endReason, "stopped");
-  bool sawDown = false;
-  for (auto const& a : rec.accesses)
-    sawDown = sawDown || (a.phy == 1 && a.reg == 1 && !(a.value & 0x4) && a.error.empty());
-  EXPECT_TRUE(sawDown) << "the link drop is in the record";
-
-  host.signal(SIGTERM);
-  EXPECT_EQ(host.wait(), 0);
-  EXPECT_NE(::access(sock.c_str(), F_OK), 0) << "the socket is removed at exit";
-  EXPECT_EQ(agentctl(sock, {"show", "status"}).status, 3);
 }
 
 // A scenario in real time takes commands too: the trace shown on its

@@ -75,6 +75,21 @@ TEST_F(StdinTest, ALineThatIsNoStepIsAnsweredAndTheNextIsCarriedOut) {
   EXPECT_NE(out.find("status  port 1 link status 0 (linkDown)"), std::string::npos) << out;
 }
 
+// A switch port that an added interface shares is accepted with a word,
+// after the event's line; an interface added takes the first free key, so
+// here it is visited first.
+TEST_F(StdinTest, AnAddedInterfaceOnASharedPortIsAcceptedWithAWarning) {
+  type("mgmtDel: Management1\nmgmtAdd: {intfId: Management3, externalPort: 3, internalPort: 2}\n");
+  auto out = timeline();
+  EXPECT_NE(out.find("management interface Management3 added (ports 3/2, no CPU netdevice)\n"
+                     "     0.500  note    warning: switch port 2 is used by Management3 "
+                     "(internal) and Management2 (external): they share its register records, "
+                     "and Management2, visited last, decides a shared register\n"),
+            std::string::npos)
+      << out;
+  EXPECT_EQ(count(out, "warning: "), 1u) << out;
+}
+
 TEST_F(StdinTest, ManagementInterfacesPastTheMostAreRefusedAndTheAgentRunsOn) {
   std::string lines;
   for (int i = 1; i <= 300; ++i) {
