@@ -12,8 +12,6 @@
 #include "bench/Bench.h"
 #include "bench/Child.h"
 
-extern char** environ;
-
 namespace Bench {
 
 namespace {
@@ -78,8 +76,7 @@ BENCHMARK(BM_VirtualDay)->Iterations(1)->UseRealTime()->Unit(benchmark::kMillise
 
 // Runs a command as a child (stdout on /dev/null) and measures it.
 ChildRun runChild(char const* const argv[]) {
-  auto const t0 = std::chrono::steady_clock::now();
-  return reapChild(spawnChild(const_cast<char* const*>(argv), false), t0);
+  return Bench::runChild(const_cast<char* const*>(argv), false);
 }
 
 void BM_VirtualDayProcess(benchmark::State& st) {

@@ -17,8 +17,6 @@
 #include "bench/Bench.h"
 #include "bench/Child.h"
 
-extern char** environ;
-
 namespace Bench {
 
 namespace {
@@ -80,11 +78,9 @@ HostRun runHost(std::vector<std::string> args, double seconds, unsigned metricsP
   for (auto& a : args)
     argv.push_back(a.data());
   argv.push_back(nullptr);
-  auto const t0 = std::chrono::steady_clock::now();
-  pid_t pid = spawnChild(argv.data(), true);
-  if (pid < 0)
-    return r;
-  if (seconds > 0) {
+  static_cast<ChildRun&>(r) = runChild(argv.data(), true, [&](pid_t pid) {
+    if (seconds <= 0)
+      return;
     auto const end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
     auto next = std::chrono::steady_clock::now() + std::chrono::seconds(5);
     while (std::chrono::steady_clock::now() < end) {
@@ -95,8 +91,7 @@ HostRun runHost(std::vector<std::string> args, double seconds, unsigned metricsP
       }
     }
     ::kill(pid, SIGTERM);
-  }
-  static_cast<ChildRun&>(r) = reapChild(pid, t0);
+  });
   return r;
 }
 

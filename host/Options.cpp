@@ -3,8 +3,8 @@
 #include <sys/stat.h>
 
 #include <filesystem>
-#include <regex>
 #include <stdexcept>
+#include <string_view>
 
 #include <CLI/CLI.hpp>
 
@@ -148,6 +148,30 @@ void checkOutputs(Options const& o) {
   }
 }
 
+bool allDigits(std::string_view s) {
+  return !s.empty() && s.find_first_not_of("0123456789") == std::string_view::npos;
+}
+
+// Whether a word is [ADDRESS:]PORT: digits, after "[ADDRESS]:" (an address
+// in brackets, not empty) or "ADDRESS:" (an address without ':', '/' or
+// '[', not empty).
+bool looksLikeAddressPort(std::string_view w) {
+  std::string_view port = w;
+  if (!w.empty() && w[0] == '[') {
+    auto const close = w.find(']');
+    if (close == std::string_view::npos || close < 2 || close + 1 >= w.size() ||
+        w[close + 1] != ':')
+      return false;
+    port = w.substr(close + 2);
+  } else if (auto const colon = w.find(':'); colon != std::string_view::npos) {
+    auto const address = w.substr(0, colon);
+    if (address.empty() || address.find_first_of("/[") != std::string_view::npos)
+      return false;
+    port = w.substr(colon + 1);
+  }
+  return allDigits(port);
+}
+
 }  // namespace
 
 Options parseOptions(std::vector<std::string> const& args) {
@@ -206,10 +230,9 @@ Options parseOptions(std::vector<std::string> const& args) {
                                        {"--replay", "a file name"}});
   if (!empty.empty())
     throw std::invalid_argument(empty);
-  static std::regex const addressPort(R"(^(\[[^\]]+\]:|[^:/\[]+:)?[0-9]+$)");
   std::vector<std::string> words;
   for (std::size_t i = 0; i < args.size(); ++i) {
-    if (args[i] == "--metrics" && i + 1 < args.size() && std::regex_match(args[i + 1], addressPort))
+    if (args[i] == "--metrics" && i + 1 < args.size() && looksLikeAddressPort(args[i + 1]))
       words.push_back("--metrics=" + args[++i]);
     else
       words.push_back(args[i]);

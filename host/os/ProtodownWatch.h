@@ -5,9 +5,7 @@
 #include <optional>
 #include <set>
 #include <string>
-
-struct nl_sock;
-struct nl_msg;
+#include <vector>
 
 namespace Host {
 
@@ -32,14 +30,15 @@ class ProtodownWatch {
   void refresh() { dump(); }
 
  private:
-  static int received(nl_msg* msg, void* self);
   void readable();
+  void received(void const* data, std::size_t size);
   void dump();
 
   std::set<std::string> netdevs_;
   OnChange onChange_;
   std::map<std::string, std::optional<bool>> shown_;
-  nl_sock* sock_ = nullptr;
+  int fd_ = -1;
+  std::vector<unsigned char> buf_;  // one datagram from the kernel
 };
 
 }  // namespace Host

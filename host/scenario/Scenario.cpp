@@ -64,6 +64,7 @@ Scenario parseScenario(YAML::Node const& doc, std::string const& file) {
   if (!steps.IsSequence())
     refuse(where(file, steps), "steps must be a list");
   double last = 0;
+  sc.steps.reserve(steps.size());
   for (std::size_t i = 0; i < steps.size(); ++i) {
     auto s = parseStep(steps[i], file, "steps[" + std::to_string(i) + "]", true);
     if (s.at < last) {
