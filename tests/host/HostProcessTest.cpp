@@ -167,18 +167,7 @@ TEST(AgentHost, MetricsAreScrapedOverHttpAndParse) {
   std::string const textfile = dir.path() + "/agenthost.prom";
   HostProcess h(dir, {"--netns=aghtest-metrics-" + std::to_string(::getpid()), "--no-control",
                       "--metrics", "127.0.0.1:0", "--metrics-textfile", textfile, app});
-  std::string url;
-  ASSERT_TRUE(until(
-      [&] {
-        auto out = h.out();
-        auto at = out.find("metrics: http://");
-        if (at == std::string::npos)
-          return false;
-        url = out.substr(at + 9, out.find('\n', at) - at - 9);
-        return true;
-      },
-      30))
-      << h.out() << h.err();
+  auto const url = h.metricsUrl();
   EXPECT_EQ(url.rfind("http://127.0.0.1:", 0), 0u) << url;
   std::string const kernelOn =
       "agenthost_cpu_netdev_kernel_protodown interface=Management1 netdev=mgmt1 1.0\n";

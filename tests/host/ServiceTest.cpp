@@ -44,11 +44,7 @@ class ServiceTest : public ::testing::Test {
     TestSupport::resetLoop();
     file_ = dir_.file("appliance.yaml", example());
   }
-  void SetUp() override {
-    if (!namespaced())
-      start(Host::CpuRequest::simulated);
-  }
-  virtual bool namespaced() const { return false; }
+  void SetUp() override { start(Host::CpuRequest::simulated); }
   void start(Host::CpuRequest cpu, std::string const& netns = "") {
     Host::SessionOptions o;
     o.cpu = cpu;
@@ -292,7 +288,7 @@ TEST_F(ServiceTest, OutputsFollowAReloadsMoveAndRename) {
 // with READY=1 for the service manager.
 class ServiceInNamespaceTest : public ServiceTest {
  protected:
-  bool namespaced() const override { return true; }
+  void SetUp() override {}  // each test starts its own
 };
 
 TEST_F(ServiceInNamespaceTest, AReloadMakesTheNewCpuNetdeviceOrIsUndoneWhole) {

@@ -52,17 +52,8 @@ TEST(MetricsAddress, PortAloneIsLoopbackAddressesAreNumericIPv6InBrackets) {
 // manager, serving metrics on `address`; the URL it says it serves.
 struct ServingHost {
   ServingHost(HostTest::TempDir const& dir, std::string const& address)
-      : process(dir, {"--sim-cpu", "--no-control", "--metrics", address, kAppliance}) {
-    HostTest::until(
-        [&] {
-          auto out = process.out();
-          auto at = out.find("metrics: http://");
-          if (at != std::string::npos)
-            url = out.substr(at + 9, out.find('\n', at) - at - 9);
-          return !url.empty();
-        },
-        30);
-  }
+      : process(dir, {"--sim-cpu", "--no-control", "--metrics", address, kAppliance}),
+        url(process.metricsUrl()) {}
   ~ServingHost() {
     process.signal(SIGTERM);
     process.wait();
