@@ -11,77 +11,47 @@ using Lines = std::vector<std::string>;
 namespace {
 
 // One row of the simulated interface's state table: the interface eth1 in a
-// state, with simFail, receives enable or disable through its manager.
+// state, with simFail, receives enable or disable through its manager, and
+// ends in a state, having found nothing to do, done it, or failed.
+enum class Outcome { already, done, failed };
 struct Row {
   State from;
-  bool enable;
-  bool simFail;
+  bool enable, simFail;
   State to;
-  Lines trace;
+  Outcome outcome;
 };
 
 TEST(TestCpuIfMgr, StateTable) {
-  Lines const enabling{"L1 ADDR::enable: enabling interface eth1"};
-  Lines const disabling{"L1 ADDR::disable: disabling interface eth1"};
-  auto with = [](Lines a, char const* last) {
-    a.push_back(last);
-    return a;
-  };
+  using enum State;
+  using enum Outcome;
   std::vector<Row> const rows{
-      {State::enabled,
-       true,
-       false,
-       State::enabled,
-       {"L8 ADDR::enable: interface eth1 already enabled"}},
-      {State::enabled,
-       true,
-       true,
-       State::enabled,
-       {"L8 ADDR::enable: interface eth1 already enabled"}},
-      {State::unknown, true, false, State::enabled,
-       with(enabling, "L0 ADDR::enable: interface eth1 enabled")},
-      {State::disabled, true, false, State::enabled,
-       with(enabling, "L0 ADDR::enable: interface eth1 enabled")},
-      {State::unknown, true, true, State::unknown,
-       with(enabling,
-            "L0 ADDR::enable: setting interface eth1 to unknown due to enable sim failure")},
-      {State::disabled, true, true, State::unknown,
-       with(enabling,
-            "L0 ADDR::enable: setting interface eth1 to unknown due to enable sim failure")},
-      {State::disabled,
-       false,
-       false,
-       State::disabled,
-       {"L8 ADDR::disable: interface eth1 already disabled"}},
-      {State::disabled,
-       false,
-       true,
-       State::disabled,
-       {"L8 ADDR::disable: interface eth1 already disabled"}},
-      {State::unknown, false, false, State::disabled,
-       with(disabling, "L0 ADDR::disable: interface eth1 disabled")},
-      {State::enabled, false, false, State::disabled,
-       with(disabling, "L0 ADDR::disable: interface eth1 disabled")},
-      {State::unknown, false, true, State::unknown,
-       with(disabling,
-            "L0 ADDR::disable: setting interface eth1 to unknown due to disable sim failure")},
-      {State::enabled, false, true, State::unknown,
-       with(disabling,
-            "L0 ADDR::disable: setting interface eth1 to unknown due to disable sim failure")},
+      {enabled, true, false, enabled, already},    {enabled, true, true, enabled, already},
+      {unknown, true, false, enabled, done},       {disabled, true, false, enabled, done},
+      {unknown, true, true, unknown, failed},      {disabled, true, true, unknown, failed},
+      {disabled, false, false, disabled, already}, {disabled, false, true, disabled, already},
+      {unknown, false, false, disabled, done},     {enabled, false, false, disabled, done},
+      {unknown, false, true, unknown, failed},     {enabled, false, true, unknown, failed},
   };
   for (auto const& row : rows) {
-    SCOPED_TRACE(std::string(CpuInterface::stringValue(row.from)) +
-                 (row.enable ? " enable" : " disable") + (row.simFail ? " simFail" : ""));
+    std::string const op = row.enable ? "enable" : "disable", at = "ADDR::" + op + ": ";
+    SCOPED_TRACE(std::string(CpuInterface::stringValue(row.from)) + " " + op +
+                 (row.simFail ? " simFail" : ""));
+    Lines trace{"L1 " + at + op.substr(0, op.size() - 1) + "ing interface eth1",
+                row.outcome == done ? "L0 " + at + "interface eth1 " + op + "d"
+                                    : "L0 " + at + "setting interface eth1 to unknown due to " +
+                                          op + " sim failure"};
+    if (row.outcome == already)
+      trace = {"L8 " + at + "interface eth1 already " + op + "d"};
     auto mgr = testCpuIfMgrFactory();
     auto intf = mgr->cpuInterfaceIs("eth1");
     intf->stateIs(row.from);
     intf->simFailIs(row.simFail);
-    TestSupport::TraceCapture trace{"CpuIfMgr/0-8"};
+    TestSupport::TraceCapture capture{"CpuIfMgr/0-8"};
     CpuIfMgr& generic = *mgr;
     row.enable ? generic.enable("eth1") : generic.disable("eth1");
     EXPECT_EQ(intf->state(), row.to);
     EXPECT_EQ(intf->simFail(), row.simFail);
-    EXPECT_EQ(trace.leveled(), row.trace);
+    EXPECT_EQ(capture.leveled(), trace);
     EXPECT_EQ(mgr->cpuInterfaceCount(), 1u);
   }
 }

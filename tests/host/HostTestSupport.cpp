@@ -152,6 +152,20 @@ int HostProcess::wait(double seconds) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
+std::string HostProcess::metricsUrl(double seconds) const {
+  std::string url;
+  until(
+      [&] {
+        auto const text = out(), said = std::string("metrics: ");
+        auto const at = text.find(said + "http://"), end = text.find('\n', at);
+        if (at != std::string::npos && end != std::string::npos)
+          url = text.substr(at + said.size(), end - at - said.size());
+        return !url.empty();
+      },
+      seconds);
+  return url;
+}
+
 void HostProcess::signal(int sig) {
   ::kill(pid_, sig);
 }

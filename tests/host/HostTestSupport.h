@@ -106,6 +106,8 @@ class HostProcess {
   void signal(int sig);
   std::string out() const { return readFile(out_); }
   std::string err() const { return readFile(err_); }
+  // The URL it says it serves metrics on, once said within the time ("" if not).
+  std::string metricsUrl(double seconds = 30) const;
 
  private:
   std::string out_, err_;

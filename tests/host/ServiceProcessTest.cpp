@@ -42,13 +42,10 @@ TEST(AgentHostService, SighupReloadsWhileTheMetricsEndpointServes) {
   dir.file("stdout", "");
   ScopedEnv journal("JOURNAL_STREAM", journalStreamOf(dir.path() + "/stdout"));
   HostProcess h(dir, {"--sim-cpu", "--no-control", "--metrics", "127.0.0.1:0", file});
-  std::string url;
   ASSERT_TRUE(until([&] { return h.out().find("running in real time") != std::string::npos; }, 30))
       << h.out() << h.err();
-  auto out = h.out();
-  auto at = out.find("metrics: http://");
-  ASSERT_NE(at, std::string::npos) << out;
-  url = out.substr(at + 9, out.find('\n', at) - at - 9);
+  auto const url = h.metricsUrl();
+  ASSERT_FALSE(url.empty()) << h.out();
 
   auto text = example();
   text.replace(text.find("Management1: enabled"), 20, "Management1: disabled");
@@ -65,7 +62,7 @@ TEST(AgentHostService, SighupReloadsWhileTheMetricsEndpointServes) {
 
   h.signal(SIGTERM);
   EXPECT_EQ(h.wait(), 0) << h.err();
-  out = h.out();
+  auto const out = h.out();
   EXPECT_NE(out.find("<6>agenthost: SIGHUP: reloading " + file + "\n"), std::string::npos) << out;
   EXPECT_NE(out.find("<6>agenthost: reload: slice1: Management1 enabled -> disabled\n"),
             std::string::npos)
@@ -89,6 +86,7 @@ TEST(AgentHostService, RefusalsOnTheJournalsStreamAreErrors) {
   EXPECT_EQ(h.err(), "<3>agenthost: " + bad +
                          ":2: unknown key 'bsu' in switch (known keys: ham, bus, "
                          "managementInterfaces)\n");
+  EXPECT_EQ(h.out(), "") << "refused before anything starts";
 }
 
 }  // namespace

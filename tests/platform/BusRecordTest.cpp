@@ -89,11 +89,16 @@ TEST(BusRecord, WhatIsRecordedReadsBackAndTheSizeLimitEndsIt) {
 
 // Every damaged record is refused with its line and the reason.
 TEST(BusRecord, DamagedRecordsAreRefusedWithTheLine) {
-  std::string a = R"({"t":1,"phy":1,"reg":1,"op":"read","value":31085})"
-                  "\n";
-  std::string end = R"({"t":2,"end":"stopped"})"
-                    "\n";
-  std::string const head = kHead;
+  std::string const a = R"({"t":1,"phy":1,"reg":1,"op":"read","value":31085})",
+                    end = R"({"t":2,"end":"stopped"})", head = kHead;
+  auto rec = [&](std::vector<std::string> const& lines) {
+    std::string t = head;
+    for (auto const& l : lines)
+      t += l + "\n";
+    return t;
+  };
+  // An access of PHY 1 register 1 at 1 s with these fields after the register.
+  auto at1 = [](char const* rest) { return R"({"t":1,"phy":1,"reg":1,)" + std::string(rest); };
   struct Case {
     std::string text;
     std::size_t line;
@@ -102,40 +107,18 @@ TEST(BusRecord, DamagedRecordsAreRefusedWithTheLine) {
       {"", 0, "empty"},
       {"{\"hello\":1}\n", 1, "not a bus record"},
       {"PK\x03\x04garbage\n", 1, "not a JSON object"},
-      {head + a, 2, "no end line"},
+      {rec({a}), 2, "no end line"},
       {head + a.substr(0, 20), 2, "no line end"},
-      {head +
-           R"({"t":3,"phy":1,"reg":1,"op":"read","value":1})"
-           "\n" +
-           a + end,
-       3, "before the line above"},
-      {head + end + a, 3, "after the end line"},
-      {head +
-           R"({"t":1,"phy":32,"reg":1,"op":"read","value":1})"
-           "\n" +
-           end,
-       2, "\"phy\" is out of range"},
-      {head +
-           R"({"t":1,"phy":1,"reg":1,"op":"read","value":-1})"
-           "\n" +
-           end,
-       2, "\"value\" is not a whole number"},
-      {head +
-           R"({"t":1,"phy":1,"reg":1,"op":"poke","value":1})"
-           "\n" +
-           end,
-       2, "\"op\" must be read or write"},
-      {head +
-           R"({"t":1,"phy":1,"reg":1,"op":"read","value":1,"x":2})"
-           "\n" +
-           end,
-       2, "unknown member \"x\""},
-      {head +
-           R"({"t":1,"phy":1,"reg":1,"op":"read","value":[[1]]})"
-           "\n" +
-           end,
-       2, "nested deeper"},
-      {std::string(head).replace(head.find("\"format\":1"), 10, "\"format\":2") + end, 1,
+      {rec({R"({"t":3,"phy":1,"reg":1,"op":"read","value":1})", a, end}), 3,
+       "before the line above"},
+      {rec({end, a}), 3, "after the end line"},
+      {rec({R"({"t":1,"phy":32,"reg":1,"op":"read","value":1})", end}), 2,
+       "\"phy\" is out of range"},
+      {rec({at1(R"("op":"read","value":-1})"), end}), 2, "\"value\" is not a whole number"},
+      {rec({at1(R"("op":"poke","value":1})"), end}), 2, "\"op\" must be read or write"},
+      {rec({at1(R"("op":"read","value":1,"x":2})"), end}), 2, "unknown member \"x\""},
+      {rec({at1(R"("op":"read","value":[[1]]})"), end}), 2, "nested deeper"},
+      {std::string(head).replace(head.find("\"format\":1"), 10, "\"format\":2") + end + "\n", 1,
        "this host reads format 1"},
   };
   for (auto const& c : cases) {
@@ -147,7 +130,7 @@ TEST(BusRecord, DamagedRecordsAreRefusedWithTheLine) {
       EXPECT_NE(e.reason().find(c.reason), std::string::npos) << e.what();
     }
   }
-  EXPECT_EQ(parse(head + a + end).accesses.size(), 1u);
+  EXPECT_EQ(parse(rec({a, end})).accesses.size(), 1u);
 }
 
 // A replay answers from the record, and says where the agent's accesses

@@ -189,7 +189,7 @@ TEST(GenericTest, ValuesCollectionsHandlesAndConstruction) {
 }
 
 // The texts of the errors, which reach the users of the generic interface
-// as they stand.
+// as they stand: one of each kind of refusal.
 TEST(GenericTest, ErrorTexts) {
   auto w = Orba::make<Widget>("w", 1);
   auto dir = Kiv::Dir::DirIs("d");
@@ -211,29 +211,20 @@ TEST(GenericTest, ErrorTexts) {
        "writing size of CoreTest::Widget: argument size must be U32, got Orba::String 5"},
       {[&] { G::set(*w, "colour", Value::of(Kiv::U8{1})); },
        "writing colour of CoreTest::Widget: argument colour must be CoreTest::Colour, got U8 1"},
-      {[&] { G::set(*w, "size", Value()); },
-       "writing size of CoreTest::Widget: argument size must be U32, got none"},
       {[&] { G::set(*w, "name", str("x")); },
        "attribute name of CoreTest::Widget (value) cannot be written"},
       {[&] { G::get(*w, "nope"); }, "type CoreTest::Widget has no attribute nope"},
       {[&] { G::setText(*w, "peer", "w2"); },
        "a value of type CoreTest::Widget cannot be given as text"},
-      {[&] { (void)str("x").as<U32>(); }, "expected a value of type U32, got Orba::String x"},
       {[&] { G::set(*w, "peer", Value::of(dir)); },
        "writing peer of CoreTest::Widget: argument peer must be CoreTest::Widget, got Kiv::Dir d"},
       {[&] { (void)Kiv::handleAs<Gadget>(Value::of(w)); },
        "expected a handle to CoreTest::Gadget, got w"},
       {[&] { G::lookup(*w, "label", str("3")); },
        "the key of label of CoreTest::Widget is U32, got Orba::String 3"},
-      {[&] { G::insert(*w, "label", {u32(1)}); },
-       "inserting into label of CoreTest::Widget takes 2 arguments, 1 given"},
       {[&] { G::call(*w, "grow"); }, "calling grow of CoreTest::Widget takes 1 argument, 0 given"},
       {[&] { G::get(*w, "grow"); },
        "attribute grow of CoreTest::Widget (operation) cannot be read"},
-      {[&] { G::count(*w, "grow"); },
-       "attribute grow of CoreTest::Widget (operation) cannot be counted"},
-      {[&] { G::members(*w, "grow"); },
-       "attribute grow of CoreTest::Widget (operation) cannot be iterated"},
       {[&] {
          G::construct("CoreTest::Widget", {u32(1), u32(2)});
        },

@@ -44,12 +44,8 @@ TEST(ApplianceFile, ReadsEverythingItStates) {
   EXPECT_DOUBLE_EQ(a.accessTime, 0.5);
   EXPECT_EQ(a.netdevices, Host::NetdevMode::privateNamespace);
   EXPECT_EQ(a.cpuInterfaceNames(), std::vector<std::string>{"mgmt1"});
-}
-
-// The file installed under /etc starts without touching this machine.
-TEST(ApplianceFile, TheShippedFileDrivesNoNetdeviceOfThisMachine) {
-  auto a = Host::loadAppliance(SHIPPED_APPLIANCE);
-  EXPECT_EQ(a.netdevices, Host::NetdevMode::privateNamespace);
+  // The file installed under /etc starts without touching this machine.
+  EXPECT_EQ(Host::loadAppliance(SHIPPED_APPLIANCE).netdevices, Host::NetdevMode::privateNamespace);
 }
 
 // Two management interfaces on one switch port are allowed, with a word.
@@ -136,18 +132,8 @@ TEST(ApplianceFile, EachKindOfBadInputIsRefusedWithLineAndReason) {
     EXPECT_EQ(refusal(c.text), c.message) << c.text;
 }
 
-TEST(ApplianceFile, MissingFileIsNamed) {
-  try {
-    Host::loadAppliance("/nonexistent/appliance.yaml");
-    FAIL();
-  } catch (InputError const& e) {
-    EXPECT_EQ(std::string(e.what()),
-              "/nonexistent/appliance.yaml: cannot open: No such file or directory");
-  }
-}
-
-// Odd files are refused for what they are, without blocking and before
-// anything is parsed; an oversized value is quoted only in part.
+// Missing and odd files are refused for what they are, without blocking and
+// before anything is parsed.
 TEST(InputFiles, DirectoriesFifosHugeFilesAndHugeValuesAreRefusedBriefly) {
   HostTest::TempDir dir;
   auto message = [](auto load, std::string const& path) {
@@ -171,6 +157,8 @@ TEST(InputFiles, DirectoriesFifosHugeFilesAndHugeValuesAreRefusedBriefly) {
               "/dev/zero: is not a regular file (a FIFO, socket or device); give a file");
     ::unlink(fifo.c_str());
   }
+  EXPECT_EQ(message(appliance, "/nonexistent/appliance.yaml"),
+            "/nonexistent/appliance.yaml: cannot open: No such file or directory");
   auto big = dir.file("big.yaml", "# " + std::string(1024 * 1024, 'x') + "\n");
   EXPECT_EQ(message(appliance, big),
             big + ": is 1048579 bytes long; an input file has at most 1048576 bytes (1 MiB)");

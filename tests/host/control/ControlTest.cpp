@@ -140,23 +140,14 @@ TEST(ControlVirtualTime, AttributesAreReadAndWrittenThroughTheGenericInterface) 
   EXPECT_EQ(h.ok({"set", kMgmt1State, "simFail", "true"}),
             std::string(kMgmt1State) + ".simFail = true\n");
 
-  // Refusals say what is wrong and change nothing.
+  // Refusals say what is wrong and change nothing. (Values out of range are
+  // attribute-misuse's; paths that lead nowhere, AttrPathTest's.)
   EXPECT_EQ(h.refused({"set", "bcm53134Sm", "miiStatusRegister", "3"}),
             "agentctl: bcm53134Sm.miiStatusRegister is read-only (constant)\n");
   EXPECT_EQ(h.refused({"set", "bcm53134Sm", "config", "x"}),
             "agentctl: bcm53134Sm.config is read-only (handle)\n");
-  EXPECT_EQ(h.refused({"set", "bcm53134Sm", "pollPeriod", "soon"}),
-            "agentctl: bcm53134Sm.pollPeriod: 'soon' is not a valid number of seconds\n");
-  EXPECT_EQ(
-      h.refused({"set", "bcm53134Sm", "state", "sleeping"}).find("sleeping") != std::string::npos,
-      true);
   EXPECT_NE(h.refused({"get", "bcm53134Sm", "pollPeriods"})
                 .find("has no attribute pollPeriods; it has: config, status,"),
-            std::string::npos);
-  EXPECT_NE(h.refused({"get", "bcm53134Sm.cpuIfMgr.cpuInterface[mgmt9]", "state"})
-                .find("cpuInterface[mgmt9] is absent"),
-            std::string::npos);
-  EXPECT_NE(h.refused({"list", "bcm53134Sm.nosuch"}).find("no attribute nosuch"),
             std::string::npos);
   EXPECT_NE(h.refused({"call", "bcm53134Sm", "readRegVals"}).find("cannot be called"),
             std::string::npos);

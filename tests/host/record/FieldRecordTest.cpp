@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 #include <regex>
@@ -73,18 +74,11 @@ TEST(FieldRecord, ARecordedRunReplaysToTheSameTimelineAndTheFirstDifferenceIsFou
       << HostTest::readFile(made);
 
   // One written value changed by hand: the replay stops at that line.
-  std::istringstream in(HostTest::readFile(record));
-  std::string edited, line;
-  std::size_t n = 0, changed = 0;
-  while (std::getline(in, line)) {
-    ++n;
-    if (!changed && line.find("\"op\":\"write\",\"value\":4096") != std::string::npos) {
-      line.replace(line.find("4096"), 4, "4097");
-      changed = n;
-    }
-    edited += line + "\n";
-  }
-  ASSERT_GT(changed, 0u);
+  auto edited = HostTest::readFile(record);
+  auto const at = edited.find("\"op\":\"write\",\"value\":4096");
+  ASSERT_NE(at, std::string::npos);
+  auto const changed = std::count(edited.begin(), edited.begin() + at, '\n') + 1;
+  edited.replace(edited.find("4096", at), 4, "4097");
   auto bad = dir.file("bad.jsonl", edited);
   auto out = run(dir, {"--replay", bad}, 1);
   EXPECT_NE(

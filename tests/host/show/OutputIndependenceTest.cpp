@@ -24,45 +24,31 @@ namespace {
 
 // A small tmpfs over `dir`, in a mount namespace of this test process's own,
 // so that nothing of it is seen outside; unmounted when the object goes.
-class PrivateTmpfs {
- public:
-  explicit PrivateTmpfs(std::string dir) : dir_(std::move(dir)) {
-    if (::geteuid() != 0) {
-      why_ = "not root";
-      return;
-    }
-    if (::unshare(CLONE_NEWNS) != 0 ||
-        ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
-        ::mount("agenthost-test", dir_.c_str(), "tmpfs", 0, "size=256k") != 0) {
-      why_ = std::strerror(errno);
-      return;
-    }
-    mounted_ = true;
+// `why` says why there is none, and is empty once it is mounted.
+struct PrivateTmpfs {
+  explicit PrivateTmpfs(std::string d) : dir(std::move(d)) {
+    if (::geteuid() != 0)
+      why = "not root";
+    else if (::unshare(CLONE_NEWNS) != 0 ||
+             ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+             ::mount("agenthost-test", dir.c_str(), "tmpfs", 0, "size=256k") != 0)
+      why = std::strerror(errno);
   }
   ~PrivateTmpfs() {
-    if (mounted_)
-      ::umount2(dir_.c_str(), MNT_DETACH);
+    if (why.empty())
+      ::umount2(dir.c_str(), MNT_DETACH);
   }
-  PrivateTmpfs(PrivateTmpfs const&) = delete;
-  PrivateTmpfs& operator=(PrivateTmpfs const&) = delete;
-  bool mounted() const noexcept { return mounted_; }
-  std::string const& whyNot() const noexcept { return why_; }
-
   // Writes a file until the file system has no room left.
-  void fill() {
-    std::FILE* f = std::fopen((dir_ + "/filler").c_str(), "w");
+  void fill() const {
+    std::FILE* f = std::fopen((dir + "/filler").c_str(), "w");
     ASSERT_NE(f, nullptr);
     std::string block(4096, 'x');
     while (std::fwrite(block.data(), 1, block.size(), f) == block.size() && std::fflush(f) == 0) {
     }
     std::fclose(f);
   }
-  void free() { ::unlink((dir_ + "/filler").c_str()); }
-
- private:
-  std::string dir_;
-  std::string why_;
-  bool mounted_ = false;
+  void free() const { ::unlink((dir + "/filler").c_str()); }
+  std::string dir, why;
 };
 
 std::size_t count(std::string const& text, std::string const& what) {
@@ -75,11 +61,11 @@ std::size_t count(std::string const& text, std::string const& what) {
 TEST(OutputIndependence, AFullFileSystemStopsNoOtherOutputAndIsReportedOnce) {
   HostTest::TempDir dir;
   PrivateTmpfs fs(dir.path());
-  if (!fs.mounted()) {
+  if (!fs.why.empty()) {
     char const* req = std::getenv("REQUIRE_NETNS_TESTS");
     if (req && std::string(req) == "1")
-      FAIL() << "REQUIRE_NETNS_TESTS=1 but no private tmpfs: " << fs.whyNot();
-    GTEST_SKIP() << "no private tmpfs: " << fs.whyNot();
+      FAIL() << "REQUIRE_NETNS_TESTS=1 but no private tmpfs: " << fs.why;
+    GTEST_SKIP() << "no private tmpfs: " << fs.why;
   }
   HostTest::TempDir out;
   std::string const timelinePath = out.path() + "/timeline";
