@@ -20,12 +20,13 @@ get_filename_component(ARM64_DEV_DIR "${ARM64_DEV_DIR}" ABSOLUTE)
 list(APPEND CMAKE_PREFIX_PATH "${ARM64_DEV_DIR}/usr")
 set(ENV{PKG_CONFIG_PATH} "${ARM64_DEV_DIR}/usr/lib/aarch64-linux-gnu/pkgconfig")
 
-# The emulator finds the arm64 dynamic loader and C library under its prefix,
-# and everything else in the multiarch directories. TESTS_EMULATOR tells a
-# test that it runs emulated, and with what, so that it can run the programs
-# it starts the same way and skip what the emulator cannot carry.
+# The emulator runs the arm64 programs with the arm64 C library of multiarch
+# (libc6:arm64): its dynamic loader, /lib/ld-linux-aarch64.so.1, and every
+# library come from the multiarch directories. No -L prefix: the cross
+# toolchain's own copy under /usr/aarch64-linux-gnu is for linking only, and
+# its loader (another release of the C library) with multiarch's libc.so.6
+# hangs a forked child before it reaches exec. TESTS_EMULATOR tells a test
+# that it runs emulated, and with what, so that it can run the programs it
+# starts the same way and skip what the emulator cannot carry.
 find_program(QEMU_AARCH64 qemu-aarch64 REQUIRED)
-set(CMAKE_CROSSCOMPILING_EMULATOR
-    ${QEMU_AARCH64} -L /usr/aarch64-linux-gnu
-    -E QEMU_LD_PREFIX=/usr/aarch64-linux-gnu
-    -E TESTS_EMULATOR=${QEMU_AARCH64})
+set(CMAKE_CROSSCOMPILING_EMULATOR ${QEMU_AARCH64} -E TESTS_EMULATOR=${QEMU_AARCH64})

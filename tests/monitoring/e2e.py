@@ -3,13 +3,16 @@ real-time host on the simulated chip and firing the shipped link-down alert,
 and Debian's node_exporter reading the host's textfile while it is rewritten.
 
 Run by ctest with the programs named in the environment (tests/monitoring/
-CMakeLists.txt). Every process started here dies with the test, ports are
-picked by the kernel, and nothing needs root."""
+CMakeLists.txt); a cross build's host and agentctl run under the emulator
+that EMULATOR names, watched by the native Prometheus tools. Every process
+started here dies with the test, ports are picked by the kernel, and nothing
+needs root."""
 
 import ctypes
 import json
 import os
 import re
+import shlex
 import shutil
 import signal
 import subprocess
@@ -26,6 +29,7 @@ TOOLS = ENV["MONITORING_TOOLS"]
 PROMETHEUS = os.path.join(TOOLS, "prometheus")
 PROMTOOL = os.path.join(TOOLS, "promtool")
 NODE_EXPORTER = os.path.join(TOOLS, "prometheus-node-exporter")
+EMULATOR = shlex.split(os.environ.get("EMULATOR", ""))
 PR_SET_PDEATHSIG = 1
 
 
@@ -116,8 +120,9 @@ class Monitored(unittest.TestCase):
         self.tmp = tempfile.mkdtemp(prefix="agenthost-monitoring-")
         self.addCleanup(shutil.rmtree, self.tmp, True)
         self.socket = os.path.join(self.tmp, "control.sock")
-        self.host = self.start("agenthost", [ENV["AGENTHOST"], "--sim-cpu", "--control",
-                                             self.socket] + self.host_args() + [ENV["APPLIANCE"]])
+        self.host = self.start("agenthost", EMULATOR + [ENV["AGENTHOST"], "--sim-cpu", "--control",
+                                                        self.socket] + self.host_args() +
+                               [ENV["APPLIANCE"]])
         self.host.find(r"(ready): 2 management interfaces")
 
     def start(self, name, args):
@@ -126,7 +131,8 @@ class Monitored(unittest.TestCase):
         return p
 
     def link(self, state):
-        subprocess.run([ENV["AGENTCTL"], "--socket", self.socket, "sim", "link", "1", state],
+        subprocess.run(EMULATOR + [ENV["AGENTCTL"], "--socket", self.socket, "sim", "link", "1",
+                                   state],
                        check=True, stdout=subprocess.DEVNULL)
 
     def listening(self, process):

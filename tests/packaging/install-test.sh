@@ -1,11 +1,14 @@
-#!/bin/sh
+#!/bin/bash
 # Installs a build into a scratch DESTDIR and runs the installed programs
 # from there: the host checks the installed appliance file and runs a
 # shipped scenario with the agent library it finds in its installed library
-# directory, and agentctl answers.
-#   install-test.sh BUILD_DIR
+# directory, and agentctl answers. A cross build's programs run under its
+# emulator, given after the build directory.
+#   install-test.sh BUILD_DIR [EMULATOR ARG...]
 set -eu
 build=$1
+shift
+emulator=("$@")
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 fail() { echo "FAILED: $*" >&2; exit 1; }
@@ -23,18 +26,24 @@ find "$scratch" -path '*/share/doc/*/README.md' | grep -q . || fail "README not 
 
 # The installed host takes its libraries from the installation, never from
 # the build it came from.
-ldd "$host" | grep -q "libplatform.so => $scratch/" || fail "libplatform.so: $(ldd "$host")"
-"$host" --check "$conf" >"$scratch/check.out" || fail "--check $conf: $(cat "$scratch/check.out")"
+# ldd cannot read a program of another architecture: under the emulator the
+# program's own loader lists its libraries, as ldd has it do.
+libraries() {
+  if [ ${#emulator[@]} = 0 ]; then ldd "$1"; else "${emulator[@]}" -E LD_TRACE_LOADED_OBJECTS=1 "$1"; fi
+}
+run() { "${emulator[@]}" "$@"; }
+libraries "$host" | grep -q "libplatform.so => $scratch/" || fail "libplatform.so: $(libraries "$host")"
+run "$host" --check "$conf" >"$scratch/check.out" || fail "--check $conf: $(cat "$scratch/check.out")"
 grep -q ': 2 management interfaces' "$scratch/check.out" || fail "$(cat "$scratch/check.out")"
-"$host" --sim-cpu --scenario "$scenario" >"$scratch/scenario.out" 2>&1 ||
+run "$host" --sim-cpu --scenario "$scenario" >"$scratch/scenario.out" 2>&1 ||
   fail "scenario: $(cat "$scratch/scenario.out")"
 grep -q "^agent: Bcm53134Agent from $scratch/.*/agenthost/libBcm53134Agent.so$" "$scratch/scenario.out" ||
   fail "agent library not from the installation: $(grep '^agent:' "$scratch/scenario.out")"
 grep -q '^result: [0-9]* passed, 0 failed$' "$scratch/scenario.out" || fail "$(cat "$scratch/scenario.out")"
 # The metrics library, loaded from the installation for a run that keeps metrics.
-"$host" --sim-cpu --metrics-textfile "$scratch/agenthost.prom" --scenario "$scenario" \
+run "$host" --sim-cpu --metrics-textfile "$scratch/agenthost.prom" --scenario "$scenario" \
   >"$scratch/metrics.out" 2>&1 || fail "metrics: $(cat "$scratch/metrics.out")"
 grep -q '^agenthost_build_info{version="[0-9.]*"} 1$' "$scratch/agenthost.prom" ||
   fail "metrics textfile: $(cat "$scratch/agenthost.prom")"
-"$ctl" --help | grep -q 'show status' || fail "agentctl --help"
+run "$ctl" --help | grep -q 'show status' || fail "agentctl --help"
 echo "installed into $scratch: agenthost, agentctl, the libraries, $conf, $unit; all run"
