@@ -30,6 +30,15 @@ Orba::Ptr<Hardware::Mdio::Bus> describedBus(ApplianceDesc const& a) {
   return chip;
 }
 
+// The switch's bus as bus `index` of a new access handle, the one the
+// configuration's bus bits select.
+Orba::Ptr<Fru::Ham> hamOn(Orba::Ptr<Hardware::Mdio::Bus> const& bus, unsigned index) {
+  auto ham = Fru::Ham::HamIs(index == 0 ? bus : Orba::Ptr<Hardware::Mdio::Bus>());
+  if (index != 0)
+    ham->busIs(index, bus);
+  return ham;
+}
+
 }  // namespace
 
 StateDb::StateDb(ApplianceDesc const& a, Orba::Ptr<Hardware::Mdio::Bus> bus)
@@ -38,7 +47,8 @@ StateDb::StateDb(ApplianceDesc const& a, Orba::Ptr<Hardware::Mdio::Bus> bus)
                                                                          : describedBus(a))),
       bus_(recorder_),
       chip_(Orba::ptrCast<Hardware::Mdio::Sim::Bcm53134Chip>(recorder_->innerPtr())),
-      ham_(Fru::Ham::HamIs(bus_)),
+      busIndex_(a.bus),
+      ham_(hamOn(bus_, busIndex_)),
       config_(Hardware::Bcm53134::Config::ConfigIs()),
       status_(Hardware::Bcm53134::Status::StatusIs()),
       sliceDir_(Kiv::Dir::DirIs("slice")) {
@@ -74,7 +84,7 @@ void StateDb::hamPresentIs(bool present) {
 }
 
 void StateDb::hamReplace() {
-  ham_ = Fru::Ham::HamIs(bus_);
+  ham_ = hamOn(bus_, busIndex_);
   config_->hamIs(ham_);
 }
 

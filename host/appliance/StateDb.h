@@ -81,6 +81,7 @@ class StateDb {
   Orba::Ptr<Hardware::Mdio::Record::RecordingBus> recorder_;
   Orba::Ptr<Hardware::Mdio::Bus> bus_;                 // the recorder
   Orba::Ptr<Hardware::Mdio::Sim::Bcm53134Chip> chip_;  // null on a real bus
+  unsigned busIndex_;                                  // the switch's bus in the access handle
   Orba::Ptr<Fru::Ham> ham_;
   Orba::Ptr<Hardware::Bcm53134::Config> config_;
   Orba::Ptr<Hardware::Bcm53134::Status> status_;

@@ -92,3 +92,21 @@ TEST(StateDb, OnARealBusThereIsNoSimulatedChip) {
 }
 
 }  // namespace
+
+namespace {
+
+// The bus bits select the switch's bus in the access handle, whichever bus
+// the file names: the agent reaches the chip on bus 3 as on bus 0.
+TEST(StateDb, TheSwitchIsReachedOnTheBusTheFileNames) {
+  for (unsigned bus : {0u, 3u}) {
+    auto a = twoInterfaces();
+    a.bus = bus;
+    Host::StateDb db(a);
+    EXPECT_EQ(db.config().busBits(), HalMdioAccel::BusBits(1) << bus);
+    auto ham = db.config().ham();
+    ASSERT_TRUE(ham);
+    EXPECT_TRUE(ham->bus(db.config().busBits())) << "bus " << bus;
+  }
+}
+
+}  // namespace
