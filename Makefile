@@ -149,10 +149,13 @@ install: build
 # exposure, the manual pages). Made again only when a tracked file changed.
 DEB_WORK := $(BUILD)/debian
 DEB_STAMP := $(BUILD)/package/.checked
+# build/package/ also holds the arm64 package (deb-arm64): each target takes
+# its own architecture's files only.
+DEB_ARCH := $(shell dpkg --print-architecture 2>/dev/null)
 deb: $(DEB_STAMP)
 
 $(DEB_STAMP): $(wildcard $(shell git ls-files 2>/dev/null)) | deps
-	rm -rf $(DEB_WORK) $(BUILD)/package
+	rm -rf $(DEB_WORK) $(BUILD)/package/*_$(DEB_ARCH).deb
 	mkdir -p $(DEB_WORK)/src $(BUILD)/package
 	git ls-files -z -co --exclude-standard | tar -c --null --ignore-failed-read -T - -f - | \
 	  tar -x -C $(DEB_WORK)/src
@@ -162,8 +165,8 @@ $(DEB_STAMP): $(wildcard $(shell git ls-files 2>/dev/null)) | deps
 	cd $(DEB_WORK)/src && env $$cache DEB_BUILD_OPTIONS="nocheck parallel=$(JOBS)" \
 	  dpkg-buildpackage -b -us -uc >../build.log 2>&1 || { tail -40 ../build.log; exit 1; }
 	mv $(DEB_WORK)/*.deb $(BUILD)/package/
-	lintian --pedantic -I --fail-on error,warning $(BUILD)/package/*.deb
-	tests/packaging/package-test.sh $(BUILD)/package/bcm53134-agent_*.deb
+	lintian --pedantic -I --fail-on error,warning $(BUILD)/package/*_$(DEB_ARCH).deb
+	tests/packaging/package-test.sh $(BUILD)/package/bcm53134-agent_*_$(DEB_ARCH).deb
 	touch $@
 
 # The cross toolchain, qemu-user (never its binfmt registration) and the arm64
@@ -191,9 +194,10 @@ test-arm64: build build-arm64
 # The arm64 package, cross-built from the same debian/ directory by
 # dpkg-buildpackage -a arm64 in a copy of the checkout under
 # $(BUILD)/debian-arm64. It lands in $(BUILD)/package/ beside the amd64 one
-# and is checked by lintian as that one is, by `file` (every program and
-# library in it an arm64 ELF), and its unpacked host runs a shipped scenario
-# under qemu-aarch64 with the agent library of the package. libyaml-cpp-dev and
+# and is checked by lintian as that one is, by dpkg-deb (its architecture)
+# and `file` (every program and library in it an arm64 ELF), and its
+# unpacked host passes a shipped scenario under qemu-aarch64 with the agent
+# library of the package. libyaml-cpp-dev and
 # prometheus-cpp-dev come unpacked from $(ARM64_DEV) (cross/deps.sh says
 # why); every other build dependency is checked as usual.
 DEB_ARM64_WORK := $(BUILD)/debian-arm64
@@ -213,15 +217,20 @@ deb-arm64: deps-arm64
 	  >../build.log 2>&1 || { tail -40 ../build.log; exit 1; }
 	mv $(DEB_ARM64_WORK)/*.deb $(BUILD)/package/
 	lintian --pedantic -I --fail-on error,warning $(BUILD)/package/*_arm64.deb
-	rm -rf $(DEB_ARM64_WORK)/unpacked && dpkg -x $(BUILD)/package/*_arm64.deb $(DEB_ARM64_WORK)/unpacked
+	deb=$$(ls $(BUILD)/package/bcm53134-agent_*_arm64.deb) && \
+	  arch=$$(dpkg-deb -f $$deb Architecture) && [ "$$arch" = arm64 ] || \
+	  { echo "$$deb: architecture $$arch"; exit 1; }; \
+	  rm -rf $(DEB_ARM64_WORK)/unpacked && dpkg-deb -x $$deb $(DEB_ARM64_WORK)/unpacked
 	elves=$$(find $(DEB_ARM64_WORK)/unpacked -type f -exec file {} + | grep ': *ELF'); \
 	  echo "$$elves" | grep -q 'bin/agenthost:.*ARM aarch64' && \
 	  ! echo "$$elves" | grep -v 'ELF 64-bit LSB .*ARM aarch64' || \
 	  { echo "not all arm64 programs: $$elves"; exit 1; }
-	u=$(DEB_ARM64_WORK)/unpacked; qemu-aarch64 -L /usr/aarch64-linux-gnu $$u/usr/bin/agenthost \
-	  --sim-cpu --scenario $$u/usr/share/agenthost/examples/scenarios/link-down-without-cpu-netdevice.yaml \
-	  >$(DEB_ARM64_WORK)/scenario.out 2>&1 && grep -q "^agent: Bcm53134Agent from $$u/" \
-	  $(DEB_ARM64_WORK)/scenario.out || { cat $(DEB_ARM64_WORK)/scenario.out; exit 1; }
+	u=$(abspath $(DEB_ARM64_WORK))/unpacked; out=$(DEB_ARM64_WORK)/scenario.out; \
+	  qemu-aarch64 $$u/usr/bin/agenthost --sim-cpu --scenario \
+	  $$u/usr/share/agenthost/examples/scenarios/link-down-without-cpu-netdevice.yaml >$$out 2>&1 && \
+	  grep -q "^agent: Bcm53134Agent from $$u/" $$out && grep -q '^result: [0-9]* passed, 0 failed$$' $$out || \
+	  { cat $$out; exit 1; }
+	@echo "deb-arm64: $$(ls $(BUILD)/package/*_arm64.deb | tr '\n' ' ')- lintian clean, arm64 ELFs, scenario passed"
 
 FORMAT_FILES = $(shell git ls-files '*.cpp' '*.h')
 

@@ -38,7 +38,7 @@ why=$(sandbox_unavailable) && {
   echo "skipped: $why"
   exit 77
 }
-deb=$(ls "$pkgdir"/bcm53134-agent_*.deb 2>/dev/null | head -1)
+deb=$(ls "$pkgdir"/bcm53134-agent_*_"$(dpkg --print-architecture)".deb 2>/dev/null | head -1)
 [ -n "$deb" ] || { echo "FAILED: no package in $pkgdir (make deb)" >&2; exit 1; }
 
 failed=0
