@@ -176,9 +176,14 @@ sandbox_boot() {
     [ "$(readlink "/proc/$SB_PID/ns/$n")" != "$(readlink "/proc/self/ns/$n")" ] ||
       { echo "the sandbox shares this machine's $n namespace" >&2; return 1; }
   done
-  sb systemctl is-system-running --wait >/dev/null 2>&1 || true
+  # Until the manager answers on its private socket, systemctl says
+  # "offline" (or nothing), and --wait gives up at once rather than wait:
+  # ask again until the boot has ended one way or the other.
   local state
-  state=$(sb systemctl is-system-running 2>/dev/null || true)
+  for i in $(seq 600); do
+    state=$(sb systemctl is-system-running 2>/dev/null || true)
+    case $state in "" | offline | initializing | starting) sleep 0.1 ;; *) break ;; esac
+  done
   [ "$state" = running ] || {
     echo "the sandbox's systemd is $state:" >&2
     sb systemctl --failed --no-pager >&2 || true
