@@ -24,9 +24,9 @@ Service::Service(Session& session, ServiceManager& manager, Say say, Say complai
       manager_(manager),
       say_(std::move(say)),
       complain_(std::move(complain)),
-      wakeupsAtStart_(pollWakeups()),
-      statusLineHealth_("service status line", complain_) {
-  statusLineHealth_.attempt([this] {
+      wakeupsAtStart_(pollWakeups()) {
+  session_.statusWatcher()->listenerIs(*this, "service status line");
+  session_.statusWatcher()->attempt(*this, [this] {
     manager_.statusIs("starting: " + statusLine(session_.db().mgmtInterfaces().size(), {}));
   });
   watchdog_ = std::make_unique<ServiceWatchdog>(
@@ -44,7 +44,6 @@ Service::Service(Session& session, ServiceManager& manager, Say say, Say complai
       [](Kiv::Seconds limit) { return limit > kStallLimit; });
   readyTimer_.arm(Kiv::EventLoop::instance().now());
   session_.reloadListenerIs(this);
-  session_.statusWatcher()->listenerIs(*this, "service status line");
 }
 
 Service::~Service() {
@@ -77,14 +76,14 @@ void Service::checkReady() {
   say_("ready: " + manager_.status());
 }
 
-void Service::statusChanged(StatusChange const&) {
-  statusLineIs();
+void Service::statusChanged(StatusChange const& change) {
+  manager_.statusIs(statusLine(session_.db().mgmtInterfaces().size(), change.now));
 }
 
 void Service::statusLineIs() {
-  statusLineHealth_.attempt([this] {
-    manager_.statusIs(
-        statusLine(session_.db().mgmtInterfaces().size(), session_.statusWatcher()->last()));
+  auto& watcher = *session_.statusWatcher();
+  watcher.attempt(*this, [&] {
+    manager_.statusIs(statusLine(session_.db().mgmtInterfaces().size(), watcher.last()));
   });
 }
 

@@ -60,7 +60,6 @@ class Service : private ReloadListener, private StatusListener {
   bool ready_ = false;
   bool reloading_ = false;
   ReadyTimer readyTimer_{*this};
-  OutputHealth statusLineHealth_;
   std::unique_ptr<ServiceWatchdog> watchdog_;
 };
 

@@ -203,6 +203,13 @@ void StatusWatcher::listenerDel(StatusListener& listener) {
   std::erase_if(listeners_, [&](auto const& l) { return l->listener == &listener; });
 }
 
+void StatusWatcher::attempt(StatusListener& listener, std::function<void()> const& write) {
+  for (auto const& l : listeners_) {
+    if (l->listener == &listener && !l->health.attempt(write) && !retry_.armed())
+      retry_.arm(Kiv::System::currentTime() + kRetry);
+  }
+}
+
 void StatusWatcher::portsIs(std::set<unsigned> ports) {
   ports_ = std::move(ports);
   changed();

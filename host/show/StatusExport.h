@@ -126,6 +126,11 @@ class StatusWatcher {
   // `output` names the listener in the reports: "status file /run/s.json".
   void listenerIs(StatusListener& listener, std::string output);
   void listenerDel(StatusListener& listener);
+  // Runs `write`, a listener's own write outside a change (the service's
+  // status line at start-up and after a reload), under the health of its
+  // changes: one output, one report of its failure, and the status given
+  // again every kRetry until it is taken.
+  void attempt(StatusListener& listener, std::function<void()> const& write);
 
   StatusSnapshot const& last() const noexcept { return last_; }
   LinkHistories const& history() const noexcept { return history_; }

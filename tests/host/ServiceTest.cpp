@@ -150,6 +150,31 @@ TEST_F(ServiceTest, ReadyOnceTheFirstPollCycleHasRunThenAKeepAliveEveryHalfInter
                           "STATUS=2 management interfaces; links: 1 down, 2 up; error: none"});
 }
 
+// A status line the service manager does not take (its socket gone, as
+// while it re-executes) is reported once, and given again every 5 s: the
+// manager has the line that is true once it listens again, with no further
+// change of status to carry it.
+TEST_F(ServiceTest, AStatusLineTheManagerMissedComesAgainOnceItListens) {
+  run(5);
+  auto const away = socket_.path() + ".away";
+  ASSERT_EQ(std::rename(socket_.path().c_str(), away.c_str()), 0);
+  chip().linkIs(1, false);
+  run(2);
+  chip().linkIs(2, false);
+  run(2);
+  ASSERT_EQ(std::rename(away.c_str(), socket_.path().c_str()), 0);
+  auto const before = notes_.size();
+  run(5);
+  EXPECT_EQ(texts(before),
+            std::vector<std::string>{
+                "STATUS=2 management interfaces; links: 1 down, 2 down; error: none"});
+  EXPECT_EQ(complained_,
+            (std::vector<std::string>{
+                "service status line failed: cannot send the status line to the service "
+                "manager: No such file or directory; the other outputs go on",
+                "service status line works again"}));
+}
+
 // A long poll period set while running (legal: the agent then waits that
 // long between cycles) keeps the keep-alives coming: the stall limit is
 // three poll periods, which the manager is told as its interval once it is
