@@ -1,14 +1,23 @@
 // The kernel's protodown of named netdevices, watched through rtnetlink in a
 // private namespace: a netdevice that appears, is put into protodown,
 // disappears and comes back is reported at each change, and one that is not
-// named never is. The notifications come through the loop's descriptor
+// named never is, nor is a link message that another process sends on the
+// kernel's link group. The notifications come through the loop's descriptor
 // watch, which only a real-time loop polls: each step runs the loop in real
 // time until the kernel's report has arrived.
 
 #include "host/os/ProtodownWatch.h"
 
 #include <gtest/gtest.h>
+#include <linux/if_link.h>
+#include <linux/netlink.h>
+#include <linux/rtnetlink.h>
+#include <net/if.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <unistd.h>
 
+#include <cstring>
 #include <optional>
 #include <utility>
 #include <vector>
@@ -43,6 +52,47 @@ void runUntil(std::function<bool()> const& done, Kiv::Seconds limit = 5) {
   loop.run();
 }
 
+// A socket on the kernel's link group, as any process may have one.
+struct LinkGroupSocket {
+  LinkGroupSocket() {
+    sockaddr_nl local{};
+    local.nl_family = AF_NETLINK;
+    local.nl_groups = RTMGRP_LINK;
+    EXPECT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local), 0);
+    timeval const limit{5, 0};  // a message that never comes fails the test
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+  }
+  ~LinkGroupSocket() { ::close(fd); }
+  // Sends the group a link message as the kernel words them (no request
+  // flag, so the kernel itself, which hears it too, ignores it), saying
+  // that `netdev`'s protodown is `on`.
+  void forge(std::string const& netdev, bool on) {
+    struct {
+      nlmsghdr h;
+      ifinfomsg i;
+      rtattr nameAttr;
+      char name[IFNAMSIZ];
+      rtattr protodownAttr;
+      unsigned char protodown[4];
+    } m{};
+    m.h.nlmsg_len = sizeof m;
+    m.h.nlmsg_type = RTM_NEWLINK;
+    m.nameAttr.rta_type = IFLA_IFNAME;
+    m.nameAttr.rta_len = RTA_LENGTH(IFNAMSIZ);
+    std::strncpy(m.name, netdev.c_str(), IFNAMSIZ - 1);
+    m.protodownAttr.rta_type = IFLA_PROTO_DOWN;
+    m.protodownAttr.rta_len = RTA_LENGTH(1);
+    m.protodown[0] = on ? 1 : 0;
+    sockaddr_nl group{};
+    group.nl_family = AF_NETLINK;
+    group.nl_groups = RTMGRP_LINK;
+    ASSERT_EQ(::sendto(fd, &m, sizeof m, 0, reinterpret_cast<sockaddr*>(&group), sizeof group),
+              static_cast<ssize_t>(sizeof m))
+        << std::strerror(errno);
+  }
+  int fd = ::socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_ROUTE);
+};
+
 TEST(ProtodownWatch, ANetdeviceThatGoesAndComesBackIsReportedAtEachChange) {
   REQUIRE_NETNS();
   TestSupport::resetLoop();
@@ -65,6 +115,18 @@ TEST(ProtodownWatch, ANetdeviceThatGoesAndComesBackIsReportedAtEachChange) {
     step("link add pd0 link pd-parent type macvlan", false);
     ns.ip("link set pd0 up");
     step("link set pd0 protodown on", true);
+    // Sent first, a forged "protodown off" would be seen before the
+    // removal the kernel reports; a second socket on the group shows that
+    // it was delivered.
+    LinkGroupSocket forger, listener;
+    forger.forge("pd0", false);
+    char got[256];
+    sockaddr_nl from{};
+    socklen_t fromLen = sizeof from;
+    ASSERT_GT(
+        ::recvfrom(listener.fd, got, sizeof got, 0, reinterpret_cast<sockaddr*>(&from), &fromLen),
+        0);
+    EXPECT_NE(from.nl_pid, 0u);
     step("link del pd0", std::nullopt);
     step("link add pd0 link pd-parent type macvlan", false);
     // Changes the watch does not show (up, the MTU) are not news.
