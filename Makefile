@@ -34,7 +34,7 @@ ARM64_DEV ?= build-arm64-dev
 # Debian packages the build, the tests and the host need; the fuzzers also
 # need clang with its libFuzzer runtime, installed by `make fuzz` only.
 PACKAGES := cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev \
-            libnl-3-dev libnl-route-3-dev libyaml-cpp-dev nlohmann-json3-dev libcli11-dev iproute2 \
+            libnl-3-dev libnl-route-3-dev libmnl-dev libyaml-cpp-dev nlohmann-json3-dev libcli11-dev iproute2 \
             clang-format prometheus-cpp-dev python3-prometheus-client curl libsystemd-dev \
             systemd dpkg-dev debhelper file lintian man-db util-linux
 FUZZ_PACKAGES := clang libclang-rt-14-dev

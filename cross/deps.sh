@@ -16,7 +16,7 @@ set -euo pipefail
 DEV_DIR=${1:?usage: deps.sh DEV_DIR}
 
 PACKAGES=(crossbuild-essential-arm64 qemu-user ccache libc6:arm64
-  libnl-3-dev:arm64 libnl-route-3-dev:arm64 libgtest-dev:arm64 libgmock-dev:arm64
+  libnl-3-dev:arm64 libnl-route-3-dev:arm64 libmnl-dev:arm64 libgtest-dev:arm64 libgmock-dev:arm64
   libsystemd-dev:arm64 pkg-config:arm64
   libyaml-cpp0.7:arm64
   libprometheus-cpp-core1.0:arm64 libprometheus-cpp-pull1.0:arm64

@@ -48,13 +48,13 @@ Session::Session(ApplianceDesc appliance, SessionOptions const& options, Timelin
         [this](StatusChange const& c) { metrics_->statusIs(c.now, c.history); });
     status_->listenerIs(*metricsOut_, "metrics");
   }
-  if (metrics_ || cpuMode_ == CpuMode::hostNetns)
-    watchKernelProtodown();
+  watchKernelProtodown();
   checkCpuNetdevs();
 }
 
 Session::~Session() {
   stop();
+  keeper_.reset();
   protodown_.reset();
   status_.reset();
   metricsOut_.reset();
@@ -111,6 +111,8 @@ void Session::start() {
   root_ = library_.rootIs(agentName_);
   if (metrics_)
     metrics_->rootIs(root_.get());
+  if (keeper_)
+    keeper_->rootIs(root_.get());
   root_->doInit();
   // The mount completion was posted by doInit; this runs right after it,
   // before the state machine's first register read comes back.
@@ -123,6 +125,8 @@ void Session::stop() {
   status_->flush();
   if (metrics_)
     metrics_->rootIs(nullptr);
+  if (keeper_)
+    keeper_->rootIs(nullptr);
   root_ = {};
   status_->flush();
 }
@@ -143,10 +147,10 @@ void Session::afterHostChange() {
     }
   }
   if (protodown_) {
-    for (auto const& m : db_->mgmtInterfaces()) {
-      if (!m.cpuInterface.empty())
-        protodown_->netdevAdd(m.cpuInterface);
-    }
+    auto const kept = cpuNetdevs();
+    for (auto const& [netdev, intf] : kept)
+      protodown_->netdevAdd(netdev);
+    keeper_->netdevsIs(kept);
   }
   if (cpuMode_ == CpuMode::simulated)
     ensureSimulatedCpuIfMgr();
@@ -295,30 +299,47 @@ void Session::outputsFollow() {
     metrics_->statusIs(status_->last(), status_->history());
 }
 
-// The kernel's view of the CPU netdevices, for the metrics and for the
-// status's missing netdevices; only where the agent acts on real netdevices.
+// The kernel's view of the CPU netdevices, for the protodown keeper, the
+// metrics and the status's missing netdevices; only where the agent acts on
+// real netdevices.
 void Session::watchKernelProtodown() {
   if (cpuMode_ == CpuMode::simulated)
     return;
+  auto const kept = cpuNetdevs();
   std::set<std::string> names;
-  for (auto const& m : appliance_.mgmtInterfaces) {
-    if (!m.cpuInterface.empty())
-      names.insert(m.cpuInterface);
-  }
+  for (auto const& [netdev, intf] : kept)
+    names.insert(netdev);
+  auto say = [this](std::string const& t) { timeline_.line("host", t); };
   try {
     protodown_ = std::make_unique<ProtodownWatch>(
-        names, [this](std::string const& dev, std::optional<bool> on) {
+        names,
+        [this](std::string const& dev, KernelLink const* link) {
           if (metrics_)
-            metrics_->kernelProtodownIs(dev, on);
+            metrics_->kernelProtodownIs(dev,
+                                        link ? std::optional<bool>(link->protodown) : std::nullopt);
+          if (keeper_)
+            keeper_->kernelIs(dev, link);
           checkCpuNetdevs();
-        });
-    if (metrics_)
-      metrics_->verdictsChangedIs([this] { protodown_->refresh(); });
+        },
+        say);
   } catch (std::runtime_error const& e) {
-    timeline_.line("host", std::string(metrics_ ? "no kernel protodown in the metrics: "
-                                                : "no kernel link notifications: ") +
-                               e.what());
+    timeline_.line(
+        "host", std::string("no kernel link notifications, so no protodown keeper: ") + e.what());
+    return;
   }
+  keeper_ = std::make_unique<ProtodownKeeper>([this] { protodown_->refresh(); }, say,
+                                              [this] { status_->protodownIs(keeper_->keeping()); });
+  protodown_->syncedIs([this] { keeper_->kernelSynced(); });
+  keeper_->netdevsIs(kept);
+}
+
+std::map<std::string, std::string> Session::cpuNetdevs() const {
+  std::map<std::string, std::string> r;
+  for (auto const& m : db_->mgmtInterfaces()) {
+    if (!m.cpuInterface.empty())
+      r.emplace(m.cpuInterface, m.intfId);
+  }
+  return r;
 }
 
 void Session::ensureSimulatedCpuIfMgr() {

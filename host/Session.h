@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <set>
@@ -9,6 +10,7 @@
 
 #include "host/appliance/Appliance.h"
 #include "host/appliance/StateDb.h"
+#include "host/keeper/ProtodownKeeper.h"
 #include "host/os/AgentLibrary.h"
 #include "host/os/PrivateNetns.h"
 #include "host/os/ProtodownWatch.h"
@@ -135,6 +137,9 @@ class Session {
   StatusWatcher* statusWatcher() const noexcept { return status_.get(); }
   // The metrics, or null when not asked for.
   Metrics* metrics() const noexcept { return metrics_.get(); }
+  // The protodown keeper, or null where the agent acts on no real
+  // netdevice (or the kernel cannot be watched).
+  ProtodownKeeper* keeper() const noexcept { return keeper_.get(); }
 
   static constexpr char const* kTestCpuIfMgrType = "Bcm53134::Agent::TestCpuIfMgr";
 
@@ -142,6 +147,9 @@ class Session {
   void chooseCpuMode(SessionOptions const& options);
   void ensureSimulatedCpuIfMgr();
   void watchKernelProtodown();
+  // The CPU netdevices of the management interfaces in force, each with
+  // its interface.
+  std::map<std::string, std::string> cpuNetdevs() const;
   void checkCpuNetdevs();
   ReloadOutcome reloadFile(std::vector<std::string>& madeNetdevs);
   void outputsFollow();
@@ -161,6 +169,7 @@ class Session {
   std::unique_ptr<Metrics> metrics_;
   std::unique_ptr<StatusFollower> metricsOut_;
   std::unique_ptr<ProtodownWatch> protodown_;
+  std::unique_ptr<ProtodownKeeper> keeper_;
   AgentLibrary library_;
   Orba::Ptr<AgentBase::CAgent> root_;
 };

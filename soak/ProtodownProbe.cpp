@@ -1,9 +1,8 @@
 #include "soak/ProtodownProbe.h"
 
+#include <libmnl/libmnl.h>
 #include <linux/if.h>
-#include <linux/if_link.h>
 #include <linux/netlink.h>
-#include <linux/rtnetlink.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -11,6 +10,8 @@
 #include <cerrno>
 #include <cstring>
 #include <stdexcept>
+
+#include "host/os/KernelLink.h"
 
 namespace Soak {
 
@@ -26,26 +27,14 @@ ProtodownProbe::~ProtodownProbe() {
 }
 
 bool ProtodownProbe::protodown(std::string const& dev) {
-  struct {
-    nlmsghdr nh;
-    ifinfomsg ifi;
-    std::array<char, 64> attrs;
-  } req{};
   if (dev.size() >= IFNAMSIZ)
     throw std::runtime_error("netdevice name too long: " + dev);
-  auto* name = reinterpret_cast<rtattr*>(req.attrs.data());
-  name->rta_type = IFLA_IFNAME;
-  name->rta_len = static_cast<unsigned short>(RTA_LENGTH(dev.size() + 1));
-  std::memcpy(RTA_DATA(name), dev.c_str(), dev.size() + 1);
-  req.nh.nlmsg_len = NLMSG_LENGTH(sizeof(ifinfomsg)) + RTA_ALIGN(name->rta_len);
-  req.nh.nlmsg_type = RTM_GETLINK;
-  req.nh.nlmsg_flags = NLM_F_REQUEST;
-  req.nh.nlmsg_seq = ++seq_;
-  req.ifi.ifi_family = AF_UNSPEC;
-  if (::send(fd_, &req, req.nh.nlmsg_len, 0) < 0)
+  alignas(nlmsghdr) unsigned char req[Host::kLinkRequestSize];
+  nlmsghdr const* h = Host::linkRequest(req, ++seq_, dev);
+  if (::send(fd_, h, h->nlmsg_len, 0) < 0)
     throw std::runtime_error(std::string("RTM_GETLINK send: ") + std::strerror(errno));
 
-  std::array<char, 32768> buf;
+  std::array<unsigned char, 32768> buf;
   for (;;) {
     auto n = ::recv(fd_, buf.data(), buf.size(), 0);
     if (n < 0) {
@@ -53,24 +42,17 @@ bool ProtodownProbe::protodown(std::string const& dev) {
         continue;
       throw std::runtime_error(std::string("RTM_GETLINK recv: ") + std::strerror(errno));
     }
-    auto len = static_cast<unsigned>(n);
-    for (auto* h = reinterpret_cast<nlmsghdr*>(buf.data()); NLMSG_OK(h, len);
-         h = NLMSG_NEXT(h, len)) {
-      if (h->nlmsg_seq != seq_)
+    auto left = static_cast<int>(n);
+    for (auto const* m = reinterpret_cast<nlmsghdr const*>(buf.data()); mnl_nlmsg_ok(m, left);
+         m = mnl_nlmsg_next(m, &left)) {
+      if (m->nlmsg_seq != seq_)
         continue;  // an answer to an earlier, abandoned request
-      if (h->nlmsg_type == NLMSG_ERROR) {
-        auto const* e = static_cast<nlmsgerr const*>(NLMSG_DATA(h));
+      if (m->nlmsg_type == NLMSG_ERROR) {
+        auto const* e = static_cast<nlmsgerr const*>(mnl_nlmsg_get_payload(m));
         throw std::runtime_error("RTM_GETLINK " + dev + ": " + std::strerror(-e->error));
       }
-      if (h->nlmsg_type != RTM_NEWLINK)
-        continue;
-      auto* ifi = static_cast<ifinfomsg*>(NLMSG_DATA(h));
-      int attrLen = static_cast<int>(IFLA_PAYLOAD(h));
-      for (auto* a = IFLA_RTA(ifi); RTA_OK(a, attrLen); a = RTA_NEXT(a, attrLen)) {
-        if (a->rta_type == IFLA_PROTO_DOWN)
-          return *static_cast<std::uint8_t const*>(RTA_DATA(a)) != 0;
-      }
-      throw std::runtime_error("RTM_GETLINK " + dev + ": no IFLA_PROTO_DOWN in the answer");
+      if (auto link = Host::linkMessageOf(*m))
+        return link->link.protodown;
     }
   }
 }

@@ -29,6 +29,9 @@ Json reloadCommand(ControlContext& c, std::vector<std::string> const& argv);
 // SimCommands.cpp: sim ACTION ..., the chip actions (host/chip).
 Json simCommand(ControlContext& c, std::vector<std::string> const& argv);
 
+// HoldCommand.cpp: hold NETDEV DURATION|off.
+Json holdCommand(ControlContext& c, std::vector<std::string> const& argv);
+
 // RecordCommand.cpp: record start FILE [LIMIT] | record stop | record.
 Json recordCommand(ControlContext& c, std::vector<std::string> const& argv);
 

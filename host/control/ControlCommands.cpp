@@ -22,11 +22,17 @@ struct Command {
   Json (*run)(ControlContext&, std::vector<std::string> const&);
 };
 constexpr Command kCommands[] = {
-    {"show", Commands::showCommand},     {"get", Commands::getCommand},
-    {"set", Commands::setCommand},       {"call", Commands::callCommand},
-    {"list", Commands::listCommand},     {"trace", Commands::traceCommand},
-    {"sim", Commands::simCommand},       {"reload", Commands::reloadCommand},
-    {"record", Commands::recordCommand}, {"help", helpCommand},
+    {"show", Commands::showCommand},
+    {"get", Commands::getCommand},
+    {"set", Commands::setCommand},
+    {"call", Commands::callCommand},
+    {"list", Commands::listCommand},
+    {"trace", Commands::traceCommand},
+    {"sim", Commands::simCommand},
+    {"reload", Commands::reloadCommand},
+    {"record", Commands::recordCommand},
+    {"hold", Commands::holdCommand},
+    {"help", helpCommand},
 };
 
 Json dispatch(ControlContext& c, std::vector<std::string> const& argv) {

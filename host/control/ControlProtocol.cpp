@@ -15,7 +15,8 @@ std::string defaultSocketPath() {
 }
 
 std::string commandSummary() {
-  return R"(  show status                     published link status per port and the error text
+  return R"(  show status                     published link status per port, the error text, and each CPU
+                                  netdevice's protodown: the agent's, the kernel's, restores
   show agent                      the state machine: state, xid, repollingNeeded, pollPeriod,
                                   the next poll's time, register records, intfState, the CPU
                                   interface manager
@@ -36,6 +37,8 @@ std::string commandSummary() {
                                   its size limit, e.g. 4M)
   record stop                     end the record
   record                          whether a record is being written, and where
+  hold NETDEV DURATION|off        keep the host from restoring a CPU netdevice's protodown for
+                                  DURATION (90s, 10m, 2h; at most a week), or end the hold
 
   PATH names an object from the agent's root: . (the root), bcm53134Sm (the state machine),
   bcm53134Sm.cpuIfMgr.cpuInterface[mgmt1] (a CPU interface),

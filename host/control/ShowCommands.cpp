@@ -41,6 +41,29 @@ Orba::Ptr<Orba::Node> objectIn(Kiv::Value const& v) {
   return h ? *h : Orba::Ptr<Orba::Node>();
 }
 
+// Each CPU netdevice's protodown as the host keeps it, and what stands out.
+std::string protodownTable(std::map<std::string, ProtodownKeeping> const& keeping, double now) {
+  if (keeping.empty())
+    return "";
+  auto onOff = [](std::optional<bool> v) { return v ? (*v ? "on" : "off") : "-"; };
+  Table t({"netdev", "interface", "agentProtodown", "kernelProtodown", "reasons", "restores"});
+  std::string notes;
+  for (auto const& [netdev, k] : keeping) {
+    char reasons[16];
+    std::snprintf(reasons, sizeof reasons, "0x%x", k.reasons);
+    t.row({netdev, k.interface, onOff(k.verdict), k.kernel ? onOff(k.kernel) : "no netdevice",
+           reasons, std::to_string(k.restores)});
+    if (k.heldUntil > 0) {
+      char held[64];
+      std::snprintf(held, sizeof held, " held by hand for %.0f s more\n", k.heldUntil - now);
+      notes += netdev + held;
+    }
+    if (!k.trouble.empty())
+      notes += netdev + ": protodown cannot be restored: " + k.trouble + "\n";
+  }
+  return t.text("") + notes;
+}
+
 Json showStatus(Session& s) {
   LinkHistories none;
   auto* watcher = s.statusWatcher();
@@ -68,6 +91,7 @@ Json showStatus(Session& s) {
   for (auto const& n : snap.missingNetdevs)
     text += "cpuInterface " + n + " names no netdevice of this machine\n";
   text += snap.linkStatus.empty() ? "no port status published yet\n" : t.text("");
+  text += protodownTable(snap.protodown, Kiv::System::currentTime());
   return done(text, result);
 }
 

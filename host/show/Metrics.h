@@ -63,10 +63,6 @@ class Metrics {
   virtual void statusIs(StatusSnapshot const& status, LinkHistories const& history) = 0;
   // The kernel's protodown of a CPU netdevice (empty: the device is gone).
   virtual void kernelProtodownIs(std::string const& netdev, std::optional<bool> on) = 0;
-  // Hears, at the end of a poll cycle, that the agent's verdict on a CPU
-  // netdevice changed: the moment to ask the kernel again (it tells no
-  // protodown change of a netdevice that is down).
-  virtual void verdictsChangedIs(std::function<void()> f) = 0;
 
   // What a scrape would see, in the text exposition format.
   virtual std::string text() const = 0;

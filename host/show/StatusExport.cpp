@@ -85,6 +85,24 @@ std::string statusJson(StatusSnapshot const& s, LinkHistories const& history, do
     }
     os << "]";
   }
+  if (!s.protodown.empty()) {
+    auto onOff = [](std::optional<bool> v) { return v ? (*v ? "\"on\"" : "\"off\"") : "null"; };
+    os << ",\n  \"cpuNetdevices\": {";
+    char const* sep = "\n";
+    for (auto const& [netdev, k] : s.protodown) {
+      os << sep << "    " << jsonString(netdev) << ": {\"interface\": " << jsonString(k.interface)
+         << ", \"agentProtodown\": " << onOff(k.verdict)
+         << ", \"kernelProtodown\": " << onOff(k.kernel) << ", \"protodownReasons\": " << k.reasons
+         << ", \"restores\": " << k.restores;
+      if (!k.trouble.empty())
+        os << ", \"restoreTrouble\": " << jsonString(k.trouble);
+      if (k.heldUntil > 0)
+        os << ", \"heldUntil\": " << k.heldUntil;
+      os << "}";
+      sep = ",\n";
+    }
+    os << "\n  }";
+  }
   os << "\n}\n";
   return os.str();
 }
@@ -119,6 +137,13 @@ std::string statusLine(std::size_t mgmtInterfaces, StatusSnapshot const& s) {
   std::string missing;
   for (auto const& n : s.missingNetdevs)
     missing += (missing.empty() ? "; no CPU netdevice " : ", ") + n;
+  std::string trouble, held;
+  for (auto const& [netdev, k] : s.protodown) {
+    if (!k.trouble.empty())
+      trouble += (trouble.empty() ? "; protodown not restored on " : ", ") + netdev;
+    if (k.heldUntil > 0)
+      held += (held.empty() ? "; held by hand: " : ", ") + netdev;
+  }
   std::string links;
   for (auto const& [port, link] : s.linkStatus) {
     links += (links.empty() ? "" : ", ") + std::to_string(port) + " " +
@@ -128,7 +153,7 @@ std::string statusLine(std::size_t mgmtInterfaces, StatusSnapshot const& s) {
   }
   return std::to_string(mgmtInterfaces) + " management interface" +
          (mgmtInterfaces == 1 ? "" : "s") + "; links: " + (links.empty() ? "none" : links) +
-         "; error: " + (s.error.empty() ? "none" : s.error) + missing;
+         "; error: " + (s.error.empty() ? "none" : s.error) + missing + trouble + held;
 }
 
 void writeFileAtomically(std::string const& path, std::string const& content, mode_t mode) {
@@ -220,10 +245,16 @@ void StatusWatcher::missingNetdevsIs(std::set<std::string> netdevs) {
   changed();
 }
 
+void StatusWatcher::protodownIs(std::map<std::string, ProtodownKeeping> keeping) {
+  protodown_ = std::move(keeping);
+  changed();
+}
+
 void StatusWatcher::changed() {
   flush_.disarm();
   auto now = snapshotOf(status_);
   now.missingNetdevs = missingNetdevs_;
+  now.protodown = protodown_;
   if (ports_)
     std::erase_if(now.linkStatus, [this](auto const& p) { return !ports_->contains(p.first); });
   if (now == last_)

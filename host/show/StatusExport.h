@@ -18,6 +18,20 @@
 
 namespace Host {
 
+// How the host keeps one CPU netdevice's protodown at the agent's verdict
+// (host/keeper): what each side shows, the restores so far, and why
+// restoring does not work while it does not.
+struct ProtodownKeeping {
+  std::string interface;        // the management interface it belongs to
+  std::optional<bool> verdict;  // the agent's: protodown on or off; empty: none yet
+  std::optional<bool> kernel;   // the kernel's; empty: no netdevice of that name
+  std::uint32_t reasons = 0;    // protodown reason bits the kernel shows
+  std::uint64_t restores = 0;   // times the agent was had to act again, and it held
+  std::string trouble;          // why restoring does not work; empty while it does
+  double heldUntil = 0;         // an operator's hold ends then (0: none)
+  bool operator==(ProtodownKeeping const&) const = default;
+};
+
 // What the hardware status entity publishes, as plain values.
 struct StatusSnapshot {
   std::string error;
@@ -26,6 +40,8 @@ struct StatusSnapshot {
   // netdevices the management interfaces name that this machine does not
   // have (the agent cannot put them into protodown).
   std::set<std::string> missingNetdevs;
+  // Each CPU netdevice's protodown as the host keeps it, by netdevice.
+  std::map<std::string, ProtodownKeeping> protodown;
   bool operator==(StatusSnapshot const&) const = default;
 };
 
@@ -43,7 +59,12 @@ StatusSnapshot snapshotOf(Hardware::Bcm53134::Status const& status);
 // {"time": 4.1, "error": "", "ports": {"1": {"linkStatus": 1, "link": "linkUp",
 //  "transitions": 2, "lastChange": 3.5}}}; a port without history leaves the
 // last two out. Missing CPU netdevices, when there are any, follow as
-// "missingCpuNetdevices": ["mgmt0"].
+// "missingCpuNetdevices": ["mgmt0"], and the CPU netdevices whose protodown
+// the host keeps as "cpuNetdevices": {"mgmt0": {"interface": "Management0",
+// "agentProtodown": "on", "kernelProtodown": "off", "protodownReasons": 0,
+// "restores": 1}} (null: none yet, or no such netdevice), with
+// "restoreTrouble" while restoring does not work and "heldUntil" during an
+// operator's hold.
 std::string statusJson(StatusSnapshot const& s, LinkHistories const& history, double time);
 // One readable line per difference: "port 1 link status 0 (linkDown)",
 // "port 1 removed", "error: TEXT", "error cleared", "cpuInterface mgmt0
@@ -52,7 +73,9 @@ std::vector<std::string> statusChanges(StatusSnapshot const& before, StatusSnaps
 
 // The status in one line a person reads at a glance (the service manager
 // shows it): "2 management interfaces; links: 1 up, 2 down; error: none",
-// then "; no CPU netdevice mgmt0" when the machine lacks one.
+// then "; no CPU netdevice mgmt0" when the machine lacks one, "; protodown
+// not restored on mgmt0" while restoring does not work, "; held by hand:
+// mgmt0" during a hold.
 std::string statusLine(std::size_t mgmtInterfaces, StatusSnapshot const& s);
 
 // Replaces the file's content atomically: a temporary file made exclusively
@@ -143,6 +166,9 @@ class StatusWatcher {
   // The CPU netdevices found missing (the host's own check). Takes effect
   // at once, as a change.
   void missingNetdevsIs(std::set<std::string> netdevs);
+  // Each CPU netdevice's protodown as the host keeps it. Takes effect at
+  // once, as a change; no line of its own (the keeper says what it does).
+  void protodownIs(std::map<std::string, ProtodownKeeping> keeping);
 
  private:
   struct Listener {
@@ -163,6 +189,7 @@ class StatusWatcher {
   Report report_;
   std::optional<std::set<unsigned>> ports_;
   std::set<std::string> missingNetdevs_;
+  std::map<std::string, ProtodownKeeping> protodown_;
   StatusSnapshot last_;
   LinkHistories history_;
   std::vector<std::unique_ptr<Listener>> listeners_;

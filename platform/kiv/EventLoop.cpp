@@ -167,8 +167,9 @@ bool EventLoop::runOneDue(Seconds upTo) {
 void EventLoop::dispatch(auto const& handler) {
   try {
     handler();
-    if (observer_)
-      observer_->afterEvent();
+    // By index: an observer may be deleted by one told before it.
+    for (std::size_t i = 0; i < observers_.size(); ++i)
+      observers_[i]->afterEvent();
   } catch (std::exception const& e) {
     KIV_TRACE(loopTrace(), 0) << static_cast<void const*>(this) << "::dispatch"
                               << ": an event handler was cut short by an exception: " << e.what();
@@ -210,6 +211,14 @@ bool EventLoop::runUntil(std::function<bool()> const& pred, Seconds limit) {
 void EventLoop::fdWatchIs(int fd, std::function<void()> onReadable) {
   fdWatchDel(fd);
   watches_.push_back({fd, std::move(onReadable)});
+}
+
+void EventLoop::eventObserverAdd(EventObserver* o) {
+  observers_.push_back(o);
+}
+
+void EventLoop::eventObserverDel(EventObserver* o) noexcept {
+  std::erase(observers_, o);
 }
 
 void EventLoop::fdWatchDel(int fd) {

@@ -96,13 +96,10 @@ class EventLoop {
   // Tests: drop every armed timer's arming and set the virtual clock.
   void resetForTest(Seconds now = 0);
 
-  // The one observer of every event, or null (the default). Returns the
-  // previous one.
-  EventObserver* eventObserverIs(EventObserver* o) noexcept {
-    auto* previous = observer_;
-    observer_ = o;
-    return previous;
-  }
+  // The observers of every event (none by default), told in the order they
+  // were added. An observer is added once and deleted before it goes.
+  void eventObserverAdd(EventObserver* o);
+  void eventObserverDel(EventObserver* o) noexcept;
 
  private:
   friend class Timer;
@@ -128,7 +125,7 @@ class EventLoop {
     std::function<void()> onReadable;
   };
   std::vector<Watch> watches_;
-  EventObserver* observer_ = nullptr;
+  std::vector<EventObserver*> observers_;
 };
 
 }  // namespace Kiv

@@ -30,9 +30,6 @@ class AgentMetrics : public Metrics {
   void rootIs(Orba::Node* root) override { observation_.rootIs(root); }
   void statusIs(StatusSnapshot const& status, LinkHistories const& history) override;
   void kernelProtodownIs(std::string const& netdev, std::optional<bool> on) override;
-  void verdictsChangedIs(std::function<void()> f) override {
-    observation_.verdictsChangedIs(std::move(f));
-  }
   std::string text() const override;
   std::optional<double> sample(std::string const& name,
                                std::map<std::string, std::string> const& labels) const override;

@@ -64,7 +64,27 @@ struct MetricFamilies::Labelled {
         repairs(prometheus::BuildCounter()
                     .Name(name("register_repairs_total"))
                     .Help("Register writes made to bring a register back to its configured value.")
-                    .Register(r)) {}
+                    .Register(r)),
+        restores(prometheus::BuildCounter()
+                     .Name(name("protodown_restores_total"))
+                     .Help("Times a CPU netdevice's protodown was put back to the agent's verdict "
+                           "after something else changed it, and it held.")
+                     .Register(r)),
+        restoreFailing(prometheus::BuildGauge()
+                           .Name(name("protodown_restore_failing"))
+                           .Help("1 while restoring a CPU netdevice's protodown does not work "
+                                 "(the status says why).")
+                           .Register(r)),
+        reasons(prometheus::BuildGauge()
+                    .Name(name("cpu_netdev_protodown_reasons"))
+                    .Help("Protodown reason bits the kernel shows on a CPU netdevice (held by "
+                          "other programs).")
+                    .Register(r)),
+        held(prometheus::BuildGauge()
+                 .Name(name("protodown_held"))
+                 .Help("1 while an operator's hold keeps the host from restoring a CPU "
+                       "netdevice's protodown.")
+                 .Register(r)) {}
 
   prometheus::Family<prometheus::Gauge>& linkUp;
   prometheus::Family<prometheus::Counter>& transitions;
@@ -72,6 +92,10 @@ struct MetricFamilies::Labelled {
   prometheus::Family<prometheus::Gauge>& protodown;
   prometheus::Family<prometheus::Gauge>& kernelProtodown;
   prometheus::Family<prometheus::Counter>& repairs;
+  prometheus::Family<prometheus::Counter>& restores;
+  prometheus::Family<prometheus::Gauge>& restoreFailing;
+  prometheus::Family<prometheus::Gauge>& reasons;
+  prometheus::Family<prometheus::Gauge>& held;
 };
 
 MetricFamilies::MetricFamilies(Orba::Ptr<Hardware::Bcm53134::Config> config)
@@ -259,6 +283,39 @@ bool MetricFamilies::kernelProtodownIs(std::string const& netdev, std::optional<
     d.kernelGauge = &f_->kernelProtodown.Add(labelled(netdev, d));
   d.kernelGauge->Set(*on ? 1 : 0);
   return true;
+}
+
+void MetricFamilies::keepingIs(std::map<std::string, ProtodownKeeping> const& keeping) {
+  for (auto it = kept_.begin(); it != kept_.end();) {
+    auto k = keeping.find(it->first);
+    if (k != keeping.end() && k->second.interface == it->second.intf) {
+      ++it;
+      continue;
+    }
+    f_->restores.Remove(it->second.restores);
+    f_->restoreFailing.Remove(it->second.failing);
+    f_->reasons.Remove(it->second.reasons);
+    f_->held.Remove(it->second.held);
+    it = kept_.erase(it);
+  }
+  for (auto const& [netdev, k] : keeping) {
+    auto [it, added] = kept_.try_emplace(netdev);
+    auto& m = it->second;
+    if (added) {
+      MetricLabels const labels{{"interface", k.interface}, {"netdev", netdev}};
+      m.intf = k.interface;
+      m.restores = &f_->restores.Add(labels);
+      m.failing = &f_->restoreFailing.Add(labels);
+      m.reasons = &f_->reasons.Add(labels);
+      m.held = &f_->held.Add(labels);
+    }
+    if (k.restores > m.counted)
+      m.restores->Increment(static_cast<double>(k.restores - m.counted));
+    m.counted = k.restores;
+    m.failing->Set(k.trouble.empty() ? 0 : 1);
+    m.reasons->Set(k.reasons);
+    m.held->Set(k.heldUntil > 0 ? 1 : 0);
+  }
 }
 
 void MetricFamilies::repaired(std::uint32_t page, std::uint32_t addr) {

@@ -56,6 +56,11 @@ class MetricFamilies {
   // any more go; those of one that moved to another interface are made
   // anew with its new label. True when any went or moved.
   bool netdevsFollowConfig();
+  // How the host keeps each CPU netdevice's protodown: restores, whether
+  // restoring fails, the reason bits the kernel shows, an operator's hold;
+  // labelled with the interface and netdevice. A renamed interface's
+  // series are made anew.
+  void keepingIs(std::map<std::string, ProtodownKeeping> const& keeping);
   // One register write to bring a port's register (page, address) back.
   void repaired(std::uint32_t page, std::uint32_t addr);
 
@@ -88,7 +93,16 @@ class MetricFamilies {
   MetricLabels netdevLabels(std::string const& netdev) const;
   MetricLabels labelled(std::string const& netdev, Netdev& d) const;
 
+  struct Kept {
+    prometheus::Counter* restores = nullptr;
+    prometheus::Gauge* failing = nullptr;
+    prometheus::Gauge* reasons = nullptr;
+    prometheus::Gauge* held = nullptr;
+    std::uint64_t counted = 0;
+    std::string intf;
+  };
   std::unique_ptr<Labelled> f_;
+  std::map<std::string, Kept> kept_;
   std::map<unsigned, Port> ports_;
   std::map<std::string, Netdev> netdevs_;
   std::map<std::pair<std::uint32_t, std::uint32_t>, prometheus::Counter*> repaired_;

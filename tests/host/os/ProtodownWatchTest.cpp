@@ -1,10 +1,11 @@
 // The kernel's protodown of named netdevices, watched through rtnetlink in a
 // private namespace: a netdevice that appears, is put into protodown,
-// disappears and comes back is reported at each change, and one that is not
-// named never is, nor is a link message that another process sends on the
-// kernel's link group. The notifications come through the loop's descriptor
-// watch, which only a real-time loop polls: each step runs the loop in real
-// time until the kernel's report has arrived.
+// disappears, comes back and is renamed away is reported at each change,
+// and one that is not named never is, nor is a link message that another
+// process sends on the kernel's link group. A burst that overruns the
+// socket costs nothing: the view is right again at once. The notifications come through the loop's
+// descriptor watch, which only a real-time loop polls: each step runs the loop in real time until
+// the kernel's report has arrived.
 
 #include "host/os/ProtodownWatch.h"
 
@@ -28,7 +29,14 @@
 
 namespace {
 
+// What the watch reported: the netdevice and its protodown (empty: gone).
 using Seen = std::vector<std::pair<std::string, std::optional<bool>>>;
+
+Host::ProtodownWatch::OnChange into(Seen& seen) {
+  return [&seen](std::string const& dev, Host::KernelLink const* link) {
+    seen.emplace_back(dev, link ? std::optional<bool>(link->protodown) : std::nullopt);
+  };
+}
 
 // Runs the loop in real time until `done` holds, or for at most `limit`
 // seconds (a kernel that never reports fails the test, it does not hang it).
@@ -100,20 +108,22 @@ TEST(ProtodownWatch, ANetdeviceThatGoesAndComesBackIsReportedAtEachChange) {
   ns.ip("link add pd-parent type veth peer name pd-peer");
   Seen seen;
   {
-    Host::ProtodownWatch watch({"pd0"}, [&](std::string const& dev, std::optional<bool> on) {
-      seen.emplace_back(dev, on);
-    });
+    Host::ProtodownWatch watch({"pd0"}, into(seen));
+    // A command's report (a removal may come after a report of the device
+    // going down).
     auto step = [&](std::string const& command, std::optional<bool> expected) {
       auto const before = seen.size();
       ns.ip(command);
-      runUntil([&] { return seen.size() > before; });
-      ASSERT_EQ(seen.size(), before + 1) << command;
+      runUntil([&] { return seen.size() > before && seen.back().second == expected; });
+      ASSERT_GT(seen.size(), before) << command;
       EXPECT_EQ(seen.back(), (std::pair<std::string, std::optional<bool>>("pd0", expected)))
           << command;
     };
-    // The kernel tells a protodown change only of a device that is up.
+    runUntil([&] { return !seen.empty(); });  // the first dump: no pd0
+    ASSERT_EQ(seen.size(), 1u);
+    EXPECT_EQ(seen[0].second, std::nullopt);
     step("link add pd0 link pd-parent type macvlan", false);
-    ns.ip("link set pd0 up");
+    step("link set pd0 up", false);
     step("link set pd0 protodown on", true);
     // Sent first, a forged "protodown off" would be seen before the
     // removal the kernel reports; a second socket on the group shows that
@@ -129,23 +139,68 @@ TEST(ProtodownWatch, ANetdeviceThatGoesAndComesBackIsReportedAtEachChange) {
     EXPECT_NE(from.nl_pid, 0u);
     step("link del pd0", std::nullopt);
     step("link add pd0 link pd-parent type macvlan", false);
-    // Changes the watch does not show (up, the MTU) are not news.
-    ns.ip("link set pd0 up");
+    // A change the watch does not show (the MTU) is not news.
     ns.ip("link set pd0 mtu 1400");
-    ns.ip("link set pd0 protodown on");
-    runUntil([&] { return seen.back().second == std::optional<bool>(true); });
+    step("link set pd0 up", false);
+    step("link set pd0 protodown on", true);
     // Of a device that is down the kernel tells nothing; asked, it does.
-    ns.ip("link set pd0 down");
+    step("link set pd0 down", true);
     ns.ip("link set pd0 protodown off");
     watch.refresh();
     runUntil([&] { return seen.back().second == std::optional<bool>(false); });
+    EXPECT_EQ(seen.back().second, std::optional<bool>(false));
+    // Renamed away, it is gone; another given the name appears.
+    step("link set pd0 name pd0-old", std::nullopt);
+    step("link set pd-peer name pd0", false);
+    EXPECT_EQ(watch.overruns(), 0u);
   }
   TestSupport::resetLoop();
-  ASSERT_EQ(seen.size(), 6u);
-  EXPECT_EQ(seen[4].second, std::optional<bool>(true));
-  EXPECT_EQ(seen.back().second, std::optional<bool>(false));
   for (auto const& [dev, on] : seen)
-    EXPECT_EQ(dev, "pd0") << "pd-parent and pd-peer are not watched";
+    EXPECT_EQ(dev, "pd0") << "pd-parent and the others are not watched";
+}
+
+// A socket with the smallest receive buffer, and a burst of a hundred links
+// (veth pairs)
+// made while the loop is not reading: the notifications overrun it, and
+// the watch asks the kernel again at once with a larger buffer, so that
+// what it shows afterwards is the kernel's.
+TEST(ProtodownWatch, AnOverrunIsFollowedByAFreshViewAndALargerBuffer) {
+  REQUIRE_NETNS();
+  TestSupport::resetLoop();
+  TestSupport::NetNamespace ns;
+  Seen seen;
+  std::vector<std::string> said;
+  {
+    Host::ProtodownWatch watch(
+        {"burst7", "burst99"}, into(seen), [&](std::string const& t) { said.push_back(t); }, 1);
+    int const small = watch.receiveBuffer();
+    bool synced = false;
+    watch.syncedIs([&] { synced = true; });
+    runUntil([&] { return synced; });
+    std::string batch;
+    for (int i = 0; i < 100; i += 2) {
+      batch += "link add burst" + std::to_string(i) + " type veth peer name burst" +
+               std::to_string(i + 1) + "\n";
+    }
+    batch += "link del burst98\n";  // and burst99, its peer
+    std::string out;
+    ASSERT_EQ(
+        TestSupport::runCommand("printf '" + batch + "' | ip -n " + ns.name() + " -batch -", &out),
+        0)
+        << out;
+    synced = false;
+    runUntil([&] { return synced && watch.overruns() > 0; });
+    EXPECT_GT(watch.overruns(), 0u);
+    EXPECT_GT(watch.receiveBuffer(), small);
+    ASSERT_FALSE(said.empty());
+    EXPECT_EQ(said[0].rfind("kernel link watch: notifications overran the receive buffer (", 0), 0u)
+        << said[0];
+    ASSERT_NE(watch.shown("burst7"), nullptr);
+    EXPECT_FALSE(watch.shown("burst7")->protodown);
+    EXPECT_EQ(watch.shown("burst7")->kind, "veth");
+    EXPECT_EQ(watch.shown("burst99"), nullptr);
+  }
+  TestSupport::resetLoop();
 }
 
 }  // namespace
