@@ -19,8 +19,11 @@
 #include <string>
 
 #include "Bcm53X/CpuIfMgr/MacVlanCpuInterface.h"
+#include "bench/Appliance.h"
 #include "bench/Bench.h"
 #include "bench/BenchNetns.h"
+#include "host/keeper/ProtodownKeeper.h"
+#include "host/os/ProtodownWatch.h"
 #include "tests/support/Netns.h"
 
 extern char** environ;
@@ -147,6 +150,71 @@ void BM_ProtodownNameLookup(benchmark::State& st) {
 
 }  // namespace
 
+// The protodown keeper over the steady cycle: one management interface
+// whose CPU netdevice, mgmt1 in the benchmarks' namespace, shows what the
+// agent decided. Per cycle the keeper reads the state machine after every
+// event and the verdicts at the cycle's end; it asks the kernel nothing
+// (asks, counted) and allocates nothing while the two agree. The kernel's
+// answers are read in real time, the cycles run in virtual time.
+void BM_KeeperSteadyCycle(benchmark::State& st) {
+  if (!netnsReady(st))
+    return;
+  ns->ip("link set " + std::string(kDevice) + " protodown off");
+  auto& loop = Kiv::EventLoop::instance();
+  Appliance app(1, Appliance::Transport::sim);
+  if (!app.settle()) {
+    st.SkipWithError("the appliance did not settle");
+    return;
+  }
+  bool synced = false;
+  unsigned asks = 0;
+  std::unique_ptr<Host::ProtodownWatch> watch;
+  Host::ProtodownKeeper keeper([&] { ++asks, watch->refresh(); }, [](std::string const&) {}, [] {});
+  watch = std::make_unique<Host::ProtodownWatch>(
+      std::set<std::string>{kDevice},
+      [&](std::string const& dev, Host::KernelLink const* link) { keeper.kernelIs(dev, link); });
+  watch->syncedIs([&] {
+    synced = true;
+    keeper.kernelSynced();
+  });
+  keeper.rootIs(app.root.get());
+  keeper.netdevsIs({{kDevice, "Management1"}});
+  Kiv::Seconds const period = app.sm().pollPeriod();
+  // Until the keeper has the verdict and the kernel's view of it.
+  for (int i = 0; i < 3; ++i) {
+    loop.advance(period);
+    struct Stop : Kiv::Timer {
+      bool* synced;
+      Kiv::Seconds until;
+      void onTimer() override {
+        if (*synced || Kiv::EventLoop::instance().now() > until)
+          Kiv::EventLoop::instance().stop();
+        else
+          arm(Kiv::EventLoop::instance().now() + 0.001);
+      }
+    } stop;
+    loop.modeIs(Kiv::EventLoop::Mode::realTime);
+    synced = false;
+    stop.synced = &synced;
+    stop.until = loop.now() + 2;
+    stop.arm(loop.now());
+    loop.run();
+    loop.modeIs(Kiv::EventLoop::Mode::virtualTime);
+  }
+  auto const& kept = keeper.keeping().at(kDevice);
+  if (kept.verdict != std::optional<bool>(false) || kept.kernel != std::optional<bool>(false)) {
+    st.SkipWithError("the keeper did not learn the verdict and the kernel's view");
+    return;
+  }
+  unsigned const asksBefore = asks;
+  auto const allocs = allocations();
+  for (auto _ : st)
+    loop.advance(period);
+  st.counters["allocs"] = perIteration(static_cast<double>(allocations() - allocs));
+  st.counters["asks"] = perIteration(asks - asksBefore);
+  st.SetLabel("steady cycle with the protodown keeper, N=1");
+}
+
 bool registerProtodownBenchmarks(std::string* whyNot) {
   if (!TestSupport::NetNamespace::available(whyNot))
     return false;
@@ -154,6 +222,7 @@ bool registerProtodownBenchmarks(std::string* whyNot) {
   registerKernelBenchmark("BM_ProtodownBareLibnl", &BM_ProtodownBareLibnl);
   registerKernelBenchmark("BM_ProtodownIpCommand", &BM_ProtodownIpCommand);
   registerKernelBenchmark("BM_ProtodownNameLookup", &BM_ProtodownNameLookup);
+  benchmark::RegisterBenchmark("BM_KeeperSteadyCycle", &BM_KeeperSteadyCycle);
   return true;
 }
 

@@ -281,14 +281,16 @@ void ProtodownKeeper::holdIs(std::string const& netdev, Kiv::Seconds until) {
   ask();  // judged on the kernel's view as it is now
 }
 
-// The next back-off or hold that ends.
+// The next back-off or hold that ends (a try that is due now is the
+// evaluation's, never the timer's).
 void ProtodownKeeper::armTimer() {
+  Kiv::Seconds const t = now();
   Kiv::Seconds next = INFINITY;
   for (auto const& [netdev, v] : view_) {
     auto const& k = kept_.at(netdev);
     if (v.heldUntil > 0)
       next = std::min(next, v.heldUntil);
-    else if (k.failures >= 2 && v.kernel && v.verdict && *v.kernel != *v.verdict)
+    else if (k.nextTry > t && v.kernel && v.verdict && *v.kernel != *v.verdict)
       next = std::min(next, k.nextTry);
   }
   if (std::isinf(next))
