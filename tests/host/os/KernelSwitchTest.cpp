@@ -7,8 +7,9 @@
 #include <gtest/gtest.h>
 #include <sched.h>
 #include <sys/mount.h>
+#include <unistd.h>
 
-#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -77,7 +78,7 @@ constexpr char const* kOtherMac = "platform/soc/f000.ethernet";
 // eth1, the MAC's netdevice (ifindex 3), with an MDIO bus of its own.
 void mac(Sysfs& s) {
   s.netdev("eth1", kMac, 3, 3);
-  s.mdioDevice(kMac, "stmmac-1", "01", "Generic PHY");
+  s.mdioDevice(kMac, "mdio-1", "01", "Generic PHY");
 }
 
 // eth1 as the conduit of a switch the kernel's DSA layer drives.
@@ -98,37 +99,31 @@ TEST(KernelSwitch, RefusesOnlyAChipTheKernelDrives) {
     std::function<void(Sysfs&)> make;
     std::string refusal;  // SYSFS stands for the tree's root; "" passes
   };
+  // eth1 with one more device on one of its MDIO buses.
+  auto macWith = [](std::string bus, std::string addr, std::string driver) {
+    return [=](Sysfs& s) {
+      mac(s);
+      s.mdioDevice(kMac, bus, addr, driver);
+    };
+  };
   std::vector<Case> const cases{
       {"a virtual netdevice, with no device", [](Sysfs& s) { s.netdev("eth1", "", 7, 7); }, ""},
       {"a netdevice sysfs does not know", [](Sysfs&) {}, ""},
       {"PHY drivers bound on the bus, but not at the chip's address",
-       [](Sysfs& s) {
-         mac(s);
-         s.mdioDevice(kMac, "stmmac-1", "1f", "Generic PHY");
-       },
-       ""},
-      {"an unbound device at the chip's address",
-       [](Sysfs& s) {
-         mac(s);
-         s.mdioDevice(kMac, "stmmac-1", "1e", "");
-       },
-       ""},
+       macWith("mdio-1", "1f", "Generic PHY"), ""},
+      {"an unbound device at the chip's address", macWith("mdio-1", "1e", ""), ""},
       {"a driver bound at the chip's address on another MAC's bus",
        [](Sysfs& s) {
          mac(s);
          s.netdev("eth0", kOtherMac, 2, 2);
-         s.mdioDevice(kOtherMac, "stmmac-0", "1e", "kswitch");
+         s.mdioDevice(kOtherMac, "mdio-0", "1e", "kswitch");
        },
        ""},
       {"a driver bound at the chip's address on the MAC's second bus",
-       [](Sysfs& s) {
-         mac(s);
-         s.mdioDevice(kMac, "stmmac-2", "1e", "kswitch");
-       },
+       macWith("mdio-2", "1e", "kswitch"),
        "the kernel's switch driver owns the chip behind eth1: driver \"kswitch\" is bound to the "
-       "chip's MDIO device stmmac-2:1e (its pseudo-PHY address 0x1e)" +
-           kRace + "echo stmmac-2:1e > SYSFS/bus/mdio_bus/devices/stmmac-2:1e/driver/unbind" +
-           kLeave},
+       "chip's MDIO device mdio-2:1e (its pseudo-PHY address 0x1e)" +
+           kRace + "echo mdio-2:1e > SYSFS/bus/mdio_bus/devices/mdio-2:1e/driver/unbind" + kLeave},
       {"a DSA conduit whose switch's port names the driver",
        [](Sysfs& s) {
          conduit(s);
@@ -174,13 +169,13 @@ TEST(KernelSwitchOnTheKernel, AgentHostRefusesTheChipBeforeAnyMdioAccess) {
   TempDir dir;
   Sysfs s;
   mac(s);
-  s.mdioDevice(kMac, "stmmac-1", "1e", "kswitch");
+  s.mdioDevice(kMac, "mdio-1", "1e", "kswitch");
   auto const app = dir.file("eth1.yaml", applianceText("eth1"));
   auto const sysfs = [&] { ::setenv("AGENTHOST_SYSFS", s.root().c_str(), 1); };
   std::string const refusal =
       "agenthost: the kernel's switch driver owns the chip behind eth1: driver \"kswitch\" is "
-      "bound to the chip's MDIO device stmmac-1:1e (its pseudo-PHY address 0x1e)" +
-      kRace + "echo stmmac-1:1e > " + s.root() + "/bus/mdio_bus/devices/stmmac-1:1e/driver/unbind" +
+      "bound to the chip's MDIO device mdio-1:1e (its pseudo-PHY address 0x1e)" +
+      kRace + "echo mdio-1:1e > " + s.root() + "/bus/mdio_bus/devices/mdio-1:1e/driver/unbind" +
       kLeave + "\n";
   for (auto const& args :
        {std::vector<std::string>{"--probe", app}, std::vector<std::string>{"--no-control", app}}) {
@@ -231,10 +226,8 @@ TEST(KernelSwitch, AReloadIsRefusedWhileTheKernelDrivesTheChip) {
   o.cpu = Host::CpuRequest::simulated;
   o.allowHostNetdevs = false;
   o.applianceFile = file;
-  std::unique_ptr<std::FILE, int (*)(std::FILE*)> devnull(std::fopen("/dev/null", "w"),
-                                                          std::fclose);
-  Host::Timeline timeline(devnull.get(), false);
-  Host::Session session(a, o, timeline,
+  HostTest::QuietTimeline timeline;
+  Host::Session session(a, o, *timeline,
                         Hardware::Mdio::Linux::MiiIoctlBus::MiiIoctlBusIs("eth1", ioctl));
 
   dir.file("eth1.yaml", applianceText("eth1", true));
