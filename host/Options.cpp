@@ -101,8 +101,9 @@ Options:
 Exit status: 0 success (every expectation held); 1 a scenario expectation
 failed; 2 bad command line or input file (the message names file and line);
 3 the agent, the namespace or the MDIO bus could not be set up (for
-mdio.transport mii-ioctl the host reads every management-interface port's
-PHY identifier before it starts the agent).
+mdio.transport mii-ioctl the host refuses a netdevice whose switch the
+kernel's own driver owns, then reads every management-interface port's PHY
+identifier before it starts the agent).
 )";
 }
 

@@ -21,6 +21,7 @@
 #include "host/control/ControlProtocol.h"
 #include "host/control/ControlServer.h"
 #include "host/control/StdinCommands.h"
+#include "host/os/KernelSwitch.h"
 #include "host/os/MiiProbe.h"
 #include "host/os/ServiceManager.h"
 #include "host/os/Signals.h"
@@ -113,12 +114,20 @@ std::optional<ApplianceDesc> applianceOrComplaint(std::string const& path) {
   }
 }
 
+// Why the appliance's real MDIO bus is the kernel's switch driver's, before
+// anything opens it; "" when it is not, and for the simulated chip.
+std::string kernelSwitchOf(ApplianceDesc const& a) {
+  return a.mdio == MdioTransport::miiIoctl ? kernelSwitchRefusal(a.mdioNetdev) : "";
+}
+
 // The appliance's real MDIO bus, opened in the host's own network namespace
 // and checked port by port; null for the simulated chip. Throws
 // MiiProbeError.
 Orba::Ptr<Hardware::Mdio::Bus> checkedMdioBus(ApplianceDesc const& a) {
   if (a.mdio != MdioTransport::miiIoctl)
     return {};
+  if (auto why = kernelSwitchOf(a); !why.empty())
+    throw MiiProbeError(why);
   auto bus = Hardware::Mdio::Linux::MiiIoctlBus::MiiIoctlBusIs(a.mdioNetdev);
   for (auto const& l : probeMdio(*bus, a.portUsers(), false))
     say("MDIO check: " + l);
@@ -132,6 +141,10 @@ int probeAppliance(Options const& o) {
   if (!loaded)
     return kExitUsage;
   ApplianceDesc const& appliance = *loaded;
+  if (auto why = kernelSwitchOf(appliance); !why.empty()) {
+    complain(why);
+    return kExitSetup;
+  }
   StateDb db(appliance);
   say("probing " + appliance.file + ": MDIO bus " + db.bus().description());
   try {

@@ -9,6 +9,7 @@
 
 #include "host/MetricsLibrary.h"
 #include "host/appliance/Reload.h"
+#include "host/os/KernelSwitch.h"
 #include "host/show/StatusExport.h"
 #include "platform/kiv/Clock.h"
 #include "platform/kiv/EventLoop.h"
@@ -240,6 +241,11 @@ ReloadOutcome Session::reloadFile(std::vector<std::string>& made) {
   } catch (InputError const& e) {
     return {Result::refused,
             {e.what(), "reload refused; the running configuration stays in force"}};
+  }
+  if (next.mdio == MdioTransport::miiIoctl) {
+    if (auto why = kernelSwitchRefusal(next.mdioNetdev); !why.empty())
+      return {Result::refused,
+              {next.file + ": " + why, "reload refused; the running configuration stays in force"}};
   }
   auto live = liveConfigOf(*db_);
   auto plan = planReload(live, appliance_, next);

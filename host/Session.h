@@ -104,8 +104,9 @@ class Session {
   // Reads the appliance file again and makes it the running description:
   // the reload is planned against the state database as it is now
   // (planReload), the plan printed, the CPU netdevices it brings made, then
-  // the plan applied, all or nothing. A file that cannot be read or that
-  // needs a restart is refused and changes nothing; a step that fails
+  // the plan applied, all or nothing. A file that cannot be read, that
+  // needs a restart, or whose MDIO netdevice has a switch the kernel's own
+  // driver owns is refused and changes nothing; a step that fails
   // undoes what was made. `trigger` names who asked ("SIGHUP", "control
   // socket"). The listeners hear the reload begin and end. Never throws.
   ReloadOutcome reload(std::string const& trigger);

@@ -2,11 +2,14 @@
 
 #include <sys/types.h>
 
+#include <cstdio>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "host/appliance/Appliance.h"
+#include "host/show/Timeline.h"
 
 namespace HostTest {
 
@@ -76,6 +79,18 @@ class NotifySocket {
  private:
   std::string path_;
   int fd_ = -1;
+};
+
+// A timeline whose lines go nowhere, for a session whose output no test
+// reads.
+class QuietTimeline {
+ public:
+  QuietTimeline() : file_(std::fopen("/dev/null", "w"), std::fclose), timeline_(file_.get()) {}
+  Host::Timeline const& operator*() const { return timeline_; }
+
+ private:
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file_;
+  Host::Timeline timeline_;
 };
 
 // Sets an environment variable for the life of the object.

@@ -110,10 +110,8 @@ TEST(FieldRecord, ARunOverTheMiiIoctlBusReplays) {
     Host::SessionOptions o;
     o.cpu = Host::CpuRequest::simulated;
     o.allowHostNetdevs = false;
-    std::unique_ptr<std::FILE, int (*)(std::FILE*)> devnull(std::fopen("/dev/null", "w"),
-                                                            std::fclose);
-    Host::Timeline timeline(devnull.get(), false);
-    Host::Session s(a, o, timeline,
+    HostTest::QuietTimeline timeline;
+    Host::Session s(a, o, *timeline,
                     Hardware::Mdio::Linux::MiiIoctlBus::MiiIoctlBusIs("eth1", ioctl));
     Host::recordStart(s.db(), a, record, 1 << 20, true);
     s.start();
