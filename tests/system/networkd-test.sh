@@ -12,6 +12,7 @@
 # Skips and fails as service-test.sh does; also skips without networkd.
 set -u
 SANDBOX_SH=$(dirname "$(readlink -f "$0")")/sandbox.sh
+README=$(dirname "$SANDBOX_SH")/../../README.md
 . "$SANDBOX_SH"
 pkgdir=$(readlink -f "$1")
 scratch=$(readlink -m "$2")
@@ -65,6 +66,8 @@ check "dpkg -i $(basename "$deb")" logged "$scratch/install.log" sb dpkg -i "/tm
 sb ip link add eth1 type veth peer name eth1-peer
 sb ip link set eth1-peer up
 sb sh -c "mkdir -p $network && cp $examples/* $network/"
+check "the README's 10-mgmt1.network is the one installed" \
+  test "$(sed -n '/^```ini$/,/^```$/{/^```/d;p}' "$README")" = "$(sb grep -v '^#' $examples/10-mgmt1.network)"
 sb networkctl reload
 within 10 addressed
 check "networkd made mgmt1, a macvlan over eth1, with 192.0.2.10/24 ($(nd_state))" \
