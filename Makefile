@@ -36,7 +36,7 @@ ARM64_DEV ?= build-arm64-dev
 PACKAGES := cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev \
             libnl-3-dev libnl-route-3-dev libmnl-dev libyaml-cpp-dev nlohmann-json3-dev libcli11-dev iproute2 \
             clang-format prometheus-cpp-dev python3-prometheus-client curl libsystemd-dev \
-            systemd dpkg-dev debhelper file lintian man-db util-linux
+            systemd dbus dpkg-dev debhelper file lintian man-db util-linux
 FUZZ_PACKAGES := clang libclang-rt-14-dev
 # Debian's Prometheus server, promtool and node_exporter for the monitoring
 # tests, taken out of their packages into the build tree (not installed:

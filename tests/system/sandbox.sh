@@ -238,3 +238,59 @@ sandbox_end() {
   [ ! -e "$SB_DIR" ] || { echo "$SB_DIR left" >&2; left=1; }
   return $left
 }
+
+# What the tests that boot the sandbox share. sandbox_require exits 77
+# (skipped) when the sandbox cannot be made here, or fails when
+# REQUIRE_NETNS_TESTS=1 forbids that skip; sandbox_start SCRATCH boots it
+# with SCRATCH (made empty) for its files and powers it off at exit,
+# however the test ends; check prints ok or FAILED and remembers a failure
+# in $failed; within polls a condition for a bounded time; the rest ask the
+# sandbox's service manager and journal.
+sandbox_require() {
+  local why
+  why=$(sandbox_unavailable) || return 0
+  if [ "${REQUIRE_NETNS_TESTS:-0}" = 1 ]; then
+    echo "FAILED: the service-manager sandbox cannot be made here: $why" >&2
+    exit 1
+  fi
+  echo "skipped: $why"
+  exit 77
+}
+
+sandbox_start() {
+  rm -rf "$1"
+  mkdir -p "$1"
+  trap 'sandbox_end || echo "FAILED: the sandbox left something behind"' EXIT
+  trap 'exit 1' INT TERM
+  sandbox_boot "$1/sandbox" || { echo "FAILED: the sandbox did not boot" >&2; exit 1; }
+  ok "systemd $(sb systemctl --version | awk 'NR == 1 { print $2 }') booted in the sandbox"
+}
+
+failed=0
+ok() { echo "ok: $*"; }
+fail() { echo "FAILED: $*"; failed=1; }
+check() { # check NAME COMMAND...: ok when the command succeeds
+  local name=$1
+  shift
+  if "$@"; then ok "$name"; else fail "$name"; return 1; fi
+}
+logged() { # logged LOG COMMAND...: the command's output to LOG, shown when it fails
+  local log=$1
+  shift
+  "$@" >"$log" 2>&1 || { cat "$log"; return 1; }
+}
+# Polls a condition for up to $1 seconds.
+within() {
+  local limit=$1 i
+  shift
+  for i in $(seq $((limit * 5))); do
+    "$@" && return 0
+    sleep 0.2
+  done
+  "$@"
+}
+
+prop() { sb systemctl show -P "$2" "$1" 2>/dev/null; }
+active() { [ "$(sb systemctl is-active "$1" 2>/dev/null)" = active ]; }
+journal() { sb journalctl -q --no-pager -o cat -u "${2:-agenthost.service}" --since "@$1"; }
+now() { sb date +%s.%N; }

@@ -30,58 +30,18 @@ if [ $# -gt 2 ]; then
   exit 77
 fi
 
-why=$(sandbox_unavailable) && {
-  if [ "${REQUIRE_NETNS_TESTS:-0}" = 1 ]; then
-    echo "FAILED: the service-manager sandbox cannot be made here: $why" >&2
-    exit 1
-  fi
-  echo "skipped: $why"
-  exit 77
-}
+sandbox_require
 deb=$(ls "$pkgdir"/bcm53134-agent_*_"$(dpkg --print-architecture)".deb 2>/dev/null | head -1)
 [ -n "$deb" ] || { echo "FAILED: no package in $pkgdir (make deb)" >&2; exit 1; }
 
-failed=0
-ok() { echo "ok: $*"; }
-fail() { echo "FAILED: $*"; failed=1; }
-check() { # check NAME COMMAND...: ok when the command succeeds
-  local name=$1
-  shift
-  if "$@"; then ok "$name"; else fail "$name"; return 1; fi
-}
-logged() { # logged LOG COMMAND...: the command's output to LOG, shown when it fails
-  local log=$1
-  shift
-  "$@" >"$log" 2>&1 || { cat "$log"; return 1; }
-}
-# Polls a condition for up to $1 seconds.
-within() {
-  local limit=$1 i
-  shift
-  for i in $(seq $((limit * 5))); do
-    "$@" && return 0
-    sleep 0.2
-  done
-  "$@"
-}
-
-prop() { sb systemctl show -P "$2" "$1" 2>/dev/null; }
-active() { [ "$(sb systemctl is-active "$1" 2>/dev/null)" = active ]; }
 mainpid() { prop agenthost.service MainPID; }
-journal() { sb journalctl -q --no-pager -o cat -u "${2:-agenthost.service}" --since "@$1"; }
-now() { sb date +%s.%N; }
 metric() { # metric URL NAME: the value of an unlabelled sample
   sb curl -sf "$1" | awk -v n="$2" '$1 == n { print $2 }'
 }
 conf=/etc/agenthost/appliance.yaml
 
-rm -rf "$scratch"
-mkdir -p "$scratch"
-trap 'sandbox_end || echo "FAILED: the sandbox left something behind"' EXIT
-trap 'exit 1' INT TERM
 start=$(date +%s)
-sandbox_boot "$scratch/sandbox" || { echo "FAILED: the sandbox did not boot" >&2; exit 1; }
-ok "systemd $(sb systemctl --version | awk 'NR == 1 { print $2 }') booted in the sandbox"
+sandbox_start "$scratch"
 
 # Install. The package enables and starts the service itself.
 t=$(now)
