@@ -227,7 +227,7 @@ class PrometheusServer(Monitored):
         # the healthy host, a restart least of all.
         rules = [r for g in self.api("rules")["groups"] for r in g["rules"]]
         self.assertEqual([(r["name"], r["health"]) for r in rules if r["health"] != "ok"], [])
-        self.assertEqual(len(rules), 8)
+        self.assertEqual(len(rules), 9)
         self.assertEqual([a["labels"]["alertname"] for a in self.api("alerts")["alerts"]], [])
         self.assertEqual(self.host.stop(), 0, self.host.output())
 
