@@ -144,10 +144,6 @@ void ProtodownKeeper::cycleEnded() {
       k.phase = verdict ? Phase::judging : Phase::asked;
     askKernel = askKernel || k.phase == Phase::judging;
   }
-  // A view asked for that never came (the kernel refused the dump) is
-  // asked for again.
-  if (awaitingSync_ && ++cyclesAwaiting_ > 2)
-    askKernel = true;
   if (askKernel) {
     publish();
     ask();
@@ -158,7 +154,6 @@ void ProtodownKeeper::cycleEnded() {
 
 void ProtodownKeeper::ask() {
   awaitingSync_ = true;
-  cyclesAwaiting_ = 0;
   askKernel_();
 }
 

@@ -117,7 +117,6 @@ class ProtodownKeeper : public Kiv::EventObserver {
   std::map<std::string, Kept> kept_;
   bool inCycle_ = false;
   bool awaitingSync_ = false;
-  unsigned cyclesAwaiting_ = 0;
   Timer timer_{*this};
   Posted posted_{*this};
 };
