@@ -4,11 +4,14 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
+#include <filesystem>
 #include <set>
 #include <stdexcept>
 
 #include "host/MetricsLibrary.h"
 #include "host/appliance/Reload.h"
+#include "host/record/FieldRecord.h"
 #include "host/show/StatusExport.h"
 #include "platform/kiv/Clock.h"
 #include "platform/kiv/EventLoop.h"
@@ -22,7 +25,8 @@ Session::Session(ApplianceDesc appliance, SessionOptions const& options, Timelin
       timeline_(timeline),
       agentName_(options.agentName),
       libDir_(options.libDir),
-      applianceFile_(options.applianceFile) {
+      applianceFile_(options.applianceFile),
+      files_(options.files) {
   say_ = complain_ = [this](std::string const& t) { timeline_.note(t); };
   chooseCpuMode(options);
   db_ = std::make_unique<StateDb>(appliance_, std::move(bus));
@@ -178,6 +182,29 @@ std::vector<std::string> Session::cpuNetdevWarnings() const {
     }
   }
   return r;
+}
+
+std::string Session::recordStart(std::string const& name, std::size_t limit, bool fromStart) {
+  std::string path = name;
+  char const* state = std::getenv("STATE_DIRECTORY");
+  std::string stateDir = state ? std::string(state).substr(0, std::string(state).find(':')) : "";
+  if (!path.empty() && path[0] != '/')
+    path = stateDir.empty() ? std::filesystem::absolute(path).string() : stateDir + "/" + path;
+  auto under = [&](char const* dir) { return path.rfind(dir, 0) == 0; };
+  if (!stateDir.empty() && !under((stateDir + "/").c_str()) &&
+      (under("/tmp/") || under("/var/tmp/")))
+    throw std::runtime_error("record " + path +
+                             ": the service's /tmp and /var/tmp are its own and are removed "
+                             "when it stops; name a file in " +
+                             stateDir + " (a relative name lands there)");
+  std::vector<RunFile> files = files_;
+  if (!appliance_.file.empty())
+    files.push_back({"the appliance file", appliance_.file});
+  if (auto const* f = runFileAt(files, path))
+    throw std::runtime_error("record " + path + " is " + f->what +
+                             " of this run; a record never replaces another input or output");
+  Host::recordStart(*db_, appliance_, path, limit, fromStart);
+  return path;
 }
 
 void Session::reportIs(Say say, Say complain) {

@@ -113,13 +113,6 @@ std::size_t parseRecordLimit(std::string const& text) {
 
 void recordStart(StateDb& db, ApplianceDesc const& appliance, std::string const& path,
                  std::size_t limit, bool fromStart) {
-  struct stat rec {
-  }, app{};
-  if (::stat(path.c_str(), &rec) == 0 && !appliance.file.empty() &&
-      ::stat(appliance.file.c_str(), &app) == 0 && rec.st_dev == app.st_dev &&
-      rec.st_ino == app.st_ino)
-    throw std::runtime_error("record " + path +
-                             " is the appliance file; a record never overwrites it");
   Json members = {{"host", std::string("agenthost ") + AGENTHOST_VERSION},
                   {"applianceFile", appliance.file},
                   {"appliance", applianceJson(appliance)}};
