@@ -277,9 +277,9 @@ TEST_F(ServiceTest, OutputsFollowAReloadsMoveAndRename) {
   EXPECT_EQ(session_->reload("SIGHUP").result, Host::ReloadOutcome::Result::applied);
   run(2.5);
   EXPECT_EQ(manager_->status(), "2 management interfaces; links: 2 up, 3 down; error: none");
-  auto file = HostTest::readFile(dir_.path() + "/status.json");
+  auto file = HostTest::compactJson(dir_.path() + "/status.json");
   EXPECT_EQ(file.find("\"1\":"), std::string::npos) << file;
-  EXPECT_NE(file.find("\"3\": {\"linkStatus\": 0"), std::string::npos) << file;
+  EXPECT_NE(file.find("\"3\":{\"linkStatus\":0"), std::string::npos) << file;
   Host::ControlContext control{*session_, Host::handleTraceLevels, Host::handleTraceLevelsIs};
   auto shown = Host::controlCommand(control, {"show", "status"});
   EXPECT_FALSE(shown["result"]["ports"].contains("1")) << shown.dump();
@@ -387,7 +387,7 @@ TEST_F(ServiceInNamespaceTest, AMissingCpuNetdeviceIsInTheStatusUntilItAppears) 
   run(3);
   std::string const missing = kAllUp + std::string("; no CPU netdevice mgmt1");
   EXPECT_EQ(manager_->status(), missing);
-  auto file = HostTest::readFile(dir_.path() + "/status.json");
+  auto file = HostTest::compactJson(dir_.path() + "/status.json");
   EXPECT_NE(file.find("\"missingCpuNetdevices\": [\"mgmt1\"]"), std::string::npos) << file;
 
   // The kernel's link notification reaches a real-time loop; here the

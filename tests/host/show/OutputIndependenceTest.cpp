@@ -85,7 +85,7 @@ TEST(OutputIndependence, AFullFileSystemStopsNoOtherOutputAndIsReportedOnce) {
     Host::Session session(HostTest::twoInterfaces(), o, timeline);
     session.start();
     TestSupport::advance(2.5);
-    ASSERT_NE(HostTest::readFile(statusPath).find("\"linkStatus\": 1"), std::string::npos);
+    ASSERT_NE(HostTest::compactJson(statusPath).find("\"linkStatus\":1"), std::string::npos);
     std::map<std::string, std::string> const port1{{"port", "1"}, {"interface", "Management1"}};
     EXPECT_EQ(session.metrics()->sample("agenthost_port_link_up", port1), 1);
 
@@ -106,7 +106,7 @@ TEST(OutputIndependence, AFullFileSystemStopsNoOtherOutputAndIsReportedOnce) {
               1u)
         << text;
     EXPECT_EQ(count(text, "metrics textfile " + textfile + " failed: "), 1u) << text;
-    EXPECT_NE(HostTest::readFile(statusPath).find("\"linkStatus\": 1"), std::string::npos);
+    EXPECT_NE(HostTest::compactJson(statusPath).find("\"linkStatus\":1"), std::string::npos);
 
     // Room again: both are written within their retry, without a change.
     fs.free();
@@ -115,8 +115,8 @@ TEST(OutputIndependence, AFullFileSystemStopsNoOtherOutputAndIsReportedOnce) {
     text = HostTest::readFile(timelinePath);
     EXPECT_EQ(count(text, "status file " + statusPath + " works again"), 1u) << text;
     EXPECT_EQ(count(text, "metrics textfile " + textfile + " works again"), 1u) << text;
-    EXPECT_NE(HostTest::readFile(statusPath)
-                  .find(R"("1": {"linkStatus": 0, "link": "linkDown", "transitions": 3)"),
+    EXPECT_NE(HostTest::compactJson(statusPath)
+                  .find(R"("1":{"linkStatus":0,"link":"linkDown","transitions":3)"),
               std::string::npos);
     EXPECT_NE(HostTest::readFile(textfile).find(
                   "agenthost_port_link_up{interface=\"Management1\",port=\"1\"} 0"),
