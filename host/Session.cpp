@@ -286,6 +286,16 @@ ReloadOutcome Session::reloadFile(std::vector<std::string>& made) {
       made.push_back(dev);
     }
   }
+  // A record describes one appliance in its first line, and a replay runs
+  // that one: it ends where the configuration changes.
+  auto& recorder = db_->recorder();
+  if (!plan.changes.empty() && recorder.recording()) {
+    recorder.recordingEnd("reload");
+    outcome.lines.push_back("reload: " + recordSummary(recorder) +
+                            "; it ends here, at the reload, since a record replays the "
+                            "appliance it began with (agentctl record start a new one for "
+                            "the new configuration)");
+  }
   try {
     applyPlan(*db_, plan);
   } catch (ReloadFailed const& e) {

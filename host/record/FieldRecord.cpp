@@ -323,6 +323,8 @@ std::string scenarioFromRecord(Rec::BusRecord const& r) {
       << h.value("transport", "") << ", started " << h.value("start", "") << ").\n"
       << "# The events make the link and register changes the record saw, and its failed\n"
       << "# accesses, on the simulated chip; add expectations and keep it.\n";
+  if (!r.cut.empty())
+    out << "# " << r.cut << ".\n";
   if (skipped)
     out << "# " << skipped << " accesses to PHYs above " << kMaxPort << " are left out.\n";
   out << "name: " << Json("scenario from " + r.name).dump() << "\n";

@@ -226,9 +226,9 @@ void RecordingBus::close(char const* reason, std::string const& tell) {
   }
 }
 
-void RecordingBus::recordingEnd() {
+void RecordingBus::recordingEnd(char const* reason) {
   if (fd_ >= 0)
-    close("stopped", "");
+    close(reason, "");
 }
 
 Kiv::TypeDesc const& RecordingBus::typeDesc() {

@@ -39,9 +39,9 @@ class RecordingBus : public Kiv::Typed<RecordingBus, Bus> {
   // record is going already, or when the limit leaves no room for a line.
   void recordingIs(std::string const& path, std::string const& members, std::size_t limit,
                    bool fromStart);
-  // Ends the record (the end line, then the file is closed). No-op when
-  // not recording.
-  void recordingEnd();
+  // Ends the record (the end line with `reason`, then the file is closed).
+  // No-op when not recording.
+  void recordingEnd(char const* reason = "stopped");
   bool recording() const noexcept { return fd_ >= 0; }
   std::string const& path() const noexcept { return path_; }
   std::size_t accesses() const noexcept { return accesses_; }

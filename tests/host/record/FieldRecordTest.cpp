@@ -127,6 +127,65 @@ steps:
       << HostTest::readFile(made);
 }
 
+// Records that stop short of the run replay quietly up to where they stop:
+// at their size limit, at a reload, and cut by a full disk or a crash (no end
+// line, the last line half written).
+TEST(FieldRecord, ARecordThatStopsShortReplaysQuietlyUpToWhereItStops) {
+  TempDir dir;
+  std::string text = std::regex_replace(kFieldRun, std::regex("EXAMPLES"), EXAMPLES_DIR);
+  auto scenario = dir.file("run.yaml", text);
+  auto limited = dir.path() + "/limited.jsonl";
+  run(dir, {"--scenario", scenario, "--record", limited, "--record-limit", "2k"}, 0);
+  ASSERT_EQ(Host::loadBusRecord(limited).endReason, "sizeLimit");
+  auto out = run(dir, {"--replay", limited}, 0);
+  EXPECT_EQ(out.find("is over"), std::string::npos) << out;
+  EXPECT_NE(out.find("the agent made the record's"), std::string::npos) << out;
+
+  auto whole = dir.path() + "/whole.jsonl";
+  run(dir, {"--scenario", scenario, "--record", whole}, 0);
+  auto full = HostTest::readFile(whole);
+  auto cutAt = full.find('\n', full.size() / 2) + 20;
+  auto lines = std::count(full.begin(), full.begin() + cutAt, '\n');
+  auto cut = dir.file("cut.jsonl", full.substr(0, cutAt));
+  out = run(dir, {"--replay", cut}, 0);
+  EXPECT_NE(out.find(cut + ": no end line; the record stops after line " + std::to_string(lines) +
+                     " (line " + std::to_string(lines + 1) + " is cut short"),
+            std::string::npos)
+      << out;
+  EXPECT_EQ(out.find("is over"), std::string::npos) << out;
+
+  // A reload that changes the appliance ends the record, which replays to
+  // there.
+  auto app =
+      dir.file("appliance.yaml", HostTest::readFile(std::string(EXAMPLES_DIR) + "/appliance.yaml"));
+  auto reloaded = dir.path() + "/reloaded.jsonl";
+  {
+    TestSupport::resetLoop();
+    Host::SessionOptions o;
+    o.cpu = Host::CpuRequest::simulated;
+    o.allowHostNetdevs = false;
+    o.applianceFile = app;
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> devnull(std::fopen("/dev/null", "w"),
+                                                            std::fclose);
+    Host::Timeline timeline(devnull.get(), false);
+    Host::Session s(Host::loadAppliance(app), o, timeline);
+    Host::recordStart(s.db(), s.appliance(), reloaded, 1 << 20, true);
+    s.start();
+    TestSupport::advance(5.0);
+    auto changed = HostTest::readFile(app);
+    changed.replace(changed.find("Management2: enabled"), 20, "Management2: disabled");
+    dir.file("appliance.yaml", changed);
+    auto outcome = s.reload("SIGHUP");
+    EXPECT_EQ(outcome.result, Host::ReloadOutcome::Result::applied);
+    EXPECT_FALSE(s.db().recorder().recording());
+    TestSupport::advance(5.0);
+    s.stop();
+  }
+  EXPECT_EQ(Host::loadBusRecord(reloaded).endReason, "reload");
+  out = run(dir, {"--replay", reloaded}, 0);
+  EXPECT_NE(out.find("the record ends where the appliance was reloaded"), std::string::npos) << out;
+}
+
 // A run over the MII ioctl bus (its system call answered from a simulated
 // chip) is recorded, and replays on the simulated chip's appliance.
 TEST(FieldRecord, ARunOverTheMiiIoctlBusReplays) {
