@@ -270,6 +270,21 @@ TEST_F(ServiceTest, AReloadIsAppliedWithinOneCycleOrRefusedWhole) {
 // metrics, and the metrics of port 2 carry the new name.
 TEST_F(ServiceTest, OutputsFollowAReloadsMoveAndRename) {
   run(5);
+  // Port 2's auxiliary register cleared behind the agent's back, and read
+  // again once Management2's state makes the agent write: one repair,
+  // labelled Management2.
+  session_->db().chip().regIs(2, 0x30 / 2, 0x0);
+  session_->db().enabledStateIs("Management2", Interface::IntfEnabledState::disabled);
+  run(6);
+  session_->db().enabledStateIs("Management2", Interface::IntfEnabledState::enabled);
+  run(6);
+  auto repairs = [&](char const* intf) {
+    return session_->metrics()->sample(
+        "agenthost_register_repairs_total",
+        {{"interface", intf}, {"port", "2"}, {"register", "auxControl"}});
+  };
+  auto const repaired = repairs("Management2");
+  ASSERT_TRUE(repaired && *repaired >= 1) << session_->metrics()->text();
   auto text = example();
   text.replace(text.find("externalPort: 1"), 15, "externalPort: 3");
   text.replace(text.find("intfId: Management2"), 19, "intfId: Management9");
@@ -292,6 +307,8 @@ TEST_F(ServiceTest, OutputsFollowAReloadsMoveAndRename) {
   EXPECT_EQ(up("Management2", "2"), std::nullopt);
   EXPECT_EQ(up("Management9", "2"), 1.0);
   EXPECT_EQ(up("Management1", "3"), 0.0);
+  EXPECT_EQ(repairs("Management2"), std::nullopt) << m.text();
+  EXPECT_EQ(repairs("Management9"), repaired) << m.text();
 
   // A CPU netdevice renamed: its series go with the old name.
   text.replace(text.find("cpuInterface: mgmt1"), 19, "cpuInterface: mgmt7");

@@ -58,6 +58,9 @@ class MetricFamilies {
   bool netdevsFollowConfig();
   // One register write to bring a port's register (page, address) back.
   void repaired(std::uint32_t page, std::uint32_t addr);
+  // After a reload: the repairs of a port whose interface was renamed or
+  // moved go on under its new label, with the count so far.
+  void repairsFollowConfig();
 
   prometheus::Gauge& error;
   prometheus::Counter& failed;
@@ -91,7 +94,13 @@ class MetricFamilies {
   std::unique_ptr<Labelled> f_;
   std::map<unsigned, Port> ports_;
   std::map<std::string, Netdev> netdevs_;
-  std::map<std::pair<std::uint32_t, std::uint32_t>, prometheus::Counter*> repaired_;
+  struct Repairs {
+    prometheus::Counter* counter = nullptr;
+    std::string intf;  // the interface label of the counter
+    double count = 0;
+  };
+  MetricLabels repairLabels(std::uint32_t page, std::uint32_t addr, Repairs& r) const;
+  std::map<std::pair<std::uint32_t, std::uint32_t>, Repairs> repaired_;
 };
 
 }  // namespace Host
