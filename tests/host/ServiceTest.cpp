@@ -405,7 +405,7 @@ TEST_F(ServiceInNamespaceTest, AMissingCpuNetdeviceIsInTheStatusUntilItAppears) 
   std::string const missing = kAllUp + std::string("; no CPU netdevice mgmt1");
   EXPECT_EQ(manager_->status(), missing);
   auto file = HostTest::compactJson(dir_.path() + "/status.json");
-  EXPECT_NE(file.find("\"missingCpuNetdevices\": [\"mgmt1\"]"), std::string::npos) << file;
+  EXPECT_NE(file.find("\"missingCpuNetdevices\":[\"mgmt1\"]"), std::string::npos) << file;
 
   // The kernel's link notification reaches a real-time loop; here the
   // session looks again as it does after every change the host makes.
