@@ -215,6 +215,9 @@ int runAppliance(Options const& o) {
     for (auto const& w : run->session().cpuNetdevWarnings())
       complain(w);
     service = std::make_unique<Service>(run->session(), manager, say, complain);
+  } catch (InputError const& e) {
+    complain(e.what());
+    return kExitUsage;
   } catch (std::exception const& e) {
     complain(e.what());
     return kExitSetup;
@@ -424,7 +427,7 @@ int runScenario(Options const& o) {
     } catch (std::exception const& e) {
       Kiv::traceSinkIs(previousSink);
       complain(e.what());
-      return kExitSetup;
+      return dynamic_cast<InputError const*>(&e) ? kExitUsage : kExitSetup;
     }
     Session& session = run->session();
     if (signals)

@@ -1,6 +1,7 @@
 #include "host/Session.h"
 
 #include <net/if.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -193,17 +194,25 @@ std::string Session::recordStart(std::string const& name, std::size_t limit, boo
   auto under = [&](char const* dir) { return path.rfind(dir, 0) == 0; };
   if (!stateDir.empty() && !under((stateDir + "/").c_str()) &&
       (under("/tmp/") || under("/var/tmp/")))
-    throw std::runtime_error("record " + path +
-                             ": the service's /tmp and /var/tmp are its own and are removed "
-                             "when it stops; name a file in " +
-                             stateDir + " (a relative name lands there)");
+    throw InputError("record " + path +
+                     ": the service's /tmp and /var/tmp are its own and are removed when it "
+                     "stops; name a file in " +
+                     stateDir + " (a relative name lands there)");
   std::vector<RunFile> files = files_;
   if (!appliance_.file.empty())
     files.push_back({"the appliance file", appliance_.file});
   if (auto const* f = runFileAt(files, path))
-    throw std::runtime_error("record " + path + " is " + f->what +
-                             " of this run; a record never replaces another input or output");
-  Host::recordStart(*db_, appliance_, path, limit, fromStart);
+    throw InputError("record " + path + " is " + f->what +
+                     " of this run; a record never replaces another input or output");
+  try {
+    Host::recordStart(*db_, appliance_, path, limit, fromStart);
+  } catch (std::runtime_error const& e) {
+    // A name that is taken is the user's to change: no restart mends it.
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) == 0)
+      throw InputError(e.what());
+    throw;
+  }
   return path;
 }
 

@@ -118,9 +118,10 @@ class Session {
   // Starts the bus record of the state database's bus (FieldRecord's
   // recordStart) in a new file, and returns the path written: a relative
   // name is taken in the service's state directory when the service manager
-  // gives one ($STATE_DIRECTORY), else in the host's working directory. Throws
-  // std::runtime_error with a line for the user when the path names a file
-  // of the run, a file that exists, or a place the service loses at its stop.
+  // gives one ($STATE_DIRECTORY), else in the host's working directory.
+  // Throws InputError with a line for the user when the name is refused (a
+  // file of the run, a name that is taken, a place the service loses at its
+  // stop), std::runtime_error when the file cannot be made.
   std::string recordStart(std::string const& path, std::size_t limit, bool fromStart);
 
   // Where the session's own lines go: what it did, and what it refused or

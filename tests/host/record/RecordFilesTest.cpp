@@ -84,6 +84,13 @@ TEST(RecordFiles, ARecordIsOnlyWrittenToANewFileThatIsNoOtherFileOfTheRun) {
   EXPECT_EQ(same.wait(), 2);
   EXPECT_NE(same.err().find("--status and --record name one file"), std::string::npos)
       << same.err();
+  // A name that is taken is the user's to change: status 2, which the
+  // service does not restart on.
+  HostProcess taken(dir, {"--sim-cpu", "--no-control", "--record", good,
+                          std::string(EXAMPLES_DIR) + "/appliance.yaml"});
+  EXPECT_EQ(taken.wait(), 2) << taken.err();
+  EXPECT_NE(taken.err().find("record " + good + " exists already"), std::string::npos)
+      << taken.err();
 }
 
 // Under the service (which gives the host $STATE_DIRECTORY), a relative name
