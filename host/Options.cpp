@@ -2,13 +2,14 @@
 
 #include <sys/stat.h>
 
-#include <filesystem>
 #include <stdexcept>
 #include <string_view>
 
 #include <CLI/CLI.hpp>
 
+#include "host/control/ControlProtocol.h"
 #include "host/control/ctl/CliRefusal.h"
+#include "host/os/FileIdentity.h"
 #include "host/record/FieldRecord.h"
 #include "host/show/Metrics.h"
 
@@ -109,44 +110,60 @@ identifier before it starts the agent).
 
 namespace {
 
-// Whether two paths name one file: the same device and inode where both
-// exist, else the same path once made absolute and normal.
-bool sameFile(std::string const& a, std::string const& b) {
-  struct stat sa {
-  }, sb{};
-  if (::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0)
-    return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
-  std::error_code ea, eb;
-  auto ca = std::filesystem::weakly_canonical(a, ea), cb = std::filesystem::weakly_canonical(b, eb);
-  return !ea && !eb && ca == cb;
-}
-
-// An output that would overwrite an input file or another output.
-void checkOutputs(Options const& o) {
-  std::vector<std::pair<std::string, std::string>> inputs, outputs;
+// The files the run reads and writes, inputs first; an output never names
+// an input or another output. Kept in the session, so that a record started
+// while it runs is held to the same rule.
+std::vector<RunFile> checkedRunFiles(Options const& o) {
+  struct File {
+    std::string option, what, path;
+  };
+  std::vector<File> inputs, outputs;
   if (!o.appliance.empty())
-    inputs.emplace_back("the appliance file", o.appliance);
+    inputs.push_back({"the appliance file", "the appliance file", o.appliance});
   if (!o.scenario.empty())
-    inputs.emplace_back("the scenario", o.scenario);
+    inputs.push_back({"the scenario", "the scenario", o.scenario});
+  if (!o.replay.empty())
+    inputs.push_back({"--replay", "the record replayed", o.replay});
   if (!o.session.statusFile.empty())
-    outputs.emplace_back("--status", o.session.statusFile);
+    outputs.push_back({"--status", "the status file", o.session.statusFile});
   if (!o.session.metricsTextfile.empty())
-    outputs.emplace_back("--metrics-textfile", o.session.metricsTextfile);
-  if (!o.control.empty())
-    outputs.emplace_back("--control", o.control);
+    outputs.push_back({"--metrics-textfile", "the metrics textfile", o.session.metricsTextfile});
+  if (!o.noControl && ((o.scenario.empty() && o.replay.empty()) || o.realTime))
+    outputs.push_back({"--control", "the control socket",
+                       o.control.empty() ? Control::defaultSocketPath() : o.control});
+  if (!o.record.empty())
+    outputs.push_back({"--record", "the record", o.record});
   for (std::size_t i = 0; i < outputs.size(); ++i) {
-    auto const& [option, path] = outputs[i];
-    for (auto const& [what, input] : inputs) {
-      if (sameFile(path, input))
-        throw std::invalid_argument(option + " " + path + " is " + what +
+    auto const& [option, what, path] = outputs[i];
+    // A file output is replaced whole: what stands at its name must be such
+    // a file (or a link, which is replaced, never followed).
+    struct stat st {};
+    bool const replaced = option == "--status" || option == "--metrics-textfile";
+    if (replaced && ::lstat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode))
+      throw std::invalid_argument(option + " " + path + " is " +
+                                  (S_ISDIR(st.st_mode)    ? "a directory"
+                                   : S_ISFIFO(st.st_mode) ? "a FIFO"
+                                                          : "not a regular file") +
+                                  "; " + what + " is replaced whole on every change: name a file");
+    for (auto const& in : inputs) {
+      if (sameFile(path, in.path))
+        throw std::invalid_argument(option + " " + path + " is " + in.what +
                                     "; an output never replaces an input");
     }
     for (std::size_t j = 0; j < i; ++j) {
-      if (sameFile(path, outputs[j].second))
-        throw std::invalid_argument(outputs[j].first + " and " + option + " name one file, " +
-                                    path);
+      if (sameFile(path, outputs[j].path))
+        throw std::invalid_argument(outputs[j].option + " and " + option + " name one file, " +
+                                    path + "; each output needs a file of its own");
     }
   }
+  std::vector<RunFile> r;
+  for (auto const* list : {&inputs, &outputs}) {
+    for (auto const& f : *list) {
+      if (f.option != "--record")
+        r.push_back({f.what, f.path});
+    }
+  }
+  return r;
 }
 
 bool allDigits(std::string_view s) {
@@ -278,6 +295,7 @@ Options parseOptions(std::vector<std::string> const& args) {
       throw std::invalid_argument("a record names its own appliance; drop " + positional[0]);
     o.session.allowHostNetdevs = false;
     o.session.releaseNetnsName = true;
+    o.session.files = checkedRunFiles(o);
     return o;
   }
   if (netns && sim)
@@ -312,7 +330,7 @@ Options parseOptions(std::vector<std::string> const& args) {
     throw std::invalid_argument("one appliance file only, got " + positional[0] + " and " +
                                 positional[1]);
   }
-  checkOutputs(o);
+  o.session.files = checkedRunFiles(o);
   return o;
 }
 

@@ -71,8 +71,8 @@ bool startRecord(Options const& o, Session& session,
   if (o.record.empty())
     return false;
   auto limit = o.recordLimit ? o.recordLimit : Hardware::Mdio::Record::RecordingBus::kDefaultLimit;
-  recordStart(session.db(), session.appliance(), o.record, limit, true);
-  tell("record: every MDIO bus access to " + o.record + " (size limit " + std::to_string(limit) +
+  std::string path = session.recordStart(o.record, limit, true);
+  tell("record: every MDIO bus access to " + path + " (size limit " + std::to_string(limit) +
        " bytes)");
   return true;
 }

@@ -228,6 +228,9 @@ int runAppliance(Options const& o) {
     for (auto const& w : run->session().cpuNetdevWarnings())
       complain(w);
     service = std::make_unique<Service>(run->session(), manager, say, complain);
+  } catch (InputError const& e) {
+    complain(e.what());
+    return kExitUsage;
   } catch (std::exception const& e) {
     complain(e.what());
     return kExitSetup;
@@ -418,10 +421,17 @@ int runScenario(Options const& o) {
         setup.session.metrics = setup.session.metrics || step.metric;
       setup.bus = replay;
       setup.afterSession = [&](Session& s) {
-        if (replay)
+        if (replay) {
           timeline.note("MDIO bus: " + replay->description() + " (" +
                         std::to_string(sc.replay->accesses.size()) + " accesses to " +
                         std::to_string(sc.replay->end) + " s)");
+          if (!sc.replay->cut.empty())
+            timeline.note(sc.replay->cut);
+          if (sc.replay->endReason == "reload")
+            timeline.note(sc.replay->name + ":" + std::to_string(sc.replay->endLine) +
+                          ": the record ends where the appliance was reloaded with changes; "
+                          "the replay ends there");
+        }
         if (startRecord(o, s, note))
           s.db().recorder().endHandlerIs(
               [&timeline](std::string const& t) { timeline.line("record", t); });
@@ -430,7 +440,7 @@ int runScenario(Options const& o) {
     } catch (std::exception const& e) {
       Kiv::traceSinkIs(previousSink);
       complain(e.what());
-      return kExitSetup;
+      return dynamic_cast<InputError const*>(&e) ? kExitUsage : kExitSetup;
     }
     Session& session = run->session();
     if (signals)

@@ -1,15 +1,19 @@
 #include "host/Session.h"
 
 #include <net/if.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
+#include <filesystem>
 #include <set>
 #include <stdexcept>
 
 #include "host/MetricsLibrary.h"
 #include "host/appliance/Reload.h"
 #include "host/os/KernelSwitch.h"
+#include "host/record/FieldRecord.h"
 #include "host/show/StatusExport.h"
 #include "platform/kiv/Clock.h"
 #include "platform/kiv/EventLoop.h"
@@ -23,7 +27,8 @@ Session::Session(ApplianceDesc appliance, SessionOptions const& options, Timelin
       timeline_(timeline),
       agentName_(options.agentName),
       libDir_(options.libDir),
-      applianceFile_(options.applianceFile) {
+      applianceFile_(options.applianceFile),
+      files_(options.files) {
   say_ = complain_ = [this](std::string const& t) { timeline_.note(t); };
   chooseCpuMode(options);
   db_ = std::make_unique<StateDb>(appliance_, std::move(bus));
@@ -185,6 +190,37 @@ std::vector<std::string> Session::cpuNetdevWarnings() const {
   return r;
 }
 
+std::string Session::recordStart(std::string const& name, std::size_t limit, bool fromStart) {
+  std::string path = name;
+  char const* state = std::getenv("STATE_DIRECTORY");
+  std::string stateDir = state ? std::string(state).substr(0, std::string(state).find(':')) : "";
+  if (!path.empty() && path[0] != '/')
+    path = stateDir.empty() ? std::filesystem::absolute(path).string() : stateDir + "/" + path;
+  auto under = [&](char const* dir) { return path.rfind(dir, 0) == 0; };
+  if (!stateDir.empty() && !under((stateDir + "/").c_str()) &&
+      (under("/tmp/") || under("/var/tmp/")))
+    throw InputError("record " + path +
+                     ": the service's /tmp and /var/tmp are its own and are removed when it "
+                     "stops; name a file in " +
+                     stateDir + " (a relative name lands there)");
+  std::vector<RunFile> files = files_;
+  if (!appliance_.file.empty())
+    files.push_back({"the appliance file", appliance_.file});
+  if (auto const* f = runFileAt(files, path))
+    throw InputError("record " + path + " is " + f->what +
+                     " of this run; a record never replaces another input or output");
+  try {
+    Host::recordStart(*db_, appliance_, path, limit, fromStart);
+  } catch (std::runtime_error const& e) {
+    // A name that is taken is the user's to change: no restart mends it.
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) == 0)
+      throw InputError(e.what());
+    throw;
+  }
+  return path;
+}
+
 void Session::reportIs(Say say, Say complain) {
   say_ = std::move(say);
   complain_ = std::move(complain);
@@ -268,6 +304,16 @@ ReloadOutcome Session::reloadFile(std::vector<std::string>& made) {
       }
       made.push_back(dev);
     }
+  }
+  // A record describes one appliance in its first line, and a replay runs
+  // that one: it ends where the configuration changes.
+  auto& recorder = db_->recorder();
+  if (!plan.changes.empty() && recorder.recording()) {
+    recorder.recordingEnd("reload");
+    outcome.lines.push_back("reload: " + recordSummary(recorder) +
+                            "; it ends here, at the reload, since a record replays the "
+                            "appliance it began with (agentctl record start a new one for "
+                            "the new configuration)");
   }
   try {
     applyPlan(*db_, plan);

@@ -12,6 +12,7 @@
 #include "host/appliance/StateDb.h"
 #include "host/keeper/ProtodownKeeper.h"
 #include "host/os/AgentLibrary.h"
+#include "host/os/FileIdentity.h"
 #include "host/os/PrivateNetns.h"
 #include "host/os/ProtodownWatch.h"
 #include "host/show/Metrics.h"
@@ -46,6 +47,10 @@ struct SessionOptions {
   std::string applianceFile;    // the file a reload reads; empty: runs that never reload
   bool metrics = false;         // keep the metrics (host/show/Metrics)
   std::string metricsTextfile;  // and write them there
+  // Every file the run reads or writes (the appliance file, the scenario,
+  // the status file, the metrics textfile, the control socket): a record
+  // started while it runs never names one of them.
+  std::vector<RunFile> files;
 };
 
 // The outcome of one reload, as the one who asked hears it.
@@ -113,6 +118,15 @@ class Session {
   void reloadListenerIs(ReloadListener* l);
   void reloadListenerDel(ReloadListener* l);
 
+  // Starts the bus record of the state database's bus (FieldRecord's
+  // recordStart) in a new file, and returns the path written: a relative
+  // name is taken in the service's state directory when the service manager
+  // gives one ($STATE_DIRECTORY), else in the host's working directory.
+  // Throws InputError with a line for the user when the name is refused (a
+  // file of the run, a name that is taken, a place the service loses at its
+  // stop), std::runtime_error when the file cannot be made.
+  std::string recordStart(std::string const& path, std::size_t limit, bool fromStart);
+
   // Where the session's own lines go: what it did, and what it refused or
   // could not do. By default both are timeline notes.
   using Say = std::function<void(std::string const&)>;
@@ -158,6 +172,7 @@ class Session {
   ApplianceDesc appliance_;
   Timeline const& timeline_;
   std::string agentName_, libDir_, applianceFile_;
+  std::vector<RunFile> files_;
   Say say_, complain_;
   std::vector<ReloadListener*> reloadListeners_;
   CpuMode cpuMode_ = CpuMode::simulated;

@@ -13,17 +13,18 @@ Json recordCommand(ControlContext& c, std::vector<std::string> const& argv) {
   if (what == "start") {
     needArgs(argv, 3, 4, "record start FILE [LIMIT]");
     std::size_t limit = Hardware::Mdio::Record::RecordingBus::kDefaultLimit;
+    std::string path;
     try {
       if (argv.size() == 4)
         limit = parseRecordLimit(argv[3]);
-      recordStart(s.db(), s.appliance(), argv[2], limit, false);
+      path = s.recordStart(argv[2], limit, false);
     } catch (std::exception const& e) {
       throw CommandError(e.what());
     }
-    std::string text = "recording every MDIO bus access to " + argv[2] + " (size limit " +
+    std::string text = "recording every MDIO bus access to " + path + " (size limit " +
                        std::to_string(limit) + " bytes)";
     logged(s, text);
-    return done(text, {{"path", argv[2]}, {"limit", limit}});
+    return done(text, {{"path", path}, {"limit", limit}});
   }
   if (what == "stop") {
     needArgs(argv, 2, 2, "record stop");

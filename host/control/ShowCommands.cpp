@@ -71,28 +71,27 @@ Json showStatus(Session& s) {
     watcher->flush();  // the history of a change published in this very event
   // The watcher's copy: only the ports in use.
   auto snap = watcher ? watcher->last() : snapshotOf(s.db().status());
-  Json result = Json::parse(
-      statusJson(snap, watcher ? watcher->history() : none, Kiv::System::currentTime()));
+  auto const& history = watcher ? watcher->history() : none;
   std::map<unsigned, std::string> intfOf;
   for (auto const& m : s.db().mgmtInterfaces())
     intfOf[m.externalPort] = m.intfId;
   Table t({"port", "interface", "linkStatus", "link", "transitions", "lastChange"});
-  for (auto const& [port, entry] : result["ports"].items()) {
-    auto it = intfOf.find(static_cast<unsigned>(std::stoul(port)));
-    bool const known = entry.contains("transitions");
+  for (auto const& [port, link] : snap.linkStatus) {
+    auto it = intfOf.find(port);
+    auto h = history.find(port);
+    bool const known = h != history.end();
     char last[32] = "-";
     if (known)
-      std::snprintf(last, sizeof last, "%.3f", entry["lastChange"].get<double>());
-    t.row({port, it == intfOf.end() ? "-" : it->second,
-           std::to_string(entry["linkStatus"].get<unsigned>()), entry["link"].get<std::string>(),
-           known ? std::to_string(entry["transitions"].get<std::uint64_t>()) : "-", last});
+      std::snprintf(last, sizeof last, "%.3f", h->second.lastChange);
+    t.row({std::to_string(port), it == intfOf.end() ? "-" : it->second, std::to_string(link),
+           linkName(link), known ? std::to_string(h->second.transitions) : "-", last});
   }
   std::string text = "error: " + (snap.error.empty() ? std::string("none") : snap.error) + "\n";
   for (auto const& n : snap.missingNetdevs)
     text += "cpuInterface " + n + " names no netdevice of this machine\n";
   text += snap.linkStatus.empty() ? "no port status published yet\n" : t.text("");
   text += protodownTable(snap.protodown, Kiv::System::currentTime());
-  return done(text, result);
+  return done(text, statusDocument(snap, history, Kiv::System::currentTime()));
 }
 
 // One part of "show agent": its text and its JSON.

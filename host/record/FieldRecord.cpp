@@ -86,6 +86,82 @@ std::string seconds(double t) {
   return s;
 }
 
+// A register service access is one bus time after the one before it (the
+// first, one bus time after its cycle begins); the MII status reads are
+// synchronous, at the time of the access before them. A cycle ends with its
+// last access, and the next begins one poll period later.
+bool isStatusRead(Rec::Access const& x) {
+  return !x.write && x.reg == kMiiStatus;
+}
+
+// The record's poll cycles on the virtual clock a scenario runs by. A record
+// made in real time has each access late by the loop's latency, which adds
+// up over a long run: an event placed by its raw time can land a cycle late.
+// Each access is placed by its cycle instead (accesses more than a tenth of
+// a second apart are in different cycles), and each cycle where it starts in
+// virtual time: one poll period (the real gap, to the millisecond) after the
+// last access of the cycle before, which is one bus time per register access
+// after that cycle began.
+class CycleClock {
+ public:
+  explicit CycleClock(Rec::BusRecord const& r) : a_(r.accessTime), of_(r.accesses.size()) {
+    double lastT = 0;
+    for (std::size_t i = 0; i < r.accesses.size(); ++i) {
+      auto const& x = r.accesses[i];
+      bool const async = !isStatusRead(x);
+      if (cycles_.empty() || x.t - lastT > a_ + 0.1) {
+        Cycle c;
+        double const realStart = x.t - (async ? a_ : 0);
+        if (cycles_.empty()) {
+          c.start = r.fromStart ? 0 : realStart;
+        } else {
+          auto const& p = cycles_.back();
+          c.gap = std::max(0.0, std::round((realStart - lastT) * 1e3) / 1e3);
+          c.start = p.start + p.registerAccesses * a_ + c.gap;
+        }
+        cycles_.push_back(c);
+      }
+      auto& c = cycles_.back();
+      if (async)
+        ++c.registerAccesses;
+      of_[i] = {cycles_.size() - 1, c.registerAccesses};
+      lastT = x.t;
+    }
+    endAfter_ = r.end - lastT;
+  }
+  // A time after every access of the cycles before access i's, and before
+  // any of its own: the middle of the gap.
+  double beforeCycleOf(std::size_t i) const {
+    auto const& c = cycles_[of_[i].first];
+    return of_[i].first == 0 ? c.start / 2 : c.start - c.gap / 2;
+  }
+  // A time just before access i (a register service access) and after the
+  // one before it.
+  double before(std::size_t i) const {
+    auto const [cycle, ordinal] = of_[i];
+    if (ordinal <= 1)
+      return beforeCycleOf(i);
+    return cycles_[cycle].start + (ordinal - 0.5) * a_;
+  }
+  // The record's end, as far after its last access as it was recorded.
+  double end() const {
+    if (cycles_.empty())
+      return endAfter_;
+    auto const& c = cycles_.back();
+    return c.start + c.registerAccesses * a_ + endAfter_;
+  }
+
+ private:
+  struct Cycle {
+    double start = 0, gap = 0;
+    unsigned registerAccesses = 0;
+  };
+  double a_;
+  std::vector<Cycle> cycles_;
+  std::vector<std::pair<std::size_t, unsigned>> of_;  // access -> cycle, register ordinal
+  double endAfter_ = 0;
+};
+
 }  // namespace
 
 std::size_t parseRecordLimit(std::string const& text) {
@@ -113,13 +189,6 @@ std::size_t parseRecordLimit(std::string const& text) {
 
 void recordStart(StateDb& db, ApplianceDesc const& appliance, std::string const& path,
                  std::size_t limit, bool fromStart) {
-  struct stat rec {
-  }, app{};
-  if (::stat(path.c_str(), &rec) == 0 && !appliance.file.empty() &&
-      ::stat(appliance.file.c_str(), &app) == 0 && rec.st_dev == app.st_dev &&
-      rec.st_ino == app.st_ino)
-    throw std::runtime_error("record " + path +
-                             " is the appliance file; a record never overwrites it");
   Json members = {{"host", std::string("agenthost ") + AGENTHOST_VERSION},
                   {"applianceFile", appliance.file},
                   {"appliance", applianceJson(appliance)}};
@@ -187,18 +256,14 @@ std::string scenarioFromRecord(Rec::BusRecord const& r) {
     std::string yaml;
   };
   std::vector<Event> events;
-  auto event = [&](double from, double to, std::string yaml) {
-    events.push_back({(from + to) / 2, std::move(yaml)});
-  };
+  CycleClock const clock(r);
   struct Seen {
-    double t = 0;
     bool known = false;
     std::uint16_t value = 0;
     bool failing = false;
   };
   std::map<std::pair<unsigned, unsigned>, Seen> seen;
   std::map<unsigned, bool> initialLinks;
-  double lastT = 0;
   std::size_t skipped = 0;
   for (std::size_t i = 0; i < r.accesses.size(); ++i) {
     auto const& x = r.accesses[i];
@@ -208,48 +273,42 @@ std::string scenarioFromRecord(Rec::BusRecord const& r) {
     }
     std::string port = std::to_string(x.phy);
     auto& s = seen[{x.phy, x.reg}];
-    bool status = !x.write && x.reg == kMiiStatus;
-    if (status) {
+    if (isStatusRead(x)) {
       if (!x.error.empty() != s.failing) {
         s.failing = !x.error.empty();
-        event(s.t, x.t,
-              "miiReadFail: {port: " + port + ", fail: " + (s.failing ? "true" : "false") + "}");
+        events.push_back({clock.beforeCycleOf(i), "miiReadFail: {port: " + port + ", fail: " +
+                                                      (s.failing ? "true" : "false") + "}"});
       }
       if (x.error.empty()) {
         bool up = x.value & kLinkBit;
         if (!s.known)
           initialLinks[x.phy] = up;
         else if (up != bool(s.value & kLinkBit))
-          event(s.t, x.t, "link: {port: " + port + ", state: " + (up ? "up" : "down") + "}");
+          events.push_back({clock.beforeCycleOf(i),
+                            "link: {port: " + port + ", state: " + (up ? "up" : "down") + "}"});
         s.known = true;
         s.value = x.value;
       }
-      s.t = x.t;
     } else if (!x.error.empty()) {
       // Failures in a row with one text make one event.
       std::size_t j = i;
       while (j + 1 < r.accesses.size() && r.accesses[j + 1].error == x.error &&
-             !(r.accesses[j + 1].reg == kMiiStatus && !r.accesses[j + 1].write))
+             !isStatusRead(r.accesses[j + 1]))
         ++j;
-      event(lastT, x.t,
-            "failAccesses: {count: " + std::to_string(j - i + 1) +
-                ", error: " + Json(x.error).dump() + "}");
-      lastT = r.accesses[j].t;
+      events.push_back({clock.before(i), "failAccesses: {count: " + std::to_string(j - i + 1) +
+                                             ", error: " + Json(x.error).dump() + "}"});
       i = j;
-      continue;
     } else if (x.write) {
       s.known = true;
       s.value = x.value;
     } else {
       if (s.known ? s.value != x.value : x.value != 0)
-        event(s.known ? s.t : 0, x.t,
-              "register: {port: " + port + ", reg: " + std::to_string(x.reg) +
-                  ", value: " + std::to_string(x.value) + "}");
+        events.push_back({clock.beforeCycleOf(i), "register: {port: " + port +
+                                                      ", reg: " + std::to_string(x.reg) +
+                                                      ", value: " + std::to_string(x.value) + "}"});
       s.known = true;
       s.value = x.value;
     }
-    s.t = x.t;
-    lastT = x.t;
   }
   std::stable_sort(events.begin(), events.end(),
                    [](Event const& l, Event const& m) { return l.at < m.at; });
@@ -264,11 +323,13 @@ std::string scenarioFromRecord(Rec::BusRecord const& r) {
       << h.value("transport", "") << ", started " << h.value("start", "") << ").\n"
       << "# The events make the link and register changes the record saw, and its failed\n"
       << "# accesses, on the simulated chip; add expectations and keep it.\n";
+  if (!r.cut.empty())
+    out << "# " << r.cut << ".\n";
   if (skipped)
     out << "# " << skipped << " accesses to PHYs above " << kMaxPort << " are left out.\n";
   out << "name: " << Json("scenario from " + r.name).dump() << "\n";
   out << "appliance: " << applianceJson(a).dump() << "\n";
-  out << "end: " << seconds(r.end) << "\n";
+  out << "end: " << seconds(clock.end()) << "\n";
   out << "steps:\n";
   if (events.empty())
     out << "  - {at: 0, note: \"the record saw no changes\"}\n";

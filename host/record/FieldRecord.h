@@ -17,7 +17,7 @@ std::size_t parseRecordLimit(std::string const& text);
 // Starts writing the bus record of the state database's bus to `path`, its
 // first line describing the appliance; `fromStart`: the agent has not run
 // yet. Throws std::runtime_error with a line for the user (a file that
-// cannot be made, the appliance file itself, a record going already).
+// exists or cannot be made, a record going already).
 void recordStart(StateDb& db, ApplianceDesc const& appliance, std::string const& path,
                  std::size_t limit, bool fromStart);
 // The line that says what a finished record holds.

@@ -8,50 +8,16 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <sstream>
 #include <stdexcept>
 
 #include "platform/kiv/Clock.h"
 
 namespace Host {
 
-namespace {
-
-std::string jsonString(std::string const& s) {
-  std::string r = "\"";
-  for (unsigned char c : s) {
-    switch (c) {
-      case '"':
-        r += "\\\"";
-        break;
-      case '\\':
-        r += "\\\\";
-        break;
-      case '\n':
-        r += "\\n";
-        break;
-      case '\t':
-        r += "\\t";
-        break;
-      default:
-        if (c < 0x20) {
-          char buf[8];
-          std::snprintf(buf, sizeof buf, "\\u%04x", c);
-          r += buf;
-        } else {
-          r += static_cast<char>(c);
-        }
-    }
-  }
-  return r + "\"";
-}
-
 std::string linkName(unsigned v) {
   auto const* n = Hardware::Bcm53134::linkStatusNames().name(static_cast<std::uint8_t>(v));
   return n ? n : std::to_string(v);
 }
-
-}  // namespace
 
 StatusSnapshot snapshotOf(Hardware::Bcm53134::Status const& status) {
   StatusSnapshot s;
@@ -61,50 +27,47 @@ StatusSnapshot snapshotOf(Hardware::Bcm53134::Status const& status) {
   return s;
 }
 
-std::string statusJson(StatusSnapshot const& s, LinkHistories const& history, double time) {
-  std::ostringstream os;
-  os << "{\n  \"time\": " << time << ",\n  \"error\": " << jsonString(s.error)
-     << ",\n  \"ports\": {";
-  bool first = true;
+nlohmann::ordered_json statusDocument(StatusSnapshot const& s, LinkHistories const& history,
+                                      double time) {
+  using Json = nlohmann::ordered_json;
+  Json ports = Json::object();
   for (auto const& [port, link] : s.linkStatus) {
-    os << (first ? "\n" : ",\n") << "    \"" << port << "\": {\"linkStatus\": " << link
-       << ", \"link\": " << jsonString(linkName(link));
-    if (auto h = history.find(port); h != history.end())
-      os << ", \"transitions\": " << h->second.transitions
-         << ", \"lastChange\": " << h->second.lastChange;
-    os << "}";
-    first = false;
-  }
-  os << (first ? "}" : "\n  }");
-  if (!s.missingNetdevs.empty()) {
-    os << ",\n  \"missingCpuNetdevices\": [";
-    char const* sep = "";
-    for (auto const& n : s.missingNetdevs) {
-      os << sep << jsonString(n);
-      sep = ", ";
+    Json p = {{"linkStatus", link}, {"link", linkName(link)}};
+    if (auto h = history.find(port); h != history.end()) {
+      p["transitions"] = h->second.transitions;
+      p["lastChange"] = h->second.lastChange;
     }
-    os << "]";
+    ports[std::to_string(port)] = std::move(p);
   }
+  Json doc = {{"time", time}, {"error", s.error}, {"ports", std::move(ports)}};
+  if (!s.missingNetdevs.empty())
+    doc["missingCpuNetdevices"] = s.missingNetdevs;
   if (!s.protodown.empty()) {
-    auto onOff = [](std::optional<bool> v) { return v ? (*v ? "\"on\"" : "\"off\"") : "null"; };
-    os << ",\n  \"cpuNetdevices\": {";
-    char const* sep = "\n";
+    auto onOff = [](std::optional<bool> v) { return v ? Json(*v ? "on" : "off") : Json(); };
+    Json netdevs = Json::object();
     for (auto const& [netdev, k] : s.protodown) {
-      os << sep << "    " << jsonString(netdev) << ": {\"interface\": " << jsonString(k.interface)
-         << ", \"agentProtodown\": " << onOff(k.verdict)
-         << ", \"kernelProtodown\": " << onOff(k.kernel) << ", \"protodownReasons\": " << k.reasons
-         << ", \"restores\": " << k.restores;
+      Json n = {{"interface", k.interface},
+                {"agentProtodown", onOff(k.verdict)},
+                {"kernelProtodown", onOff(k.kernel)},
+                {"protodownReasons", k.reasons},
+                {"restores", k.restores}};
       if (!k.trouble.empty())
-        os << ", \"restoreTrouble\": " << jsonString(k.trouble);
+        n["restoreTrouble"] = k.trouble;
       if (k.heldUntil > 0)
-        os << ", \"heldUntil\": " << k.heldUntil;
-      os << "}";
-      sep = ",\n";
+        n["heldUntil"] = k.heldUntil;
+      netdevs[netdev] = std::move(n);
     }
-    os << "\n  }";
+    doc["cpuNetdevices"] = std::move(netdevs);
   }
-  os << "\n}\n";
-  return os.str();
+  return doc;
+}
+
+std::string statusJson(StatusSnapshot const& s, LinkHistories const& history, double time) {
+  // An error text is the agent's; bytes that are not UTF-8 are replaced
+  // rather than refused.
+  return statusDocument(s, history, time)
+             .dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) +
+         "\n";
 }
 
 std::vector<std::string> statusChanges(StatusSnapshot const& before, StatusSnapshot const& after) {

@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 #include "host/show/OutputHealth.h"
 #include "platform/hardware/Bcm53134.h"
 #include "platform/kiv/EventLoop.h"
@@ -55,7 +57,10 @@ struct LinkHistory {
 };
 using LinkHistories = std::map<unsigned, LinkHistory>;
 
+// A link status's name ("linkUp"), or its number when it has none.
+std::string linkName(unsigned linkStatus);
 StatusSnapshot snapshotOf(Hardware::Bcm53134::Status const& status);
+// The status file's document, and `agentctl show status`'s:
 // {"time": 4.1, "error": "", "ports": {"1": {"linkStatus": 1, "link": "linkUp",
 //  "transitions": 2, "lastChange": 3.5}}}; a port without history leaves the
 // last two out. Missing CPU netdevices, when there are any, follow as
@@ -64,7 +69,11 @@ StatusSnapshot snapshotOf(Hardware::Bcm53134::Status const& status);
 // "agentProtodown": "on", "kernelProtodown": "off", "protodownReasons": 0,
 // "restores": 1}} (null: none yet, or no such netdevice), with
 // "restoreTrouble" while restoring does not work and "heldUntil" during an
-// operator's hold.
+// operator's hold. Times are the loop's seconds, written so that they read
+// back exactly.
+nlohmann::ordered_json statusDocument(StatusSnapshot const& s, LinkHistories const& history,
+                                      double time);
+// The document as the status file's text: two spaces of indent, a line end.
 std::string statusJson(StatusSnapshot const& s, LinkHistories const& history, double time);
 // One readable line per difference: "port 1 link status 0 (linkDown)",
 // "port 1 removed", "error: TEXT", "error cleared", "cpuInterface mgmt0

@@ -34,7 +34,11 @@ void Timeline::line(std::string const& kind, std::string const& text) const {
                                                            : SD_NOTICE;
     std::snprintf(head, sizeof head, "%s%-7s ", priority, kind.c_str());
   } else {
-    std::snprintf(head, sizeof head, "%10.3f  %-7s ", Kiv::System::currentTime(), kind.c_str());
+    // Milliseconds in a column of ten; a run past 10^6 s gives up decimals
+    // rather than the column.
+    double const t = Kiv::System::currentTime();
+    int const decimals = t < 1e6 ? 3 : t < 1e7 ? 2 : t < 1e8 ? 1 : 0;
+    std::snprintf(head, sizeof head, "%10.*f  %-7s ", decimals, t, kind.c_str());
   }
   write(head + text + "\n");
 }

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <regex>
 #include <sstream>
@@ -96,7 +97,19 @@ TEST(Options, MistakesAreNamed) {
             "--metrics-textfile " + app + " is the scenario; an output never replaces an input");
   EXPECT_EQ(refusal({"--status", dir.path() + "/./s.json", "--metrics-textfile",
                      dir.path() + "/s.json", app}),
-            "--status and --metrics-textfile name one file, " + dir.path() + "/s.json");
+            "--status and --metrics-textfile name one file, " + dir.path() +
+                "/s.json; each output needs a file of its own");
+  EXPECT_EQ(
+      refusal({"--status", dir.path() + "/s.json", "--record", dir.path() + "/./s.json", app}),
+      "--status and --record name one file, " + dir.path() +
+          "/./s.json; each output needs a file of its own");
+  EXPECT_EQ(refusal({"--record", app, app}),
+            "--record " + app + " is the appliance file; an output never replaces an input");
+  auto fifo = dir.path() + "/fifo";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  EXPECT_EQ(refusal({"--status", fifo, app}),
+            "--status " + fifo +
+                " is a FIFO; the status file is replaced whole on every change: name a file");
   auto o = parse({"--real-time", "--control=/tmp/c.sock", "--scenario", "s.yaml"});
   EXPECT_TRUE(o.realTime);
   EXPECT_EQ(o.control, "/tmp/c.sock");

@@ -85,9 +85,8 @@ TEST(AgentHost, SigtermTearsDownWithoutTouchingTheNetdevices) {
   ASSERT_TRUE(until([&] { return protodownOn(ns, "mgmt1"); }, 30)) << h.out() << h.err();
   ASSERT_TRUE(until(
       [&] {
-        return HostTest::readFile(status).find(
-                   R"("1": {"linkStatus": 0, "link": "linkDown", "transitions": 0)") !=
-               std::string::npos;
+        return HostTest::compactJson(status).find(
+                   R"("1":{"linkStatus":0,"link":"linkDown","transitions":0)") != std::string::npos;
       },
       30))
       << HostTest::readFile(status);

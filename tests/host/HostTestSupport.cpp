@@ -1,5 +1,7 @@
 #include "tests/host/HostTestSupport.h"
 
+#include <nlohmann/json.hpp>
+
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -48,6 +50,11 @@ std::string TempDir::file(std::string const& name, std::string const& content) c
   std::string p = path_ + "/" + name;
   std::ofstream(p) << content;
   return p;
+}
+
+std::string compactJson(std::string const& path) {
+  auto j = nlohmann::ordered_json::parse(readFile(path), nullptr, false);
+  return j.is_discarded() ? "" : j.dump();
 }
 
 std::string readFile(std::string const& path) {

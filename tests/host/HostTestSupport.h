@@ -54,6 +54,10 @@ class TempDir {
 };
 
 std::string readFile(std::string const& path);
+// A JSON file (the status file) in one line without spaces, for a test to
+// look for members in whatever layout it was written; "" when it is not
+// JSON (not written yet).
+std::string compactJson(std::string const& path);
 
 // Why `load` refuses the text once written to a file in `dir`: the
 // InputError's message after the file name, which it must start with. A test

@@ -270,6 +270,21 @@ TEST_F(ServiceTest, AReloadIsAppliedWithinOneCycleOrRefusedWhole) {
 // metrics, and the metrics of port 2 carry the new name.
 TEST_F(ServiceTest, OutputsFollowAReloadsMoveAndRename) {
   run(5);
+  // Port 2's auxiliary register cleared behind the agent's back, and read
+  // again once Management2's state makes the agent write: one repair,
+  // labelled Management2.
+  session_->db().chip().regIs(2, 0x30 / 2, 0x0);
+  session_->db().enabledStateIs("Management2", Interface::IntfEnabledState::disabled);
+  run(6);
+  session_->db().enabledStateIs("Management2", Interface::IntfEnabledState::enabled);
+  run(6);
+  auto repairs = [&](char const* intf) {
+    return session_->metrics()->sample(
+        "agenthost_register_repairs_total",
+        {{"interface", intf}, {"port", "2"}, {"register", "auxControl"}});
+  };
+  auto const repaired = repairs("Management2");
+  ASSERT_TRUE(repaired && *repaired >= 1) << session_->metrics()->text();
   auto text = example();
   text.replace(text.find("externalPort: 1"), 15, "externalPort: 3");
   text.replace(text.find("intfId: Management2"), 19, "intfId: Management9");
@@ -277,9 +292,9 @@ TEST_F(ServiceTest, OutputsFollowAReloadsMoveAndRename) {
   EXPECT_EQ(session_->reload("SIGHUP").result, Host::ReloadOutcome::Result::applied);
   run(2.5);
   EXPECT_EQ(manager_->status(), "2 management interfaces; links: 2 up, 3 down; error: none");
-  auto file = HostTest::readFile(dir_.path() + "/status.json");
+  auto file = HostTest::compactJson(dir_.path() + "/status.json");
   EXPECT_EQ(file.find("\"1\":"), std::string::npos) << file;
-  EXPECT_NE(file.find("\"3\": {\"linkStatus\": 0"), std::string::npos) << file;
+  EXPECT_NE(file.find("\"3\":{\"linkStatus\":0"), std::string::npos) << file;
   Host::ControlContext control{*session_, Host::handleTraceLevels, Host::handleTraceLevelsIs};
   auto shown = Host::controlCommand(control, {"show", "status"});
   EXPECT_FALSE(shown["result"]["ports"].contains("1")) << shown.dump();
@@ -292,6 +307,8 @@ TEST_F(ServiceTest, OutputsFollowAReloadsMoveAndRename) {
   EXPECT_EQ(up("Management2", "2"), std::nullopt);
   EXPECT_EQ(up("Management9", "2"), 1.0);
   EXPECT_EQ(up("Management1", "3"), 0.0);
+  EXPECT_EQ(repairs("Management2"), std::nullopt) << m.text();
+  EXPECT_EQ(repairs("Management9"), repaired) << m.text();
 
   // A CPU netdevice renamed: its series go with the old name.
   text.replace(text.find("cpuInterface: mgmt1"), 19, "cpuInterface: mgmt7");
@@ -387,8 +404,8 @@ TEST_F(ServiceInNamespaceTest, AMissingCpuNetdeviceIsInTheStatusUntilItAppears) 
   run(3);
   std::string const missing = kAllUp + std::string("; no CPU netdevice mgmt1");
   EXPECT_EQ(manager_->status(), missing);
-  auto file = HostTest::readFile(dir_.path() + "/status.json");
-  EXPECT_NE(file.find("\"missingCpuNetdevices\": [\"mgmt1\"]"), std::string::npos) << file;
+  auto file = HostTest::compactJson(dir_.path() + "/status.json");
+  EXPECT_NE(file.find("\"missingCpuNetdevices\":[\"mgmt1\"]"), std::string::npos) << file;
 
   // The kernel's link notification reaches a real-time loop; here the
   // session looks again as it does after every change the host makes.

@@ -145,6 +145,40 @@ within 5 sb test -s /run/agenthost/agenthost.prom
 check "the textfile read by another user" \
   sb setpriv --reuid=65534 --regid=65534 --clear-groups grep -q '^agenthost_error 0' /run/agenthost/agenthost.prom
 
+# Records and IPv6 under the shipped unit, a block of their own: /metrics on
+# the IPv6 loopback (the README's example), a record in the service's
+# private /var/tmp refused, and a record made with agentctl under a
+# relative name kept in the state directory, whole, across a restart.
+records_and_ipv6() {
+  local dropin=/etc/systemd/system/agenthost.service.d/zz-records.conf
+  local v6url='http://[::1]:9536/metrics' rec=/var/lib/agenthost/field.jsonl
+  local ctl='sb agentctl --socket /run/agenthost/control.sock'
+  sb mkdir -p /etc/systemd/system/agenthost.service.d
+  sb sh -c "printf '[Service]\nEnvironment=\"AGENTHOST_OPTIONS=--metrics [::1]:9536\"\nIPAddressAllow=localhost\n' >$dropin"
+  sb systemctl daemon-reload
+  sb systemctl restart agenthost.service
+  within 10 eval 'sb curl -sfg "$v6url" | grep -q "^agenthost_error 0"'
+  check "--metrics [::1]:9536 served under the unit" \
+    eval 'sb curl -sfg "$v6url" | grep -q "^agenthost_error 0" && active agenthost.service'
+  check "record start /var/tmp/field.jsonl refused: the service's own /var/tmp" \
+    eval "$ctl record start /var/tmp/field.jsonl 2>&1 | grep -q 'removed when it stops'"
+  check "record start field.jsonl: in $rec" \
+    eval "$ctl record start field.jsonl | grep -q '$rec'"
+  sleep 3
+  sb systemctl restart agenthost.service
+  within 10 active agenthost.service
+  local lines=$(sb sh -c "wc -l <$rec" 2>/dev/null)
+  check "the record whole after systemctl restart (${lines:-no} lines)" \
+    eval "sb head -n 1 $rec | grep -q '\"record\":\"agenthost bus record\"' &&
+      sb tail -n 1 $rec | grep -q '\"end\":\"stopped\"' && [ ${lines:-0} -gt 10 ]"
+  check "a name taken already is refused, the record kept" \
+    eval "! $ctl record start field.jsonl >/dev/null 2>&1 && sb tail -n 1 $rec | grep -q '\"end\"'"
+  sb rm -f "$dropin" "$rec"
+  sb systemctl daemon-reload
+  sb systemctl restart agenthost.service
+}
+records_and_ipv6
+
 # Restarts: the watchdog after a hang, Restart= after a crash.
 restarted() { # restarted LABEL SIGNAL
   local pid=$(mainpid) n=$(prop agenthost.service NRestarts)

@@ -8,7 +8,6 @@
 #include <cerrno>
 #include <cmath>
 #include <cstring>
-#include <filesystem>
 #include <ostream>
 
 #include <CLI/CLI.hpp>
@@ -176,12 +175,6 @@ int run(std::vector<std::string> const& args, std::ostream& out, std::ostream& e
   }
   if (socketPath.empty())
     socketPath = Control::defaultSocketPath();
-  // The host writes the record in its own working directory: a relative
-  // path is the user's.
-  if (command.size() > 2 && command[0] == "record" && command[1] == "start" &&
-      !command[2].empty() && command[2][0] != '/')
-    command[2] = std::filesystem::absolute(command[2]).string();
-
   Json response;
   try {
     response = request(socketPath, command);

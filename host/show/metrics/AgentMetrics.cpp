@@ -49,6 +49,7 @@ void AgentMetrics::statusIs(StatusSnapshot const& status, LinkHistories const& h
   families_.error.Set(status.error.empty() ? 0 : 1);
   families_.portsShownAre(status.linkStatus);
   families_.netdevsFollowConfig();
+  families_.repairsFollowConfig();
   families_.keepingIs(status.protodown);
   for (auto const& [port, link] : status.linkStatus) {
     auto h = history.find(port);

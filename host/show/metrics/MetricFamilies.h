@@ -63,6 +63,9 @@ class MetricFamilies {
   void keepingIs(std::map<std::string, ProtodownKeeping> const& keeping);
   // One register write to bring a port's register (page, address) back.
   void repaired(std::uint32_t page, std::uint32_t addr);
+  // After a reload: the repairs of a port whose interface was renamed or
+  // moved go on under its new label, with the count so far.
+  void repairsFollowConfig();
 
   prometheus::Gauge& error;
   prometheus::Counter& failed;
@@ -105,7 +108,13 @@ class MetricFamilies {
   std::map<std::string, Kept> kept_;
   std::map<unsigned, Port> ports_;
   std::map<std::string, Netdev> netdevs_;
-  std::map<std::pair<std::uint32_t, std::uint32_t>, prometheus::Counter*> repaired_;
+  struct Repairs {
+    prometheus::Counter* counter = nullptr;
+    std::string intf;  // the interface label of the counter
+    double count = 0;
+  };
+  MetricLabels repairLabels(std::uint32_t page, std::uint32_t addr, Repairs& r) const;
+  std::map<std::pair<std::uint32_t, std::uint32_t>, Repairs> repaired_;
 };
 
 }  // namespace Host

@@ -80,10 +80,34 @@ int listening(MetricsAddress const& a) {
 }
 
 std::string response(char const* status, std::string const& type, std::string const& body,
-                     bool head) {
+                     bool head, char const* extra = "") {
   return std::string("HTTP/1.1 ") + status + "\r\nContent-Type: " + type +
-         "\r\nContent-Length: " + std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" +
-         (head ? std::string() : body);
+         "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n" + extra +
+         "Connection: close\r\n\r\n" + (head ? std::string() : body);
+}
+
+// Where a request's head ends: at an empty line, its lines ended by CRLF or,
+// as a server is to accept, by a bare LF. npos while it has not come.
+std::size_t headEnd(std::string const& in) {
+  for (auto at = in.find('\n'); at != std::string::npos; at = in.find('\n', at + 1)) {
+    if (at + 1 < in.size() && in[at + 1] == '\n')
+      return at;
+    if (at + 2 < in.size() && in[at + 1] == '\r' && in[at + 2] == '\n')
+      return at;
+  }
+  return std::string::npos;
+}
+
+// The path of a request target: an origin form as it is, an absolute form
+// ("http://host:port/metrics") without its scheme and authority.
+std::string targetPath(std::string target) {
+  target = target.substr(0, target.find('?'));
+  auto const scheme = target.find("://");
+  if (scheme != std::string::npos && target.find('/') > scheme) {
+    auto const path = target.find('/', scheme + 3);
+    return path == std::string::npos ? "/" : target.substr(path);
+  }
+  return target;
 }
 
 }  // namespace
@@ -150,15 +174,18 @@ std::string MetricsEndpoint::url() const {
 }
 
 std::string MetricsEndpoint::answer(std::string const& head) {
-  auto const line = head.substr(0, head.find("\r\n"));
+  auto line = head.substr(0, head.find('\n'));
+  if (!line.empty() && line.back() == '\r')
+    line.pop_back();
   auto const sp1 = line.find(' ');
   auto const sp2 = line.find(' ', sp1 == std::string::npos ? sp1 : sp1 + 1);
   std::string const method = line.substr(0, sp1);
   std::string target = sp1 == std::string::npos ? "" : line.substr(sp1 + 1, sp2 - sp1 - 1);
-  target = target.substr(0, target.find('?'));
+  target = targetPath(target);
   bool const head_only = method == "HEAD";
   if (method != "GET" && !head_only)
-    return response("405 Method Not Allowed", "text/plain", "GET /metrics\n", false);
+    return response("405 Method Not Allowed", "text/plain", "GET /metrics\n", false,
+                    "Allow: GET, HEAD\r\n");
   if (target != "/metrics")
     return response("404 Not Found", "text/plain", "the metrics are at /metrics\n", head_only);
   std::vector<prometheus::MetricFamily> families;
@@ -208,7 +235,7 @@ void MetricsEndpoint::run() {
         ssize_t n = ::recv(c.fd, buf, sizeof buf, 0);
         if (n > 0) {
           c.in.append(buf, static_cast<std::size_t>(n));
-          if (auto end = c.in.find("\r\n\r\n"); end != std::string::npos) {
+          if (auto end = headEnd(c.in); end != std::string::npos) {
             c.out = answer(c.in.substr(0, end));
             c.answering = true;
             c.deadline = now + timeout;

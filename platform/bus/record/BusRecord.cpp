@@ -130,6 +130,12 @@ BusRecord readBusRecord(std::istream& in, std::string const& name) {
     }
     if (!newline && line.empty())
       break;
+    if (!newline && n > 0 && !ended) {
+      // Cut in the middle of a line: what came before stands.
+      r.cut = "line " + std::to_string(n + 1) + " is cut short (" + std::to_string(line.size()) +
+              " bytes without a line end) and left out";
+      break;
+    }
     Reader at(name, ++n);
     if (!newline)
       at.refuse("the last line has no line end: the record was cut short");
@@ -161,8 +167,8 @@ BusRecord readBusRecord(std::istream& in, std::string const& name) {
     if (j.contains("end")) {
       at.only(j, {"t", "end", "limit"});
       r.endReason = at.text(j, "end");
-      if (r.endReason != "stopped" && r.endReason != "sizeLimit")
-        at.refuse("\"end\" must be stopped or sizeLimit");
+      if (r.endReason != "stopped" && r.endReason != "sizeLimit" && r.endReason != "reload")
+        at.refuse("\"end\" must be stopped, sizeLimit or reload");
       if (j.contains("limit"))
         at.number(j, "limit", 0, 1e15);
       r.end = t;
@@ -194,8 +200,15 @@ BusRecord readBusRecord(std::istream& in, std::string const& name) {
   }
   if (n == 0)
     throw RecordError(name, 0, "empty: not a bus record");
-  if (!ended)
-    throw RecordError(name, n, "no end line after this one: the record was cut short");
+  if (!ended) {
+    // A full disk or a crash: the record holds what was written.
+    r.endReason = "cut";
+    r.endLine = n;
+    r.end = last;
+    r.cut = name + ": no end line; the record stops after line " + std::to_string(n) +
+            (r.cut.empty() ? "" : " (" + r.cut + ")") +
+            " and is used up to there (a full disk or a stop that was not clean cut it short)";
+  }
   return r;
 }
 

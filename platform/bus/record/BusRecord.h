@@ -21,9 +21,12 @@ namespace Hardware::Mdio::Record {
 //    [, "error": TEXT]}
 // "t" is the time since the record began, "value" the value read (0 when the
 // read failed) or written. The end line:
-//   {"t": SECONDS, "end": "stopped" | "sizeLimit" [, "limit": BYTES]}
-// (a record whose file could not be written has no end line: it is cut
-// short).
+//   {"t": SECONDS, "end": "stopped" | "sizeLimit" | "reload" [, "limit": BYTES]}
+// ("reload": the appliance was reloaded with changes there, and the run
+// went on under another configuration than the first line's);
+// (a record whose file could not be written, or whose writer died, has no
+// end line, and may end in the middle of a line: it is cut short, and reads
+// up to its last whole line, with `cut` saying where).
 inline constexpr char const* kMagic = "agenthost bus record";
 inline constexpr int kFormat = 1;
 
@@ -47,11 +50,13 @@ struct BusRecord {
   bool fromStart = true;
   double accessTime = Bus::kFrameTime;
   std::vector<Access> accesses;
-  double end = 0;  // the time of the end line
-  std::string endReason;
+  double end = 0;         // the time of the end line
+  std::string endReason;  // "stopped", "sizeLimit", "reload", or "cut" (no end line)
   std::size_t endLine = 0;
-  // The record stops short of the run (its size limit): the run went on
-  // past it, unrecorded.
+  // For a record without an end line: where it stops and what was left out.
+  std::string cut;
+  // The record stops short of the run (its size limit, a reload, a full
+  // disk, a crash): the run went on past it, unrecorded.
   bool cutShort() const { return endReason != "stopped"; }
 };
 
@@ -72,8 +77,9 @@ inline constexpr std::size_t kMaxLine = 1 << 20;
 // The most accesses a record may have (a day of polling is well under it).
 inline constexpr std::size_t kMaxAccesses = 50'000'000;
 
-// Reads and checks a whole record; throws RecordError on a truncated,
-// reordered, foreign or damaged one.
+// Reads and checks a whole record; throws RecordError on a reordered,
+// foreign or damaged one. A record without an end line is read up to its
+// last whole line (`cut` says so).
 BusRecord readBusRecord(std::istream& in, std::string const& name);
 
 }  // namespace Hardware::Mdio::Record

@@ -1,6 +1,7 @@
 #include "platform/bus/record/RecordingBus.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -55,6 +56,44 @@ std::string utcNow() {
   return buf;
 }
 
+// What a path names that is not a regular file, in a few words.
+char const* kindOf(mode_t mode) {
+  if (S_ISFIFO(mode))
+    return "a FIFO";
+  if (S_ISDIR(mode))
+    return "a directory";
+  if (S_ISLNK(mode))
+    return "a symbolic link";
+  if (S_ISSOCK(mode))
+    return "a socket";
+  if (S_ISCHR(mode) || S_ISBLK(mode))
+    return "a device";
+  return "not a regular file";
+}
+
+// A new regular file at `path`, made exclusively: whatever is there already
+// (a file with data of its own, a FIFO whose open would wait for a reader, a
+// link planted there) is left alone and refused with what it is.
+int newRecordFile(std::string const& path) {
+  auto refuse = [&](std::string const& why) {
+    throw std::runtime_error("record " + path + " " + why +
+                             "; a record is only written to a new file: name one that "
+                             "does not exist");
+  };
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) == 0) {
+    if (S_ISREG(st.st_mode))
+      refuse("exists already (" + std::to_string(st.st_size) + " bytes, left as it is)");
+    refuse(std::string("is ") + kindOf(st.st_mode));
+  }
+  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+  if (fd < 0 && errno == EEXIST)
+    refuse("was made by someone else just now");
+  if (fd < 0)
+    throw std::runtime_error("record " + path + " cannot be created: " + std::strerror(errno));
+  return fd;
+}
+
 }  // namespace
 
 Orba::Ptr<RecordingBus> RecordingBus::RecordingBusIs(Orba::Ptr<Bus> inner) {
@@ -104,10 +143,7 @@ void RecordingBus::recordingIs(std::string const& path, std::string const& membe
                              " bytes leaves no room for its first line (" +
                              std::to_string(head.size()) + " bytes)");
   }
-  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644);
-  if (fd < 0)
-    throw std::runtime_error("record " + path + " cannot be created: " + std::strerror(errno));
-  fd_ = fd;
+  fd_ = newRecordFile(path);
   path_ = path;
   limit_ = limit;
   written_ = accesses_ = 0;
@@ -190,9 +226,9 @@ void RecordingBus::close(char const* reason, std::string const& tell) {
   }
 }
 
-void RecordingBus::recordingEnd() {
+void RecordingBus::recordingEnd(char const* reason) {
   if (fd_ >= 0)
-    close("stopped", "");
+    close(reason, "");
 }
 
 Kiv::TypeDesc const& RecordingBus::typeDesc() {

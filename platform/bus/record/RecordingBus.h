@@ -30,17 +30,18 @@ class RecordingBus : public Kiv::Typed<RecordingBus, Bus> {
 
   static constexpr std::size_t kDefaultLimit = 4 << 20;
 
-  // Starts a record in a new file at `path` (an existing file is replaced;
-  // a symbolic link is refused). `members` are JSON members (without braces)
-  // the first line carries after its own; `fromStart`: whether the agent
-  // starts with the record. Throws std::runtime_error naming the file when
-  // it cannot be created, when a record is going already, or when the limit
-  // leaves no room for a line.
+  // Starts a record in a new file at `path`, made exclusively: a path that
+  // names anything already (a file, a FIFO, a directory, a link) is refused
+  // and left untouched, and nothing here ever waits for a reader. `members`
+  // are JSON members (without braces) the first line carries after its own;
+  // `fromStart`: whether the agent starts with the record. Throws
+  // std::runtime_error naming the file when it cannot be created, when a
+  // record is going already, or when the limit leaves no room for a line.
   void recordingIs(std::string const& path, std::string const& members, std::size_t limit,
                    bool fromStart);
-  // Ends the record (the end line, then the file is closed). No-op when
-  // not recording.
-  void recordingEnd();
+  // Ends the record (the end line with `reason`, then the file is closed).
+  // No-op when not recording.
+  void recordingEnd(char const* reason = "stopped");
   bool recording() const noexcept { return fd_ >= 0; }
   std::string const& path() const noexcept { return path_; }
   std::size_t accesses() const noexcept { return accesses_; }

@@ -30,14 +30,23 @@ AccessResult ReplayBus::write(PortAddr phy, std::uint8_t reg, std::uint16_t valu
 }
 
 AccessResult ReplayBus::access(bool write, PortAddr phy, std::uint8_t reg, std::uint16_t value) {
-  if (over())
+  // Past the end, the bus holds still.
+  auto still = [&]() -> AccessResult {
+    auto& v = held_[{phy, reg}];
+    if (write)
+      v = value;
+    return {write ? std::uint16_t(0) : v, ""};
+  };
+  if (divergence_)
     return {0, "the replay of " + record_.name + " is over"};
+  if (finished_)
+    return still();
   double now = Kiv::EventLoop::instance().now();
   std::string did = "the agent did a " + accessText(write, phy, reg, value) + at(now);
   if (next_ == record_.accesses.size()) {
     if (record_.cutShort() || now + offset_ > record_.end) {
       finishes();
-      return {0, "the replay of " + record_.name + " is over"};
+      return still();
     }
     diverges(record_.endLine,
              did + ", which the record does not have (it ends" + at(record_.end) + ")");
@@ -51,6 +60,8 @@ AccessResult ReplayBus::access(bool write, PortAddr phy, std::uint8_t reg, std::
   }
   ++next_;
   offset_ = a.t - now;
+  if (a.error.empty())
+    held_[{phy, reg}] = a.value;
   return {write ? std::uint16_t(0) : a.value, a.error};
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <functional>
+#include <map>
 #include <optional>
 #include <string>
 
@@ -17,8 +18,10 @@ namespace Hardware::Mdio::Record {
 // the last recorded one that comes before the record's end (its time taken
 // as the record saw it, so that a record made in real time ends where it
 // did). An access past the end of a record finishes the replay; so does any
-// access past a record that was cut short. After the replay is over (a
-// divergence or the end), every access fails, and `over()` holds.
+// access past a record that was cut short. After a divergence every access
+// fails; after the end the bus holds still (a read gets the value last
+// recorded or written for its register, a write succeeds), so that the
+// event in which the record ran out ends quietly. Either way `over()` holds.
 class ReplayBus : public Kiv::Typed<ReplayBus, Bus> {
  public:
   static Orba::Ptr<ReplayBus> ReplayBusIs(BusRecord record);
@@ -56,6 +59,7 @@ class ReplayBus : public Kiv::Typed<ReplayBus, Bus> {
   std::size_t next_ = 0;
   double offset_ = 0;  // the record's time less the loop's, at the last match
   bool finished_ = false;
+  std::map<std::pair<PortAddr, std::uint8_t>, std::uint16_t> held_;  // last value per register
   std::optional<Divergence> divergence_;
   std::function<void()> onOver_;
 };

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <memory>
+#include <nlohmann/json.hpp>
 #include <regex>
 #include <sstream>
 
@@ -12,6 +13,7 @@
 #include "tests/host/HostTestSupport.h"
 #include "tests/support/ChipIoctl.h"
 #include "tests/support/Loop.h"
+#include "tests/support/PrivateTmpfs.h"
 
 namespace {
 
@@ -43,6 +45,32 @@ std::string agentLines(std::string const& timeline) {
   return r;
 }
 
+// Only the status lines of a timeline.
+std::string statusLines(std::string const& timeline) {
+  std::string r;
+  std::istringstream in(agentLines(timeline));
+  for (std::string l; std::getline(in, l);)
+    r += l.find("  status  ") != std::string::npos ? l + "\n" : "";
+  return r;
+}
+
+// A session in virtual time with the simulated CPU interface manager, its
+// timeline thrown away.
+struct QuietSession {
+  explicit QuietSession(Host::ApplianceDesc a, std::string const& file = "") {
+    TestSupport::resetLoop();
+    Host::SessionOptions o;
+    o.cpu = Host::CpuRequest::simulated;
+    o.allowHostNetdevs = false;
+    o.applianceFile = file;
+    s = std::make_unique<Host::Session>(std::move(a), o, timeline);
+  }
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> devnull{std::fopen("/dev/null", "w"),
+                                                          std::fclose};
+  Host::Timeline timeline{devnull.get(), false};
+  std::unique_ptr<Host::Session> s;
+};
+
 std::string run(TempDir const& dir, std::vector<std::string> args, int want) {
   HostProcess p(dir, std::move(args));
   EXPECT_EQ(p.wait(), want) << p.out() << p.err();
@@ -63,14 +91,7 @@ TEST(FieldRecord, ARecordedRunReplaysToTheSameTimelineAndTheFirstDifferenceIsFou
   // The scenario made from the record drives the simulated chip to the same
   // link statuses and errors.
   auto made = dir.file("made.yaml", run(dir, {"--replay", record, "--as-scenario"}, 0));
-  auto status = [](std::string const& t) {
-    std::string r;
-    std::istringstream in(agentLines(t));
-    for (std::string l; std::getline(in, l);)
-      r += l.find("  status  ") != std::string::npos ? l + "\n" : "";
-    return r;
-  };
-  EXPECT_EQ(status(run(dir, {"--scenario", made}, 0)), status(recorded))
+  EXPECT_EQ(statusLines(run(dir, {"--scenario", made}, 0)), statusLines(recorded))
       << HostTest::readFile(made);
 
   // One written value changed by hand: the replay stops at that line.
@@ -90,6 +111,95 @@ TEST(FieldRecord, ARecordedRunReplaysToTheSameTimelineAndTheFirstDifferenceIsFou
   // A record that cannot be made stops the start-up.
   out = run(dir, {"--scenario", scenario, "--record", dir.path() + "/no/such/dir.jsonl"}, 3);
   EXPECT_NE(out.find("cannot be created: No such file or directory"), std::string::npos) << out;
+}
+
+// Four hours of polling recorded in real time: every cycle starts a little
+// late (the loop's wake-up), here 0.4 ms, which adds up to seconds. The
+// scenario made from it still places each event in the cycle it belongs to,
+// and makes the same status at the same times.
+TEST(FieldRecord, AScenarioFromARealTimeRecordPlacesEventsByTheirCycle) {
+  TempDir dir;
+  auto scenario =
+      dir.file("long.yaml", std::string("appliance: ") + EXAMPLES_DIR + R"(/appliance.yaml
+end: 14420
+steps:
+  - {at: 14401.0, link: {port: 2, state: down}}
+  - {at: 14405.0, failAccesses: {count: 1, error: MDIO bus timeout}}
+  - {at: 14407.0, register: {port: 1, reg: auxControl, value: 0x0}}
+  - {at: 14413.0, link: {port: 2, state: up}}
+)");
+  auto record = dir.path() + "/long.jsonl";
+  auto recorded = run(dir, {"--scenario", scenario, "--record", record}, 0);
+  std::istringstream in(HostTest::readFile(record));
+  std::string late;
+  for (std::string l; std::getline(in, l);) {
+    auto j = nlohmann::ordered_json::parse(l);
+    if (j.contains("t"))
+      j["t"] = j["t"].get<double>() * (1 + 2e-4);
+    late += j.dump() + "\n";
+  }
+  auto lateRecord = dir.file("late.jsonl", late);
+  auto made = dir.file("made.yaml", run(dir, {"--replay", lateRecord, "--as-scenario"}, 0));
+  ASSERT_NE(statusLines(recorded).find("MDIO bus timeout"), std::string::npos) << recorded;
+  EXPECT_EQ(statusLines(run(dir, {"--scenario", made}, 0)), statusLines(recorded))
+      << HostTest::readFile(made);
+}
+
+// Records that stop short of the run replay quietly up to where they stop:
+// at their size limit, at a reload, and cut by a full disk or a crash (no end
+// line, the last line half written).
+TEST(FieldRecord, ARecordThatStopsShortReplaysQuietlyUpToWhereItStops) {
+  TempDir dir;
+  std::string text = std::regex_replace(kFieldRun, std::regex("EXAMPLES"), EXAMPLES_DIR);
+  auto scenario = dir.file("run.yaml", text);
+  auto limited = dir.path() + "/limited.jsonl";
+  run(dir, {"--scenario", scenario, "--record", limited, "--record-limit", "2k"}, 0);
+  ASSERT_EQ(Host::loadBusRecord(limited).endReason, "sizeLimit");
+  auto out = run(dir, {"--replay", limited}, 0);
+  EXPECT_EQ(out.find("is over"), std::string::npos) << out;
+  EXPECT_NE(out.find("the agent made the record's"), std::string::npos) << out;
+
+  // Cut short by a full disk: no end line, maybe half a line last.
+  TempDir small;
+  TestSupport::PrivateTmpfs fs(small.path());
+  if (fs.usable()) {
+    auto cut = small.path() + "/cut.jsonl";
+    {
+      QuietSession q(HostTest::twoInterfaces());
+      Host::recordStart(q.s->db(), q.s->appliance(), cut, 1 << 20, true);
+      q.s->start();
+      TestSupport::advance(5.0);
+      fs.fill();
+      q.s->db().chip().linkIs(1, false);
+      TestSupport::advance(5.0);
+    }
+    fs.free();
+    out = run(dir, {"--replay", cut}, 0);
+    EXPECT_NE(out.find(cut + ": no end line; the record stops after line "), std::string::npos)
+        << out;
+    EXPECT_EQ(out.find("is over"), std::string::npos) << out;
+  }
+
+  // A reload that changes the appliance ends the record, which replays to
+  // there.
+  auto app =
+      dir.file("appliance.yaml", HostTest::readFile(std::string(EXAMPLES_DIR) + "/appliance.yaml"));
+  auto reloaded = dir.path() + "/reloaded.jsonl";
+  {
+    QuietSession q(Host::loadAppliance(app), app);
+    Host::recordStart(q.s->db(), q.s->appliance(), reloaded, 1 << 20, true);
+    q.s->start();
+    TestSupport::advance(5.0);
+    auto changed = HostTest::readFile(app);
+    changed.replace(changed.find("Management2: enabled"), 20, "Management2: disabled");
+    dir.file("appliance.yaml", changed);
+    EXPECT_EQ(q.s->reload("SIGHUP").result, Host::ReloadOutcome::Result::applied);
+    EXPECT_FALSE(q.s->db().recorder().recording());
+    TestSupport::advance(5.0);
+  }
+  EXPECT_EQ(Host::loadBusRecord(reloaded).endReason, "reload");
+  out = run(dir, {"--replay", reloaded}, 0);
+  EXPECT_NE(out.find("the record ends where the appliance was reloaded"), std::string::npos) << out;
 }
 
 // A run over the MII ioctl bus (its system call answered from a simulated

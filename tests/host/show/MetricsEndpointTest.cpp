@@ -89,6 +89,39 @@ bool closedWithin(int fd, int ms) {
   return false;
 }
 
+// The answer to one request sent whole, read until the host closes (at most
+// a second: a request it takes for unfinished waits for its timeout).
+std::string answerTo(std::string const& url, std::string const& request) {
+  int fd = connectedTo(url);
+  ::send(fd, request.data(), request.size(), MSG_NOSIGNAL);
+  std::string got;
+  pollfd p{fd, POLLIN, 0};
+  char buf[4096];
+  for (ssize_t n; ::poll(&p, 1, 1000) == 1 && (n = ::recv(fd, buf, sizeof buf, 0)) > 0;)
+    got.append(buf, static_cast<std::size_t>(n));
+  ::close(fd);
+  return got;
+}
+
+// Requests as other clients send them: an absolute-form target, bare LF
+// line ends, a method other than GET.
+TEST(MetricsEndpoint, AnswersEveryFormOfRequestAServerMustAccept) {
+  HostTest::TempDir dir;
+  ServingHost host(dir, "127.0.0.1:0");
+  ASSERT_FALSE(host.url.empty()) << host.process.out() << host.process.err();
+  auto const ok = "HTTP/1.1 200 OK\r\n";
+  auto got = answerTo(host.url, "GET " + host.url + " HTTP/1.1\r\nHost: x\r\n\r\n");
+  EXPECT_EQ(got.rfind(ok, 0), 0u) << got;
+  EXPECT_NE(got.find("\nagenthost_poll_cycles_begun_total "), std::string::npos);
+  got = answerTo(host.url, "GET /metrics HTTP/1.1\nHost: x\n\n");
+  EXPECT_EQ(got.rfind(ok, 0), 0u) << got;
+  got = answerTo(host.url, "GET http://127.0.0.1/other HTTP/1.1\r\n\r\n");
+  EXPECT_EQ(got.rfind("HTTP/1.1 404 ", 0), 0u) << got;
+  got = answerTo(host.url, "POST /metrics HTTP/1.1\r\nContent-Length: 0\r\n\r\n");
+  EXPECT_EQ(got.rfind("HTTP/1.1 405 ", 0), 0u) << got;
+  EXPECT_NE(got.find("\r\nAllow: GET, HEAD\r\n"), std::string::npos) << got;
+}
+
 TEST(MetricsEndpoint, ScrapesAreAnsweredWhileIdleAndSlowClientsHoldConnections) {
   HostTest::TempDir dir;
   ServingHost host(dir, "127.0.0.1:0");

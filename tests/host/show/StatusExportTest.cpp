@@ -6,9 +6,11 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <nlohmann/json.hpp>
 
 #include "host/appliance/StateDb.h"
 #include "host/show/StatusExport.h"
+#include "host/show/Timeline.h"
 #include "tests/host/HostTestSupport.h"
 #include "tests/support/Loop.h"
 
@@ -41,11 +43,21 @@ TEST(StatusExport, ReportsChangesOncePerEventAndKeepsTheJsonFile) {
   EXPECT_EQ(reported, (std::vector<std::string>{"port 1 link status 1 (linkUp)",
                                                 "port 2 link status 0 (linkDown)", "--"}));
   EXPECT_EQ(HostTest::readFile(path), R"({
-  "time": 0,
+  "time": 0.0,
   "error": "",
   "ports": {
-    "1": {"linkStatus": 1, "link": "linkUp", "transitions": 0, "lastChange": 0},
-    "2": {"linkStatus": 0, "link": "linkDown", "transitions": 0, "lastChange": 0}
+    "1": {
+      "linkStatus": 1,
+      "link": "linkUp",
+      "transitions": 0,
+      "lastChange": 0.0
+    },
+    "2": {
+      "linkStatus": 0,
+      "link": "linkDown",
+      "transitions": 0,
+      "lastChange": 0.0
+    }
   }
 }
 )");
@@ -58,8 +70,8 @@ TEST(StatusExport, ReportsChangesOncePerEventAndKeepsTheJsonFile) {
   TestSupport::runUntilIdle();
   EXPECT_EQ(w.history().at(1), (Host::LinkHistory{2, 4.5}));
   EXPECT_EQ(w.history().at(2), (Host::LinkHistory{0, 0}));
-  EXPECT_NE(HostTest::readFile(path).find(
-                R"("1": {"linkStatus": 1, "link": "linkUp", "transitions": 2, "lastChange": 4.5})"),
+  EXPECT_NE(HostTest::compactJson(path).find(
+                R"("1":{"linkStatus":1,"link":"linkUp","transitions":2,"lastChange":4.5})"),
             std::string::npos);
   reported.clear();
   db.status().errorIs("XID 7: Poll error in state readingRegVals: \"bus\"\n");
@@ -68,13 +80,44 @@ TEST(StatusExport, ReportsChangesOncePerEventAndKeepsTheJsonFile) {
   EXPECT_EQ(reported,
             (std::vector<std::string>{"error: XID 7: Poll error in state readingRegVals: \"bus\"\n",
                                       "port 1 removed", "port 2 removed", "--"}));
-  EXPECT_NE(HostTest::readFile(path).find(
-                R"("error": "XID 7: Poll error in state readingRegVals: \"bus\"\n")"),
+  EXPECT_NE(HostTest::compactJson(path).find(
+                R"("error":"XID 7: Poll error in state readingRegVals: \"bus\"\n")"),
             std::string::npos);
   // Nothing but the file itself is left in the directory.
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()),
                           std::filesystem::directory_iterator()),
             1);
+}
+
+// Twelve days into a run, the status file's times read back as the loop had
+// them, and the timeline keeps its column of ten.
+TEST(StatusExport, TimesReadBackExactlyAfterDays) {
+  TestSupport::resetLoop();
+  HostTest::TempDir dir;
+  std::string path = dir.path() + "/status.json";
+  Host::StateDb db(twoInterfaces());
+  Host::StatusWatcher w(db.status(), nullptr);
+  Host::StatusFile file(path);
+  w.listenerIs(file, "status file");
+  db.status().portIs(1)->linkStatusIs(LinkStatus::linkUp);
+  TestSupport::advance(12 * 86400 + 0.1234);
+  db.status().port(1)->linkStatusIs(LinkStatus::linkDown);
+  TestSupport::runUntilIdle();
+  auto doc = nlohmann::json::parse(HostTest::readFile(path));
+  EXPECT_EQ(doc["time"].get<double>(), TestSupport::now());
+  EXPECT_EQ(doc["ports"]["1"]["lastChange"].get<double>(), w.history().at(1).lastChange);
+  EXPECT_EQ(w.history().at(1).lastChange, 12 * 86400 + 0.1234);
+
+  std::string const timelinePath = dir.path() + "/timeline";
+  std::FILE* out = std::fopen(timelinePath.c_str(), "w");
+  ASSERT_NE(out, nullptr);
+  Host::Timeline(out).line("status", "port 1 link status 0 (linkDown)");
+  TestSupport::advance(9e6);
+  Host::Timeline(out).line("status", "port 1 link status 1 (linkUp)");
+  std::fclose(out);
+  EXPECT_EQ(HostTest::readFile(timelinePath),
+            "1036800.12  status  port 1 link status 0 (linkDown)\n"
+            "10036800.1  status  port 1 link status 1 (linkUp)\n");
 }
 
 TEST(StatusExport, WritesNeverFollowALinkAndSetTheirMode) {
