@@ -316,36 +316,37 @@ void MetricFamilies::keepingIs(std::map<std::string, ProtodownKeeping> const& ke
     m.reasons->Set(k.reasons);
     m.held->Set(k.heldUntil > 0 ? 1 : 0);
   }
+}
 
-  // The labels of a register's repairs now, its interface kept in `r`.
-  MetricLabels MetricFamilies::repairLabels(std::uint32_t page, std::uint32_t addr, Repairs & r)
-      const {
-    unsigned const port = page - Bcm53134::MdioRegLib::RegisterSm::kPhyPageBase;
-    auto labels = portLabels(port);
-    r.intf = labels.contains("interface") ? labels["interface"] : std::string();
-    char const* reg = registerName(addr);
-    labels["register"] = reg ? reg : hex(addr);
-    return labels;
-  }
+// The labels of a register's repairs now, its interface kept in `r`.
+MetricLabels MetricFamilies::repairLabels(std::uint32_t page, std::uint32_t addr,
+                                          Repairs& r) const {
+  unsigned const port = page - Bcm53134::MdioRegLib::RegisterSm::kPhyPageBase;
+  auto labels = portLabels(port);
+  r.intf = labels.contains("interface") ? labels["interface"] : std::string();
+  char const* reg = registerName(addr);
+  labels["register"] = reg ? reg : hex(addr);
+  return labels;
+}
 
-  void MetricFamilies::repaired(std::uint32_t page, std::uint32_t addr) {
-    auto& r = repaired_[{page, addr}];
-    if (!r.counter)
-      r.counter = &f_->repairs.Add(repairLabels(page, addr, r));
-    r.counter->Increment();
-    ++r.count;
-  }
+void MetricFamilies::repaired(std::uint32_t page, std::uint32_t addr) {
+  auto& r = repaired_[{page, addr}];
+  if (!r.counter)
+    r.counter = &f_->repairs.Add(repairLabels(page, addr, r));
+  r.counter->Increment();
+  ++r.count;
+}
 
-  void MetricFamilies::repairsFollowConfig() {
-    for (auto& [key, r] : repaired_) {
-      auto const before = r.intf;
-      auto const labels = repairLabels(key.first, key.second, r);
-      if (r.intf == before)
-        continue;
-      f_->repairs.Remove(r.counter);
-      r.counter = &f_->repairs.Add(labels);
-      r.counter->Increment(r.count);
-    }
+void MetricFamilies::repairsFollowConfig() {
+  for (auto& [key, r] : repaired_) {
+    auto const before = r.intf;
+    auto const labels = repairLabels(key.first, key.second, r);
+    if (r.intf == before)
+      continue;
+    f_->repairs.Remove(r.counter);
+    r.counter = &f_->repairs.Add(labels);
+    r.counter->Increment(r.count);
   }
+}
 
 }  // namespace Host
