@@ -154,6 +154,7 @@ std::string notes(Run const& r) {
   add("lines", "trace lines");
   add("cycles", "cycles");
   add("flaps", "flaps");
+  add("asks", "kernel asks");
   if (auto v = counter(r, "allocs_per_cycle"))
     parts.push_back(fmt("%.3f allocs/cycle", *v));
   if (auto v = counter(r, "rss_mib"))
@@ -316,6 +317,17 @@ void SummaryReporter::Finalize() {
                        verdict(ratio <= 1.5)});
   } else {
     notRun("protodown operation within 1.5x of the bare libnl floor");
+  }
+  if (auto r = find("BM_KeeperSteadyCycle")) {
+    double const asks = counter(*r, "asks").value_or(-1);
+    double const allocs = counter(*r, "allocs").value_or(-1);
+    targets.push_back(
+        {"the protodown keeper's steady cycle asks the kernel nothing and "
+         "allocates nothing",
+         number(asks) + " asks, " + number(allocs) + " allocations",
+         verdict(asks == 0 && allocs == 0)});
+  } else {
+    notRun("the protodown keeper's steady cycle asks the kernel nothing and allocates nothing");
   }
   // The day is judged on the host process when the host could run it, and
   // on the agent in a process of its own in any case.
