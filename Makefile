@@ -43,7 +43,7 @@ FUZZ_PACKAGES := clang libclang-rt-14-dev
 # tests/monitoring/install-tools.sh says why).
 MONITORING_TOOLS ?= $(BUILD)/monitoring-tools
 
-.PHONY: all deps fuzz-deps build test sanitize bench soak fuzz format format-check run clean \
+.PHONY: all deps fuzz-deps build test sanitize bench bench-smoke soak fuzz format format-check run clean \
         install deb check-includes deps-arm64 build-arm64 test-arm64 deb-arm64
 
 all: build
@@ -96,6 +96,14 @@ bench: deps $(BENCH_BUILD)/build.ninja
 	ninja -C $(BENCH_BUILD) -j $(JOBS) agent_bench agenthost
 	$(BENCH_BUILD)/bin/agent_bench $(BENCH_ARGS) \
 	  --benchmark_out=$(BENCH_BUILD)/bench.json --benchmark_out_format=json
+
+# Every benchmark once, briefly, in the test build (CI): a build error or a
+# crash fails it; the numbers and verdicts are `make bench`'s, in its
+# Release build.
+bench-smoke: build
+	ninja -C $(BUILD) -j $(JOBS) agent_bench
+	BENCH_HOST_SECONDS=6 $(BUILD)/bin/agent_bench --benchmark_min_time=0.001 \
+	  >$(BUILD)/bench-smoke.txt 2>&1; rc=$$?; tail -25 $(BUILD)/bench-smoke.txt; exit $$rc
 
 # The agent on a simulated four-interface appliance for HOURS of virtual time
 # under random faults drawn from SEED; a violated invariant names the seed,
