@@ -13,6 +13,7 @@
 
 #include "host/os/Command.h"
 #include "tests/host/HostTestSupport.h"
+#include "tests/support/Emulation.h"
 #include "tests/support/Netns.h"
 
 namespace {
@@ -54,10 +55,14 @@ class Keeper : public ::testing::Test {
     host->wait();
   }
 
-  std::string ctl(std::vector<std::string> args) {
+  // agentctl with these arguments, as this build runs its programs.
+  std::vector<std::string> agentctl(std::vector<std::string> args) {
     args.insert(args.begin(), {AGENTCTL_BIN, "--socket", sock});
+    return TestSupport::underEmulator(std::move(args));
+  }
+  std::string ctl(std::vector<std::string> args) {
     std::string out;
-    EXPECT_EQ(::Host::runProgram(args, &out), 0) << out;
+    EXPECT_EQ(::Host::runProgram(agentctl(std::move(args)), &out), 0) << out;
     return out;
   }
   void ip(std::string const& args) {
@@ -200,9 +205,9 @@ TEST_F(Keeper, AHoldIsRespectedUntilItEnds) {
   ctl({"hold", "mgmt1", "off"});
   restored(1, true, "after the hold");
   std::string out;
-  EXPECT_EQ(::Host::runProgram({AGENTCTL_BIN, "--socket", sock, "hold", "mgmt9", "1m"}, &out), 1);
+  EXPECT_EQ(::Host::runProgram(agentctl({"hold", "mgmt9", "1m"}), &out), 1);
   EXPECT_EQ(out, "agentctl: hold: mgmt9 is no CPU netdevice of this appliance\n");
-  EXPECT_EQ(::Host::runProgram({AGENTCTL_BIN, "--socket", sock, "hold", "mgmt1", "-5m"}, &out), 1);
+  EXPECT_EQ(::Host::runProgram(agentctl({"hold", "mgmt1", "-5m"}), &out), 1);
   EXPECT_EQ(out, "agentctl: hold: '-5m' is no duration (e.g. 90s, 10m, 2h)\n");
 }
 

@@ -11,6 +11,7 @@
 
 #include "host/os/Command.h"
 #include "tests/host/HostTestSupport.h"
+#include "tests/support/Emulation.h"
 
 namespace {
 
@@ -25,7 +26,9 @@ struct Ctl {
 
 // agentctl, given ten seconds: a host that is stuck does not hang the test.
 Ctl ctl(std::string const& socket, std::vector<std::string> args) {
-  args.insert(args.begin(), {"timeout", "10", AGENTCTL_BIN, "--socket", socket});
+  args.insert(args.begin(), {AGENTCTL_BIN, "--socket", socket});
+  args = TestSupport::underEmulator(std::move(args));
+  args.insert(args.begin(), {"timeout", "10"});
   Ctl r{};
   r.status = ::Host::runProgram(args, &r.out);
   return r;
