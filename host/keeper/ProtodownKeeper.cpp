@@ -45,11 +45,6 @@ void ProtodownKeeper::rootIs(Orba::Node* root) {
     k.phase = Phase::steady;  // a new agent acts for itself
 }
 
-std::string ProtodownKeeper::interfaceOf(std::string const& netdev) const {
-  auto it = view_.find(netdev);
-  return it == view_.end() ? std::string() : it->second.interface;
-}
-
 void ProtodownKeeper::netdevsIs(std::map<std::string, std::string> const& interfaces) {
   std::erase_if(view_, [&](auto const& v) { return !interfaces.contains(v.first); });
   std::erase_if(kept_, [&](auto const& k) { return !interfaces.contains(k.first); });

@@ -65,8 +65,6 @@ class ProtodownKeeper : public Kiv::EventObserver {
 
   // Each kept netdevice's state, by name.
   std::map<std::string, ProtodownKeeping> const& keeping() const noexcept { return view_; }
-  // The management interface of a kept netdevice, or empty.
-  std::string interfaceOf(std::string const& netdev) const;
 
   void afterEvent() override;
 

@@ -1,7 +1,6 @@
 #include "host/os/KernelLink.h"
 
 #include <libmnl/libmnl.h>
-#include <linux/if.h>
 #include <linux/if_link.h>
 #include <linux/rtnetlink.h>
 
@@ -70,7 +69,6 @@ std::optional<LinkMessage> linkMessageOf(nlmsghdr const& message) {
   m.gone = message.nlmsg_type == RTM_DELLINK;
   auto const* info = static_cast<ifinfomsg const*>(mnl_nlmsg_get_payload(&message));
   m.link.ifindex = info->ifi_index;
-  m.link.up = (info->ifi_flags & IFF_UP) != 0;
   Parse p{&m.link};
   mnl_attr_parse(&message, sizeof(ifinfomsg), linkAttr, &p);
   if (!p.named)

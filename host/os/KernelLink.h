@@ -15,7 +15,6 @@ struct KernelLink {
   int ifindex = 0;
   std::string name;
   std::string kind;  // of IFLA_LINKINFO ("macvlan", "veth"); empty: a plain device
-  bool up = false;   // administratively (IFF_UP)
   bool protodown = false;
   // The protodown reason bits other programs hold (IFLA_PROTO_DOWN_REASON):
   // while any is set, the kernel refuses to clear protodown.

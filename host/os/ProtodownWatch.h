@@ -17,7 +17,7 @@ namespace Host {
 // the network namespace the host is in when it is made: one dump at start,
 // then the kernel's link notifications, read on the event loop. Reports a
 // device only when what the kernel shows of it changes (another device of
-// that name, protodown, its reason bits, up or down, or gone). A device
+// that name, its kind, protodown, its reason bits, or gone). A device
 // renamed away is gone; one given the name appears.
 //
 // The kernel's word is never lost for good: when its notifications overrun
