@@ -119,9 +119,17 @@ carrier_loss() { # carrier_loss SETTING EXPECTED
     seen="dropped"
   else
     seen="kept"
+    t=$(now)
     sb networkctl reconfigure mgmt1
-    if within 2 addressed; then seen="$seen, reconfigured in protodown: kept"
-    else seen="$seen, reconfigured in protodown: dropped"; fi
+    within 5 eval 'journal "$t" systemd-networkd.service | grep -q "^mgmt1: Reconfiguring with"'
+    # The reconfiguration runs on after the line: dropped is an address
+    # that goes and does not come back; one networkd adds again at once
+    # (or whose going this loop misses) is kept.
+    if within 2 eval '! addressed' && ! within 2 addressed; then
+      seen="$seen, reconfigured in protodown: dropped"
+    else
+      seen="$seen, reconfigured in protodown: kept"
+    fi
   fi
   link up
   within $((POLL + 2)) pd_off
