@@ -2,7 +2,7 @@
 # The package under a real service manager: boots systemd as PID 1 in the
 # sandbox of sandbox.sh, installs the package there with dpkg and drives the
 # service with systemctl, journalctl, agentctl and curl, as an appliance
-# engineer would (README, "Install on an appliance"). Each check prints ok or
+# engineer would (README, "On an appliance"). Each check prints ok or
 # FAILED; the sandbox is powered off and checked to have left nothing.
 #   service-test.sh PACKAGE_DIR SCRATCH_DIR [EMULATOR ARG...]
 # Exits 77 (skipped) without root or the kernel features, unless
