@@ -2,7 +2,7 @@
 # The package under a real service manager: boots systemd as PID 1 in the
 # sandbox of sandbox.sh, installs the package there with dpkg and drives the
 # service with systemctl, journalctl, agentctl and curl, as an appliance
-# engineer would (README, "Install on an appliance"). Each check prints ok or
+# engineer would (README, "On an appliance"). Each check prints ok or
 # FAILED; the sandbox is powered off and checked to have left nothing.
 #   service-test.sh PACKAGE_DIR SCRATCH_DIR [EMULATOR ARG...]
 # Exits 77 (skipped) without root or the kernel features, unless
@@ -146,7 +146,7 @@ check "the textfile read by another user" \
   sb setpriv --reuid=65534 --regid=65534 --clear-groups grep -q '^agenthost_error 0' /run/agenthost/agenthost.prom
 
 # Records and IPv6 under the shipped unit, a block of their own: /metrics on
-# the IPv6 loopback (the README's example), a record in the service's
+# the IPv6 loopback (the example of agenthost(8)), a record in the service's
 # private /var/tmp refused, and a record made with agentctl under a
 # relative name kept in the state directory, whole, across a restart.
 records_and_ipv6() {
