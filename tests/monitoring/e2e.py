@@ -124,7 +124,8 @@ class Monitored(unittest.TestCase):
         self.tmp = tempfile.mkdtemp(prefix="agenthost-monitoring-")
         self.addCleanup(shutil.rmtree, self.tmp, True)
         self.socket = os.path.join(self.tmp, "control.sock")
-        self.host = self.start("agenthost", EMULATOR + [ENV["AGENTHOST"], "--control", self.socket] + self.host_args() +
+        self.host = self.start("agenthost", EMULATOR + [ENV["AGENTHOST"], "--control",
+                                                        self.socket] + self.host_args() +
                                [ENV["APPLIANCE"]])
         self.host.find(r"(ready): 2 management interfaces")
 
@@ -317,7 +318,8 @@ class NodeExporterTextfile(Monitored):
         self.textfiles = os.path.join(self.tmp, "node-exporter")
         os.mkdir(run)
         os.mkdir(self.textfiles)
-        os.symlink(os.path.join(run, "agenthost.prom"), os.path.join(self.textfiles, "agenthost.prom"))
+        os.symlink(os.path.join(run, "agenthost.prom"),
+                   os.path.join(self.textfiles, "agenthost.prom"))
         with open(os.path.join(self.textfiles, "apt.prom"), "w") as f:
             f.write("apt_upgrades_pending 0\n")
         return ["--sim-cpu", "--metrics-textfile", os.path.join(run, "agenthost.prom")]
