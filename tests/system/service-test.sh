@@ -181,7 +181,7 @@ node_exporter_textfile() {
     eval '! sb test -L $dir/agenthost.prom && nx_served no'
   sb systemctl start agenthost.service
   within 10 nx_served yes
-  check "agenthost started: nx_served again" nx_served yes
+  check "agenthost started: served again" nx_served yes
 }
 node_exporter_textfile
 
@@ -198,7 +198,7 @@ records_and_ipv6() {
   sb systemctl daemon-reload
   sb systemctl restart agenthost.service
   within 10 eval 'sb curl -sfg "$v6url" | grep -q "^agenthost_error 0"'
-  check "--metrics [::1]:9536 nx_served under the unit" \
+  check "--metrics [::1]:9536 served under the unit" \
     eval 'sb curl -sfg "$v6url" | grep -q "^agenthost_error 0" && active agenthost.service'
   check "record start /var/tmp/field.jsonl refused: the service's own /var/tmp" \
     eval "$ctl record start /var/tmp/field.jsonl 2>&1 | grep -q 'removed when it stops'"
