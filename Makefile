@@ -40,7 +40,8 @@ PACKAGES := cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbenchm
 FUZZ_PACKAGES := clang libclang-rt-14-dev
 # Debian's Prometheus server, promtool and node_exporter for the monitoring
 # tests, taken out of their packages into the build tree (not installed:
-# tests/monitoring/install-tools.sh says why).
+# tests/monitoring/install-tools.sh says why), and node_exporter's package
+# kept there for the service-manager harness to install in its sandbox.
 MONITORING_TOOLS ?= $(BUILD)/monitoring-tools
 
 .PHONY: all deps fuzz-deps build test sanitize bench bench-smoke soak fuzz format format-check run clean \
