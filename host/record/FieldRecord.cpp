@@ -152,8 +152,7 @@ void recordStart(StateDb& db, ApplianceDesc const& appliance, std::string const&
   Json members = {{"host", std::string("agenthost ") + AGENTHOST_VERSION},
                   {"applianceFile", appliance.file},
                   {"appliance", applianceJson(appliance)}};
-  std::string text = members.dump(-1, ' ', false, Json::error_handler_t::replace);
-  db.recorder().recordingIs(path, text.substr(1, text.size() - 2), limit, fromStart);
+  db.recorder().recordingIs(path, members, limit, fromStart);
 }
 
 std::string recordSummary(Rec::RecordingBus const& r) {

@@ -4,6 +4,7 @@
 #include <sstream>
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include "platform/bus/record/BusRecord.h"
 #include "platform/bus/record/RecordingBus.h"
@@ -47,8 +48,8 @@ TEST(BusRecord, WhatIsRecordedReadsBackAndTheSizeLimitEndsIt) {
   rec->read(1, 0x18);  // not recording: not in the record
   std::string path = tempPath("a"), told;
   rec->endHandlerIs([&](std::string const& t) { told = t; });
-  rec->recordingIs(path, R"("host":"test")", 600, true);
-  EXPECT_THROW(rec->recordingIs(path, "", 600, true), std::runtime_error);
+  rec->recordingIs(path, {{"host", "test"}}, 600, true);
+  EXPECT_THROW(rec->recordingIs(path, {}, 600, true), std::runtime_error);
   TestSupport::advance(1.5);
   rec->write(2, 0x10, 0x3000);
   chip->failNextAccesses(1, "bus \"stuck\"\n");
@@ -81,9 +82,9 @@ TEST(BusRecord, WhatIsRecordedReadsBackAndTheSizeLimitEndsIt) {
   ::unlink(path.c_str());
 
   auto other = RecordingBus::RecordingBusIs(chip);
-  EXPECT_THROW(other->recordingIs("/nonexistent-dir/r.jsonl", "", 1 << 20, true),
+  EXPECT_THROW(other->recordingIs("/nonexistent-dir/r.jsonl", {}, 1 << 20, true),
                std::runtime_error);
-  EXPECT_THROW(other->recordingIs(tempPath("b"), "", 10, true), std::runtime_error)
+  EXPECT_THROW(other->recordingIs(tempPath("b"), {}, 10, true), std::runtime_error)
       << "a limit with no room for the first line";
 }
 

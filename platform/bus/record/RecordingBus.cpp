@@ -11,12 +11,16 @@
 #include <ctime>
 #include <stdexcept>
 
+#include <nlohmann/json.hpp>
+
 #include "platform/bus/record/BusRecord.h"
 #include "platform/kiv/Type.h"
 
 namespace Hardware::Mdio::Record {
 
 namespace {
+
+using Json = nlohmann::ordered_json;
 
 // The buffer is written out when it holds this much, and holds at most
 // twice that (a longer line is written on its own).
@@ -124,20 +128,19 @@ Kiv::Seconds RecordingBus::since() const {
   return Kiv::EventLoop::instance().now() - t0_;
 }
 
-void RecordingBus::recordingIs(std::string const& path, std::string const& members,
-                               std::size_t limit, bool fromStart) {
+void RecordingBus::recordingIs(std::string const& path, Json const& members, std::size_t limit,
+                               bool fromStart) {
   if (fd_ >= 0)
     throw std::runtime_error("a record is being written already, to " + path_);
-  std::string head = std::string("{\"record\":\"") + kMagic +
-                     "\",\"format\":" + std::to_string(kFormat) + ",\"start\":\"" + utcNow() +
-                     "\",\"from\":\"" + (fromStart ? "start" : "running") + "\",\"transport\":\"";
-  appendEscaped(head, inner_->description());
-  char buf[48];
-  std::snprintf(buf, sizeof buf, "\",\"accessTime\":%.9g", inner_->accessTime());
-  head += buf;
-  if (!members.empty())
-    head += "," + members;
-  head += "}\n";
+  Json first = {{"record", kMagic},
+                {"format", kFormat},
+                {"start", utcNow()},
+                {"from", fromStart ? "start" : "running"},
+                {"transport", inner_->description()},
+                {"accessTime", inner_->accessTime()}};
+  for (auto const& [key, value] : members.items())
+    first[key] = value;
+  std::string head = jsonText(first) + "\n";
   if (head.size() + kEndRoom > limit) {
     throw std::runtime_error("record " + path + ": a size limit of " + std::to_string(limit) +
                              " bytes leaves no room for its first line (" +
