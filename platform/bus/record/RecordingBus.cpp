@@ -28,25 +28,6 @@ constexpr std::size_t kFlushAt = 64 * 1024;
 // Room kept under the limit for the end line.
 constexpr std::size_t kEndRoom = 96;
 
-// Appends s as the inside of a JSON string. Bytes outside ASCII become '?'
-// (an error text is the kernel's or ours, and ASCII), so every record is
-// valid UTF-8.
-void appendEscaped(std::string& out, std::string const& s) {
-  for (char ch : s) {
-    auto c = static_cast<unsigned char>(ch);
-    if (c == '"' || c == '\\') {
-      out.push_back('\\');
-      out.push_back(ch);
-    } else if (c < 0x20) {
-      char buf[8];
-      std::snprintf(buf, sizeof buf, "\\u%04x", c);
-      out += buf;
-    } else {
-      out.push_back(c < 0x80 ? ch : '?');
-    }
-  }
-}
-
 std::string utcNow() {
   auto now = std::chrono::system_clock::now();
   std::time_t secs = std::chrono::system_clock::to_time_t(now);
@@ -164,11 +145,8 @@ void RecordingBus::note(bool write, PortAddr phy, std::uint8_t reg, std::uint16_
                         "{\"t\":%.9f,\"phy\":%u,\"reg\":%u,\"op\":\"%s\",\"value\":%u", since(),
                         unsigned(phy), unsigned(reg), write ? "write" : "read", unsigned(value));
   line_.assign(buf, static_cast<std::size_t>(n));
-  if (!error.empty()) {
-    line_ += ",\"error\":\"";
-    appendEscaped(line_, error);
-    line_ += '"';
-  }
+  if (!error.empty())
+    line_ += ",\"error\":" + jsonText(error);
   line_ += "}\n";
   if (bytes() + line_.size() + kEndRoom > limit_) {
     close("sizeLimit", "record " + path_ + ": its size limit of " + std::to_string(limit_) +
