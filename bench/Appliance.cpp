@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include <nlohmann/json.hpp>
+
 namespace Bench {
 
 namespace {
@@ -23,7 +25,7 @@ Appliance::Appliance(unsigned interfaces, Transport transport) {
     config->hamIs(ham);
     if (transport == Transport::recording) {
       recordPath_ = "/tmp/agent-bench-record-" + std::to_string(::getpid()) + ".jsonl";
-      recorder_->recordingIs(recordPath_, "", std::size_t(1) << 40, true);
+      recorder_->recordingIs(recordPath_, {}, std::size_t(1) << 40, true);
     }
   }
   for (unsigned k = 0; k < interfaces; ++k) {

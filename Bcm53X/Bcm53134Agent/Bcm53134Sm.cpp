@@ -8,6 +8,7 @@
 #include "Bcm53X/Bcm53134Agent/IntfSliceReactor.h"
 #include "Bcm53X/CpuIfMgr/CpuIfMgr.h"
 #include "platform/kiv/Errors.h"
+#include "platform/kiv/TraceOp.h"
 
 namespace Bcm53134::Agent {
 
@@ -147,8 +148,7 @@ void Bcm53134Sm::stateIs(State s) {
 }
 
 void Bcm53134Sm::handleState() {
-  KIV_TRACE(trace(), 8) << static_cast<void const*>(this) << "::handleState"
-                        << ": state " << stringValue(state_);
+  KIV_TRACE(trace(), 8) << Kiv::traceOp(this, "handleState") << ": state " << stringValue(state_);
   auto const now = Kiv::System::currentTime();
   armPoll(state_ == State::idle ? now + pollPeriod_ : now);
 }

@@ -7,14 +7,14 @@
 #include "Bcm53X/Bcm53134Agent/IntfSliceReactor.h"
 #include "Bcm53X/CpuIfMgr/MacVlanCpuIfMgr.h"
 #include "platform/kiv/Errors.h"
+#include "platform/kiv/TraceOp.h"
 
 namespace Bcm53134::Agent {
 
 void Bcm53134Sm::handleConfig() {
-  KIV_TRACE(trace(), 0) << static_cast<void const*>(this) << "::handleConfig";
+  KIV_TRACE(trace(), 0) << Kiv::traceOp(this, "handleConfig");
   if (!hamPresent() || !clockPoll_ || !clockPoll_->notifier()) {
-    KIV_TRACE(trace(), 8) << static_cast<void const*>(this) << "::handleConfig"
-                          << ": not yet initialized";
+    KIV_TRACE(trace(), 8) << Kiv::traceOp(this, "handleConfig") << ": not yet initialized";
     return;
   }
   if (!registerSm_)
@@ -32,7 +32,7 @@ void Bcm53134Sm::handleConfig() {
 // hardware config was never mounted; there is nothing to build then.
 void Bcm53134Sm::initialize() {
   if (!config_) {
-    KIV_TRACE(trace(), 0) << static_cast<void const*>(this) << "::initialize"
+    KIV_TRACE(trace(), 0) << Kiv::traceOp(this, "initialize")
                           << ": no hardware config; nothing to initialize";
     return;
   }
@@ -45,10 +45,10 @@ void Bcm53134Sm::initialize() {
 }
 
 void Bcm53134Sm::createRegisterSm() {
-  KIV_TRACE(trace(), 0) << static_cast<void const*>(this) << "::createRegisterSm"
+  KIV_TRACE(trace(), 0) << Kiv::traceOp(this, "createRegisterSm")
                         << ": creating register state machine";
   if (!config_) {
-    KIV_TRACE(trace(), 0) << static_cast<void const*>(this) << "::createRegisterSm"
+    KIV_TRACE(trace(), 0) << Kiv::traceOp(this, "createRegisterSm")
                           << ": no hardware config; no register state machine";
     return;
   }
@@ -115,28 +115,26 @@ Orba::Ptr<MdioRegLib::RegisterSm> Bcm53134Sm::registerSmDel() {
 void Bcm53134Sm::handleSlice(Orba::String const& name) {
   auto entry = intfSliceDir_ ? intfSliceDir_->entityPtr(name) : Orba::Ptr<Orba::Node>();
   if (!entry) {
-    KIV_TRACE(trace(), 0) << static_cast<void const*>(this) << "::handleSlice"
+    KIV_TRACE(trace(), 0) << Kiv::traceOp(this, "handleSlice")
                           << ": removing slice reactor for slice " << name;
     intfSliceReactorDel(name);
     return;
   }
-  KIV_TRACE(trace(), 0) << static_cast<void const*>(this) << "::handleSlice"
-                        << ": adding slice reactor for slice " << name;
+  KIV_TRACE(trace(), 0) << Kiv::traceOp(this, "handleSlice") << ": adding slice reactor for slice "
+                        << name;
   auto configDir = Orba::ptrCast<Interface::EthPhyIntfConfigDir>(entry);
   if (!configDir) {
     // Only interface configuration directories belong in the slice
     // directory; anything else is reported and left alone, and a reactor
     // still watching the directory that entry replaced goes.
-    KIV_TRACE(trace(), 0) << static_cast<void const*>(this) << "::handleSlice"
-                          << ": slice " << name
+    KIV_TRACE(trace(), 0) << Kiv::traceOp(this, "handleSlice") << ": slice " << name
                           << " is not an interface configuration directory; skipped";
     intfSliceReactorDel(name);
     return;
   }
   if (configDir->name() != name) {
-    KIV_TRACE(trace(), 0) << static_cast<void const*>(this) << "::handleSlice"
-                          << ": slice entry " << name << " holds the directory of slice "
-                          << configDir->name() << "; skipped";
+    KIV_TRACE(trace(), 0) << Kiv::traceOp(this, "handleSlice") << ": slice entry " << name
+                          << " holds the directory of slice " << configDir->name() << "; skipped";
     return;
   }
   // A directory replaced under the same name replaces its reactor.
@@ -203,7 +201,7 @@ void Bcm53134Sm::intfSliceReactorDelAll() {
 }
 
 void Bcm53134Sm::start() {
-  KIV_TRACE(trace(), 8) << static_cast<void const*>(this) << "::start";
+  KIV_TRACE(trace(), 8) << Kiv::traceOp(this, "start");
   if (repollingNeeded_) {
     registerValDelAll();
     repollingNeeded_ = false;

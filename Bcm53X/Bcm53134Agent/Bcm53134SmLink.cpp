@@ -4,6 +4,7 @@
 #include "Bcm53X/Bcm53134Agent/AgentTrace.h"
 #include "Bcm53X/Bcm53134Agent/Bcm53134Sm.h"
 #include "Bcm53X/CpuIfMgr/CpuIfMgr.h"
+#include "platform/kiv/TraceOp.h"
 
 namespace Bcm53134::Agent {
 
@@ -14,7 +15,7 @@ constexpr unsigned kLinkRereads = 5;
 }  // namespace
 
 void Bcm53134Sm::readLinkStatuses() {
-  KIV_TRACE(trace(), 8) << static_cast<void const*>(this) << "::readLinkStatuses";
+  KIV_TRACE(trace(), 8) << Kiv::traceOp(this, "readLinkStatuses");
   auto const& mii = registerSm_->miiOp();
   for (auto const& [key, intf] : config_->mgmtInterfaces()) {
     auto const port = intf->externalPort();
@@ -27,7 +28,7 @@ void Bcm53134Sm::readLinkStatuses() {
         if (value & miiStatusLinkEstabMask) {
           up = true;
           if (portStatus->linkStatus() == Hardware::Bcm53134::LinkStatus::linkUp) {
-            KIV_TRACE(trace(), 0) << static_cast<void const*>(this) << "::readLinkStatuses"
+            KIV_TRACE(trace(), 0) << Kiv::traceOp(this, "readLinkStatuses")
                                   << ": Ignoring likely invalid link failure status for interface "
                                   << intf->intfId() << " after " << reread << " retries";
           }
@@ -38,8 +39,8 @@ void Bcm53134Sm::readLinkStatuses() {
     auto const published =
         up ? Hardware::Bcm53134::LinkStatus::linkUp : Hardware::Bcm53134::LinkStatus::linkDown;
     portStatus->linkStatusIs(published);
-    KIV_TRACE(trace(), 1) << static_cast<void const*>(this) << "::readLinkStatuses"
-                          << ": Link status of interface " << intf->intfId() << ": " << published;
+    KIV_TRACE(trace(), 1) << Kiv::traceOp(this, "readLinkStatuses") << ": Link status of interface "
+                          << intf->intfId() << ": " << published;
   }
   if (state_ != State::readingRegVals) {
     state_ = State::readingRegVals;
@@ -58,8 +59,8 @@ void Bcm53134Sm::processLinkStatuses() {
     if (!ext || !in) {
       // Records are created for every interface before link processing;
       // this only guards against acting on a record that does not exist.
-      KIV_TRACE(trace(), 8) << static_cast<void const*>(this) << "::processLinkStatuses"
-                            << ": interface " << id << " has no register records yet";
+      KIV_TRACE(trace(), 8) << Kiv::traceOp(this, "processLinkStatuses") << ": interface " << id
+                            << " has no register records yet";
       continue;
     }
     ext->configValIs(RegisterVal::txEnable);
@@ -68,8 +69,7 @@ void Bcm53134Sm::processLinkStatuses() {
     in->configValidIs(true);
 
     auto const s = intfState(id);
-    KIV_TRACE(trace(), 1) << static_cast<void const*>(this) << "::processLinkStatuses"
-                          << ": interface " << id
+    KIV_TRACE(trace(), 1) << Kiv::traceOp(this, "processLinkStatuses") << ": interface " << id
                           << " enabled state: " << Interface::stringValue(s);
     auto const portStatus = status_->port(intf->externalPort());
     auto const link =
@@ -80,7 +80,7 @@ void Bcm53134Sm::processLinkStatuses() {
       if (cpuName.empty()) {
         in->configValIs(RegisterVal::txDisable);
       } else {
-        KIV_TRACE(trace(), 1) << static_cast<void const*>(this) << "::processLinkStatuses"
+        KIV_TRACE(trace(), 1) << Kiv::traceOp(this, "processLinkStatuses")
                               << ": CPU interface defined: " << cpuName
                               << ": not disabling internal link";
       }
@@ -93,25 +93,24 @@ void Bcm53134Sm::processLinkStatuses() {
       cpuIfMgr_->disable(cpuName);
     }
 
-    KIV_TRACE(trace(), 8) << static_cast<void const*>(this) << "::processLinkStatuses"
-                          << ": interface " << id << " current external control: 0x" << ext->val()
-                          << " control config: 0x" << ext->configVal();
+    KIV_TRACE(trace(), 8) << Kiv::traceOp(this, "processLinkStatuses") << ": interface " << id
+                          << " current external control: 0x" << ext->val() << " control config: 0x"
+                          << ext->configVal();
     if (ext->val() != ext->configVal()) {
-      KIV_TRACE(trace(), 0) << static_cast<void const*>(this) << "::processLinkStatuses"
-                            << ": interface " << id << ", enabled state "
-                            << Interface::stringValue(s) << ": writing 0x" << ext->configVal()
-                            << " to external extended control register(0x" << ext->id().page()
-                            << "/0x" << ext->id().addr() << "). Current value: 0x" << ext->val();
+      KIV_TRACE(trace(), 0) << Kiv::traceOp(this, "processLinkStatuses") << ": interface " << id
+                            << ", enabled state " << Interface::stringValue(s) << ": writing 0x"
+                            << ext->configVal() << " to external extended control register(0x"
+                            << ext->id().page() << "/0x" << ext->id().addr()
+                            << "). Current value: 0x" << ext->val();
     }
-    KIV_TRACE(trace(), 8) << static_cast<void const*>(this) << "::processLinkStatuses"
-                          << ": interface " << id << " current internal control: 0x" << in->val()
-                          << " control config: 0x" << in->configVal();
+    KIV_TRACE(trace(), 8) << Kiv::traceOp(this, "processLinkStatuses") << ": interface " << id
+                          << " current internal control: 0x" << in->val() << " control config: 0x"
+                          << in->configVal();
     if (in->val() != in->configVal()) {
-      KIV_TRACE(trace(), 0) << static_cast<void const*>(this) << "::processLinkStatuses"
-                            << ": interface " << id << ", link status " << link << ": writing 0x"
-                            << in->configVal() << " to internal extended control register(0x"
-                            << in->id().page() << "/0x" << in->id().addr() << "). Current value: 0x"
-                            << in->val();
+      KIV_TRACE(trace(), 0) << Kiv::traceOp(this, "processLinkStatuses") << ": interface " << id
+                            << ", link status " << link << ": writing 0x" << in->configVal()
+                            << " to internal extended control register(0x" << in->id().page()
+                            << "/0x" << in->id().addr() << "). Current value: 0x" << in->val();
     }
   }
 }
@@ -124,12 +123,12 @@ void Bcm53134Sm::checkAuxCtrlReg(PortId portId, Lanx::IntfId const& intfId,
     return;  // never act on a record that does not exist
   record->configValIs(RegisterVal::auxCtrlRegExpVal);
   record->configValidIs(true);
-  KIV_TRACE(trace(), 8) << static_cast<void const*>(this) << "::checkAuxCtrlReg"
-                        << ": interface " << intfId << " current " << desc << " aux control: 0x"
-                        << record->val() << " expected val: 0x" << RegisterVal::auxCtrlRegExpVal;
+  KIV_TRACE(trace(), 8) << Kiv::traceOp(this, "checkAuxCtrlReg") << ": interface " << intfId
+                        << " current " << desc << " aux control: 0x" << record->val()
+                        << " expected val: 0x" << RegisterVal::auxCtrlRegExpVal;
   if (record->val() != record->configVal()) {
-    KIV_TRACE(trace(), 0) << static_cast<void const*>(this) << "::checkAuxCtrlReg"
-                          << ": interface " << intfId << ", detected a "
+    KIV_TRACE(trace(), 0) << Kiv::traceOp(this, "checkAuxCtrlReg") << ": interface " << intfId
+                          << ", detected a "
                           << "corrupted auxiliary register value of 0x" << record->val()
                           << " on the " << desc << " port. Configuring "
                           << "back to the expected value: 0x" << RegisterVal::auxCtrlRegExpVal;

@@ -3,6 +3,7 @@
 // with their configured values.
 #include "Bcm53X/Bcm53134Agent/AgentTrace.h"
 #include "Bcm53X/Bcm53134Agent/Bcm53134Sm.h"
+#include "platform/kiv/TraceOp.h"
 
 namespace Bcm53134::Agent {
 
@@ -17,14 +18,13 @@ constexpr double kTransactionWatchdogPeriods = 3;
 }  // namespace
 
 void Bcm53134Sm::doPoll() {
-  KIV_TRACE(trace(), 8) << static_cast<void const*>(this) << "::doPoll";
+  KIV_TRACE(trace(), 8) << Kiv::traceOp(this, "doPoll");
   if (transactionOverdue()) {
     failOverdueTransaction();
     return;
   }
   if (!hamPresent()) {
-    KIV_TRACE(trace(), 8) << static_cast<void const*>(this) << "::doPoll"
-                          << ": ham not yet available";
+    KIV_TRACE(trace(), 8) << Kiv::traceOp(this, "doPoll") << ": ham not yet available";
     armPoll(Kiv::System::currentTime() + pollPeriod_);
     return;
   }
@@ -33,7 +33,7 @@ void Bcm53134Sm::doPoll() {
   } else if (!registerConfig_ || !registerStatus_) {
     // Deleted through the attribute interface: the read and write steps
     // need both queues, so the register service is built again over them.
-    KIV_TRACE(trace(), 0) << static_cast<void const*>(this) << "::doPoll"
+    KIV_TRACE(trace(), 0) << Kiv::traceOp(this, "doPoll")
                           << ": register request or result queue missing; rebuilding the "
                              "register state machine";
     createRegisterSm();
@@ -62,8 +62,8 @@ void Bcm53134Sm::readRegister(RegisterVal const& record) {
   r.op = Request::read;
   r.size = static_cast<U8>(record.dataSize() & 0xff);
   KIV_TRACE_OP(trace(), 1, "readRegVals")
-      << static_cast<void const*>(this) << "::readRegVals"
-      << ": XID " << r.xid << ": reading register page 0x" << r.page << " addr 0x" << r.addr;
+      << Kiv::traceOp(this, "readRegVals") << ": XID " << r.xid << ": reading register page 0x"
+      << r.page << " addr 0x" << r.addr;
   registerConfig_->requestEnq(r);
   currentRegId_ = record.id();
   transactionIssued(r.xid);
@@ -81,9 +81,9 @@ void Bcm53134Sm::writeRegister(RegisterId const& id, U32 value, U8 size) {
   r.addr = id.addr();
   r.op = Request::write;
   r.size = size;
-  KIV_TRACE(trace(), 1) << static_cast<void const*>(this) << "::writeRegister"
-                        << ": XID " << r.xid << ": writing register page 0x" << r.page << " addr 0x"
-                        << r.addr << " val 0x" << value;
+  KIV_TRACE(trace(), 1) << Kiv::traceOp(this, "writeRegister") << ": XID " << r.xid
+                        << ": writing register page 0x" << r.page << " addr 0x" << r.addr
+                        << " val 0x" << value;
   registerConfig_->requestEnq(r);
   currentRegId_ = id;
   transactionIssued(r.xid);
@@ -128,18 +128,17 @@ void Bcm53134Sm::registerStatusDispatch(Kiv::AttributeId id, void const*) {
 // re-arm the poll: the outstanding transaction's own result will, and
 // re-arming here would issue a new read for every stale answer.
 void Bcm53134Sm::handleRegisterResult() {
-  KIV_TRACE(trace(), 8) << static_cast<void const*>(this) << "::handleRegisterResult"
-                        << ": state " << stringValue(state_);
+  KIV_TRACE(trace(), 8) << Kiv::traceOp(this, "handleRegisterResult") << ": state "
+                        << stringValue(state_);
   bool sawResult = false, sawCurrent = false;
   while (registerStatus_ && registerStatus_->resultHas()) {
     auto const result = registerStatus_->resultDeq();
     sawResult = true;
-    KIV_TRACE(trace(), 8) << static_cast<void const*>(this) << "::handleRegisterResult"
-                          << ": xid " << result.xid << ": handling register result";
+    KIV_TRACE(trace(), 8) << Kiv::traceOp(this, "handleRegisterResult") << ": xid " << result.xid
+                          << ": handling register result";
     if (result.xid != xid_) {
-      KIV_TRACE(trace(), 8) << static_cast<void const*>(this) << "::handleRegisterResult"
-                            << ": xid " << result.xid << ": dropping stale result, current xid "
-                            << xid_;
+      KIV_TRACE(trace(), 8) << Kiv::traceOp(this, "handleRegisterResult") << ": xid " << result.xid
+                            << ": dropping stale result, current xid " << xid_;
       continue;
     }
     sawCurrent = true;
@@ -154,10 +153,9 @@ void Bcm53134Sm::handleRegisterResult() {
     auto record = registerVal(currentRegId_);
     if (!record)
       continue;
-    KIV_TRACE(trace(), 1) << static_cast<void const*>(this) << "::handleRegisterResult"
-                          << ": xid " << result.xid << ": handling register result for page 0x"
-                          << currentRegId_.page() << " addr 0x" << currentRegId_.addr()
-                          << " response " << result.value;
+    KIV_TRACE(trace(), 1) << Kiv::traceOp(this, "handleRegisterResult") << ": xid " << result.xid
+                          << ": handling register result for page 0x" << currentRegId_.page()
+                          << " addr 0x" << currentRegId_.addr() << " response " << result.value;
     auto const v = static_cast<U32>(result.value);
     if (!record->isValidValue(v)) {
       failTransaction("handleRegisterResult",
@@ -166,7 +164,7 @@ void Bcm53134Sm::handleRegisterResult() {
       return;
     }
     if (!record->valid()) {
-      KIV_TRACE(trace(), 8) << static_cast<void const*>(this) << "::handleRegisterResult"
+      KIV_TRACE(trace(), 8) << Kiv::traceOp(this, "handleRegisterResult")
                             << ": updating register value";
       record->valIs(state_ == State::readingRegVals ? v : record->configVal());
       record->validIs(true);
@@ -177,8 +175,7 @@ void Bcm53134Sm::handleRegisterResult() {
 }
 
 void Bcm53134Sm::failTransaction(char const* operation, std::string const& message) {
-  KIV_TRACE_OP(trace(), 0, operation)
-      << static_cast<void const*>(this) << "::" << operation << ": " << message;
+  KIV_TRACE_OP(trace(), 0, operation) << Kiv::traceOp(this, operation) << ": " << message;
   outstandingXid_.reset();
   if (status_)
     status_->errorIs(message);
@@ -192,7 +189,7 @@ void Bcm53134Sm::failTransaction(char const* operation, std::string const& messa
 // Reconciliation
 
 void Bcm53134Sm::createRegVals() {
-  KIV_TRACE(trace(), 8) << static_cast<void const*>(this) << "::createRegVals"
+  KIV_TRACE(trace(), 8) << Kiv::traceOp(this, "createRegVals")
                         << ": creating register definitions for " << config_->mgmtInterfaceCount()
                         << " management interfaces";
   for (auto const& [key, intf] : config_->mgmtInterfaces()) {
@@ -227,7 +224,7 @@ void Bcm53134Sm::createMissingRegVals() {
         continue;
       }
       KIV_TRACE_OP(trace(), 8, "readRegVals")
-          << static_cast<void const*>(this) << "::readRegVals"
+          << Kiv::traceOp(this, "readRegVals")
           << ": creating missing register definitions for interface " << intf->intfId();
       createRegVals();
       return;
@@ -236,10 +233,10 @@ void Bcm53134Sm::createMissingRegVals() {
 }
 
 void Bcm53134Sm::readRegVals() {
-  KIV_TRACE(trace(), 8) << static_cast<void const*>(this) << "::readRegVals";
+  KIV_TRACE(trace(), 8) << Kiv::traceOp(this, "readRegVals");
   auto const count = config_->mgmtInterfaceCount();
   if (count == 0) {
-    KIV_TRACE(trace(), 8) << static_cast<void const*>(this) << "::readRegVals"
+    KIV_TRACE(trace(), 8) << Kiv::traceOp(this, "readRegVals")
                           << ": no management interface config defined";
     if (state_ != State::idle) {
       state_ = State::idle;
@@ -258,9 +255,8 @@ void Bcm53134Sm::readRegVals() {
       return;
     }
   }
-  KIV_TRACE(trace(), 8) << static_cast<void const*>(this) << "::readRegVals"
-                        << ": all registers are available for " << count
-                        << " management interfaces. Updating status.";
+  KIV_TRACE(trace(), 8) << Kiv::traceOp(this, "readRegVals") << ": all registers are available for "
+                        << count << " management interfaces. Updating status.";
   // Without a status entity there is nowhere to publish link statuses, and
   // link processing acts on the published ones: both are skipped, while the
   // registers are still read, checked and written. Said once per machine.
@@ -270,7 +266,7 @@ void Bcm53134Sm::readRegVals() {
     processLinkStatuses();
   } else if (!noStatusTraced_) {
     noStatusTraced_ = true;
-    KIV_TRACE(trace(), 0) << static_cast<void const*>(this) << "::readRegVals"
+    KIV_TRACE(trace(), 0) << Kiv::traceOp(this, "readRegVals")
                           << ": no hardware status entity: link statuses are neither published "
                              "nor processed";
   }
@@ -288,15 +284,14 @@ void Bcm53134Sm::writeRegVals() {
   for (auto const& [id, record] : registerVal_) {
     if (!record->configValid() || record->val() == record->configVal())
       continue;
-    KIV_TRACE(trace(), 8) << static_cast<void const*>(this) << "::writeRegVals"
-                          << ": register " << id << ": val 0x" << record->val()
-                          << " does not match "
+    KIV_TRACE(trace(), 8) << Kiv::traceOp(this, "writeRegVals") << ": register " << id << ": val 0x"
+                          << record->val() << " does not match "
                           << "config val 0x" << record->configVal() << ", configuring now";
     writeRegister(id, record->configVal(), static_cast<U8>(record->dataSize() & 0xff));
     repollingNeeded_ = true;
     return;
   }
-  KIV_TRACE(trace(), 8) << static_cast<void const*>(this) << "::writeRegVals"
+  KIV_TRACE(trace(), 8) << Kiv::traceOp(this, "writeRegVals")
                         << ": all registers are at configured values for "
                         << (config_ ? config_->mgmtInterfaceCount() : 0)
                         << " management interfaces.";

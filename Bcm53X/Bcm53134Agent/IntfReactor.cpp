@@ -2,6 +2,7 @@
 
 #include "Bcm53X/Bcm53134Agent/AgentTrace.h"
 #include "Bcm53X/Bcm53134Agent/Bcm53134Sm.h"
+#include "platform/kiv/TraceOp.h"
 
 namespace Bcm53134::Agent {
 
@@ -48,8 +49,7 @@ void IntfReactor::configDispatch(Kiv::AttributeId id, void const*) {
 void IntfReactor::handleState() {
   if (!config_)
     return;
-  KIV_TRACE(trace(), 1) << static_cast<void const*>(this) << "::handleState"
-                        << ": interface " << config_->intfId()
+  KIV_TRACE(trace(), 1) << Kiv::traceOp(this, "handleState") << ": interface " << config_->intfId()
                         << " enabled state: " << Interface::stringValue(config_->enabledState());
   if (agent_)
     agent_->intfStateIs(config_->intfId(), config_->enabledState());

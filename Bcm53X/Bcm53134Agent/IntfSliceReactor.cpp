@@ -3,6 +3,7 @@
 #include "Bcm53X/Bcm53134Agent/AgentTrace.h"
 #include "Bcm53X/Bcm53134Agent/Bcm53134Sm.h"
 #include "platform/kiv/Errors.h"
+#include "platform/kiv/TraceOp.h"
 
 namespace Bcm53134::Agent {
 
@@ -62,7 +63,7 @@ void IntfSliceReactor::handleConfigDir() {
 void IntfSliceReactor::handleConfigDir(Lanx::IntfId const& intfId) {
   auto config = configDir_ ? configDir_->intfConfig(intfId) : nullptr;
   if (config) {
-    KIV_TRACE(trace(), 1) << static_cast<void const*>(this) << "::handleConfigDir"
+    KIV_TRACE(trace(), 1) << Kiv::traceOp(this, "handleConfigDir")
                           << ": adding interface reactor for interface " << intfId;
     // A configuration replaced under the same id replaces its reactor, which
     // rewrites the interface's intfState entry from the new configuration.
@@ -71,7 +72,7 @@ void IntfSliceReactor::handleConfigDir(Lanx::IntfId const& intfId) {
     }
     intfReactorIs(config, agent_);
   } else {
-    KIV_TRACE(trace(), 1) << static_cast<void const*>(this) << "::handleConfigDir"
+    KIV_TRACE(trace(), 1) << Kiv::traceOp(this, "handleConfigDir")
                           << ": removing interface reactor for interface " << intfId;
     intfReactorDel(intfId);
     if (agent_)

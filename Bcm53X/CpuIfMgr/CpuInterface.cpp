@@ -2,6 +2,9 @@
 
 #include <ostream>
 
+#include "Bcm53X/CpuIfMgr/CpuIfMgrTrace.h"
+#include "platform/kiv/TraceOp.h"
+
 namespace Bcm53134::Agent {
 
 Kiv::EnumNames const& CpuInterface::stateNames() {
@@ -21,6 +24,24 @@ CpuInterface::State CpuInterface::StateInstance(std::uint8_t v) {
 
 CpuInterface::State CpuInterface::StateInstance(std::string_view text) {
   return static_cast<State>(stateNames().parse(text));
+}
+
+void CpuInterface::act(State to) {
+  bool const enabling = to == State::enabled;
+  char const* const op = enabling ? "enable" : "disable";
+  auto& th = cpuIfMgrTrace();
+  if (state() == to) {
+    KIV_TRACE_OP(th, 8, op) << Kiv::traceOp(this, op) << ": interface " << name() << " already "
+                            << stringValue(to);
+    return;
+  }
+  KIV_TRACE_OP(th, 1, op) << Kiv::traceOp(this, op) << ": " << (enabling ? "enabling" : "disabling")
+                          << " interface " << name();
+  if (!carryOut(to))
+    return;
+  KIV_TRACE_OP(th, 0, op) << Kiv::traceOp(this, op) << ": interface " << name() << " "
+                          << stringValue(to);
+  stateIs(to);
 }
 
 std::ostream& operator<<(std::ostream& os, CpuInterface::State s) {

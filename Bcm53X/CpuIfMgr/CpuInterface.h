@@ -14,7 +14,7 @@ namespace Bcm53134::Agent {
 
 // One management (CPU) interface: a Linux netdevice known by name, with the
 // last state that its manager acted on. Managers keep one per name; the
-// subclasses carry out enable and disable.
+// subclasses carry out enable and disable (carryOut).
 class CpuInterface : public Kiv::Typed<CpuInterface> {
  public:
   enum class State : std::uint8_t { unknown = 0, enabled = 1, disabled = 2 };
@@ -37,7 +37,15 @@ class CpuInterface : public Kiv::Typed<CpuInterface> {
   explicit CpuInterface(Orba::String const& name) : name_(name) {}
   ~CpuInterface() override = default;
 
+  // Enable (`to` enabled) and disable (`to` disabled), the same for every
+  // kind of interface: a verdict already acted on does nothing; another is
+  // put into effect by carryOut and becomes the state, unless carryOut
+  // returns false, having traced why and set the state itself.
+  void act(State to);
+
  private:
+  virtual bool carryOut(State to) = 0;
+
   Orba::String const name_;
   State state_ = State::unknown;
 };

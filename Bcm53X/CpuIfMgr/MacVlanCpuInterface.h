@@ -15,8 +15,8 @@ class MacVlanCpuInterface : public Kiv::Typed<MacVlanCpuInterface, CpuInterface>
  public:
   static Orba::Ptr<MacVlanCpuInterface> MacVlanCpuInterfaceIs(Orba::String const& name);
 
-  void enable();
-  void disable();
+  void enable() { act(State::enabled); }
+  void disable() { act(State::disabled); }
   // One protodown operation with the value op (0 clears, 1 sets; any other
   // byte goes to the kernel unchanged). Returns the error text, empty on
   // success. Neither reads nor changes the state.
@@ -27,6 +27,9 @@ class MacVlanCpuInterface : public Kiv::Typed<MacVlanCpuInterface, CpuInterface>
  protected:
   explicit MacVlanCpuInterface(Orba::String const& name) : Typed(name) {}
   ~MacVlanCpuInterface() override = default;
+
+ private:
+  bool carryOut(State to) override;
 };
 
 // A free-standing interface of that name, in no manager.

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "Bcm53X/CpuIfMgr/CpuIfMgrTrace.h"
+#include "platform/kiv/TraceOp.h"
 
 namespace Bcm53134::Agent {
 
@@ -96,9 +97,8 @@ Orba::String ProtodownOp::requestSend(struct nl_msg* msg) {
 }
 
 Orba::String ProtodownOp::run() {
-  KIV_TRACE(cpuIfMgrTrace(), 1) << static_cast<void const*>(this) << "::"
-                                << "run"
-                                << ": setting protodown to " << protodown_;
+  KIV_TRACE(cpuIfMgrTrace(), 1) << Kiv::traceOp(this, "run") << ": setting protodown to "
+                                << protodown_;
   Orba::String result = ifIndexResolve();
   if (result.empty())
     result = sockConnect();
@@ -108,14 +108,10 @@ Orba::String ProtodownOp::run() {
   if (result.empty())
     result = requestSend(msg);
   if (result.empty()) {
-    KIV_TRACE(cpuIfMgrTrace(), 1) << static_cast<void const*>(this) << "::"
-                                  << "run"
-                                  << ": protodown operation succeeded";
+    KIV_TRACE(cpuIfMgrTrace(), 1) << Kiv::traceOp(this, "run") << ": protodown operation succeeded";
     return result;
   }
-  KIV_TRACE(cpuIfMgrTrace(), 1) << static_cast<void const*>(this) << "::"
-                                << "run"
-                                << ": " << result;
+  KIV_TRACE(cpuIfMgrTrace(), 1) << Kiv::traceOp(this, "run") << ": " << result;
   return result;
 }
 

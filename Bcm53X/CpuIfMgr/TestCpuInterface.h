@@ -12,8 +12,8 @@ class TestCpuInterface : public Kiv::Typed<TestCpuInterface, CpuInterface> {
  public:
   static Orba::Ptr<TestCpuInterface> TestCpuInterfaceIs(Orba::String const& name);
 
-  void enable();
-  void disable();
+  void enable() { act(State::enabled); }
+  void disable() { act(State::disabled); }
 
   bool simFail() const noexcept { return simFail_; }
   void simFailIs(bool on) noexcept { simFail_ = on; }
@@ -25,6 +25,8 @@ class TestCpuInterface : public Kiv::Typed<TestCpuInterface, CpuInterface> {
   ~TestCpuInterface() override = default;
 
  private:
+  bool carryOut(State to) override;
+
   bool simFail_ = false;
 };
 

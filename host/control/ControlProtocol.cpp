@@ -4,7 +4,13 @@
 
 #include <cstdlib>
 
+#include <nlohmann/json.hpp>
+
 namespace Host::Control {
+
+std::string jsonText(nlohmann::ordered_json const& j, int indent) {
+  return j.dump(indent, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
+}
 
 std::string defaultSocketPath() {
   if (::geteuid() == 0)

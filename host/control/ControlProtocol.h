@@ -3,6 +3,8 @@
 #include <cstddef>
 #include <string>
 
+#include <nlohmann/json_fwd.hpp>
+
 // The control socket's protocol, shared by agenthost and agentctl. One
 // request per line, answered by one response line, both JSON objects:
 //   {"argv": ["get", "bcm53134Sm", "pollPeriod"]}
@@ -18,6 +20,11 @@ constexpr std::size_t kMaxRequestBytes = 64 * 1024;
 // as root, else $XDG_RUNTIME_DIR/agenthost/control.sock, else
 // /tmp/agenthost-UID/control.sock.
 std::string defaultSocketPath();
+
+// A request or response as it is written, on one line or indented by
+// `indent`: text that is not UTF-8 (a path, a value read from the agent)
+// has its bad bytes replaced (U+FFFD) rather than losing the message.
+std::string jsonText(nlohmann::ordered_json const& j, int indent = -1);
 
 // The commands with a line on each, for agentctl's usage and the host's
 // answer to "help".

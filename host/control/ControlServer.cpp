@@ -22,14 +22,8 @@ std::string errnoText(std::string const& what) {
   return what + ": " + std::strerror(errno);
 }
 
-std::string dumped(Json const& j) {
-  // Values read from the agent are not checked for UTF-8; a bad byte must
-  // not lose the answer.
-  return j.dump(-1, ' ', false, Json::error_handler_t::replace);
-}
-
 std::string errorLine(std::string const& text) {
-  return dumped(Json{{"ok", false}, {"error", text}}) + "\n";
+  return Control::jsonText(Json{{"ok", false}, {"error", text}}) + "\n";
 }
 
 // Best effort, for connections that are closed right after.
@@ -285,18 +279,20 @@ std::string ControlServer::respond(std::string const& line) const {
   Json request = Json::parse(line, nullptr, false);
   if (request.is_discarded() || !request.is_object() || !request.contains("argv") ||
       !request["argv"].is_array()) {
-    return dumped(Json{{"ok", false}, {"error", "bad request: expected {\"argv\": [...]}"}});
+    return Control::jsonText(
+        Json{{"ok", false}, {"error", "bad request: expected {\"argv\": [...]}"}});
   }
   std::vector<std::string> argv;
   for (auto const& a : request["argv"]) {
     if (!a.is_string())
-      return dumped(Json{{"ok", false}, {"error", "bad request: argv holds only strings"}});
+      return Control::jsonText(
+          Json{{"ok", false}, {"error", "bad request: argv holds only strings"}});
     argv.push_back(a.get<std::string>());
   }
   try {
-    return dumped(handler_(argv));
+    return Control::jsonText(handler_(argv));
   } catch (std::exception const& e) {
-    return dumped(Json{{"ok", false}, {"error", e.what()}});
+    return Control::jsonText(Json{{"ok", false}, {"error", e.what()}});
   }
 }
 

@@ -152,8 +152,7 @@ void recordStart(StateDb& db, ApplianceDesc const& appliance, std::string const&
   Json members = {{"host", std::string("agenthost ") + AGENTHOST_VERSION},
                   {"applianceFile", appliance.file},
                   {"appliance", applianceJson(appliance)}};
-  std::string text = members.dump(-1, ' ', false, Json::error_handler_t::replace);
-  db.recorder().recordingIs(path, text.substr(1, text.size() - 2), limit, fromStart);
+  db.recorder().recordingIs(path, members, limit, fromStart);
 }
 
 std::string recordSummary(Rec::RecordingBus const& r) {
@@ -256,7 +255,7 @@ std::string scenarioFromRecord(Rec::BusRecord const& r) {
              !isStatusRead(r.accesses[j + 1]))
         ++j;
       events.push_back({clock.before(i), "failAccesses: {count: " + std::to_string(j - i + 1) +
-                                             ", error: " + Json(x.error).dump() + "}"});
+                                             ", error: " + Rec::jsonText(x.error) + "}"});
       i = j;
     } else if (x.write) {
       s.known = true;
@@ -287,8 +286,8 @@ std::string scenarioFromRecord(Rec::BusRecord const& r) {
     out << "# " << r.cut << ".\n";
   if (skipped)
     out << "# " << skipped << " accesses to PHYs above " << kMaxPort << " are left out.\n";
-  out << "name: " << Json("scenario from " + r.name).dump() << "\n";
-  out << "appliance: " << applianceJson(a).dump() << "\n";
+  out << "name: " << Rec::jsonText("scenario from " + r.name) << "\n";
+  out << "appliance: " << Rec::jsonText(applianceJson(a)) << "\n";
   out << "end: " << seconds(clock.end()) << "\n";
   out << "steps:\n";
   if (events.empty())

@@ -10,6 +10,7 @@
 #include <memory>
 
 #include "platform/kiv/Trace.h"
+#include "platform/kiv/TraceOp.h"
 
 namespace Kiv {
 
@@ -171,10 +172,10 @@ void EventLoop::dispatch(auto const& handler) {
     for (std::size_t i = 0; i < observers_.size(); ++i)
       observers_[i]->afterEvent();
   } catch (std::exception const& e) {
-    KIV_TRACE(loopTrace(), 0) << static_cast<void const*>(this) << "::dispatch"
+    KIV_TRACE(loopTrace(), 0) << Kiv::traceOp(this, "dispatch")
                               << ": an event handler was cut short by an exception: " << e.what();
   } catch (...) {
-    KIV_TRACE(loopTrace(), 0) << static_cast<void const*>(this) << "::dispatch"
+    KIV_TRACE(loopTrace(), 0) << Kiv::traceOp(this, "dispatch")
                               << ": an event handler was cut short by an unknown exception";
   }
 }

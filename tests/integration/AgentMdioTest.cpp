@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <fstream>
 #include <memory>
+#include <nlohmann/json.hpp>
 
 #include "platform/bus/linux/MiiIoctlBus.h"
 #include "platform/bus/record/BusRecord.h"
@@ -48,7 +49,7 @@ Observed runAppliance(bool overIoctl) {
     app.ham = Fru::Ham::HamIs(Hardware::Mdio::Linux::MiiIoctlBus::MiiIoctlBusIs("eth1", *ioctl));
   } else {
     recorder = RecordingBus::RecordingBusIs(app.chip);
-    recorder->recordingIs(record, R"("host":"test")", 1 << 24, true);
+    recorder->recordingIs(record, {{"host", "test"}}, 1 << 24, true);
     app.ham = Fru::Ham::HamIs(recorder);
   }
   app.config->hamIs(app.ham);

@@ -4,6 +4,7 @@
 #include <sstream>
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include "platform/bus/record/BusRecord.h"
 #include "platform/bus/record/RecordingBus.h"
@@ -37,8 +38,9 @@ constexpr char const* kHead =
     "\n";
 
 // What is recorded reads back as it happened: values, a failure's text,
-// the times since the start; then, past its size limit, the record ends
-// with a line saying so while the bus goes on answering.
+// the times since the start, and text with quotes, control characters and
+// bytes that are not UTF-8 (replaced); then, past its size limit, the record
+// ends with a line saying so while the bus goes on answering.
 TEST(BusRecord, WhatIsRecordedReadsBackAndTheSizeLimitEndsIt) {
   TestSupport::loop().resetForTest(10.0);
   auto chip = Bcm53134Chip::Bcm53134ChipIs();
@@ -47,24 +49,25 @@ TEST(BusRecord, WhatIsRecordedReadsBackAndTheSizeLimitEndsIt) {
   rec->read(1, 0x18);  // not recording: not in the record
   std::string path = tempPath("a"), told;
   rec->endHandlerIs([&](std::string const& t) { told = t; });
-  rec->recordingIs(path, R"("host":"test")", 600, true);
-  EXPECT_THROW(rec->recordingIs(path, "", 600, true), std::runtime_error);
+  rec->recordingIs(path, {{"host", "test"}, {"applianceFile", "a\"b\n\x02\xff.yaml"}}, 700, true);
+  EXPECT_THROW(rec->recordingIs(path, {}, 700, true), std::runtime_error);
   TestSupport::advance(1.5);
   rec->write(2, 0x10, 0x3000);
-  chip->failNextAccesses(1, "bus \"stuck\"\n");
+  chip->failNextAccesses(1, "bus \"stuck\"\n\x01\xff");
   rec->read(1, 0x18);
   rec->read(1, 0x18);
   for (int i = 0; i < 20 && rec->recording(); ++i)
     rec->read(3, 0x01);
   EXPECT_FALSE(rec->recording());
-  EXPECT_NE(told.find("size limit of 600 bytes is reached"), std::string::npos) << told;
+  EXPECT_NE(told.find("size limit of 700 bytes is reached"), std::string::npos) << told;
   EXPECT_EQ(rec->read(1, 0x18).value, 0x430) << "the bus goes on";
 
   std::string text = slurp(path);
-  EXPECT_LE(text.size(), 600u);
+  EXPECT_LE(text.size(), 700u);
   auto r = parse(text);
   EXPECT_EQ(r.transport, "simulated BCM53134");
   EXPECT_NE(r.header.find(R"("host":"test")"), std::string::npos);
+  EXPECT_EQ(nlohmann::json::parse(r.header)["applianceFile"], "a\"b\n\x02\uFFFD.yaml");
   EXPECT_EQ(r.endReason, "sizeLimit");
   EXPECT_TRUE(r.cutShort());
   ASSERT_GE(r.accesses.size(), 4u);
@@ -75,15 +78,15 @@ TEST(BusRecord, WhatIsRecordedReadsBackAndTheSizeLimitEndsIt) {
   EXPECT_EQ(w.phy, 2);
   EXPECT_EQ(w.reg, 0x10);
   EXPECT_EQ(w.value, 0x3000);
-  EXPECT_EQ(r.accesses[1].error, "bus \"stuck\"\n");
+  EXPECT_EQ(r.accesses[1].error, "bus \"stuck\"\n\x01\uFFFD");
   EXPECT_EQ(r.accesses[2].value, 0x430);
   EXPECT_TRUE(r.accesses[2].error.empty());
   ::unlink(path.c_str());
 
   auto other = RecordingBus::RecordingBusIs(chip);
-  EXPECT_THROW(other->recordingIs("/nonexistent-dir/r.jsonl", "", 1 << 20, true),
+  EXPECT_THROW(other->recordingIs("/nonexistent-dir/r.jsonl", {}, 1 << 20, true),
                std::runtime_error);
-  EXPECT_THROW(other->recordingIs(tempPath("b"), "", 10, true), std::runtime_error)
+  EXPECT_THROW(other->recordingIs(tempPath("b"), {}, 10, true), std::runtime_error)
       << "a limit with no room for the first line";
 }
 

@@ -67,7 +67,7 @@ Json request(std::string const& socketPath, std::vector<std::string> const& argv
   if (::connect(s.fd, reinterpret_cast<sockaddr const*>(&addr), sizeof addr) != 0)
     throw NoAnswer(connectError(socketPath, errno));
 
-  std::string line = Json{{"argv", argv}}.dump() + "\n";
+  std::string line = Control::jsonText(Json{{"argv", argv}}) + "\n";
   if (line.size() > Control::kMaxRequestBytes)
     throw NoAnswer("the request is longer than " + std::to_string(Control::kMaxRequestBytes) +
                    " bytes");
@@ -168,14 +168,14 @@ int run(std::vector<std::string> const& args, std::ostream& out, std::ostream& e
     response = request(socketPath, command);
   } catch (NoAnswer const& e) {
     if (json)
-      out << Json{{"ok", false}, {"error", e.what()}}.dump(2) << "\n";
+      out << Control::jsonText(Json{{"ok", false}, {"error", e.what()}}, 2) << "\n";
     else
       err << "agentctl: " << e.what() << "\n";
     return kExitNoHost;
   }
   bool ok = response["ok"].get<bool>();
   if (json) {
-    out << response.dump(2, ' ', false, Json::error_handler_t::replace) << "\n";
+    out << Control::jsonText(response, 2) << "\n";
   } else if (ok) {
     auto text = response.value("text", std::string());
     if (!text.empty())

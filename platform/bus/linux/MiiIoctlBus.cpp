@@ -13,6 +13,7 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "platform/kiv/TraceOp.h"
 #include "platform/kiv/Type.h"
 
 namespace Hardware::Mdio::Linux {
@@ -132,8 +133,7 @@ void MiiIoctlBus::traceOutcome(Op op, PortAddr phy, std::uint8_t reg, int err) {
     if (!failing_[i])
       return;
     failing_[i] = false;
-    KIV_TRACE(mdioTrace(), 0) << static_cast<void const*>(this)
-                              << "::access: " << accessText(op, phy, reg)
+    KIV_TRACE(mdioTrace(), 0) << Kiv::traceOp(this, "access") << ": " << accessText(op, phy, reg)
                               << " succeeds again after " << failCount_[i] << " failures";
     failCount_[i] = 0;
     failErrno_[i] = 0;
@@ -144,8 +144,8 @@ void MiiIoctlBus::traceOutcome(Op op, PortAddr phy, std::uint8_t reg, int err) {
     return;
   failing_[i] = true;
   failErrno_[i] = err;
-  KIV_TRACE(mdioTrace(), 0) << static_cast<void const*>(this)
-                            << "::access: " << failureText(op, phy, reg, err)
+  KIV_TRACE(mdioTrace(), 0) << Kiv::traceOp(this, "access") << ": "
+                            << failureText(op, phy, reg, err)
                             << "; not traced again until it succeeds or fails otherwise";
 }
 

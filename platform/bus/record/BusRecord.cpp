@@ -95,6 +95,10 @@ class Reader {
 
 }  // namespace
 
+std::string jsonText(nlohmann::ordered_json const& j) {
+  return j.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
+}
+
 std::string accessText(bool write, PortAddr phy, std::uint8_t reg, std::uint16_t value) {
   char buf[80];
   if (write)

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include <nlohmann/json_fwd.hpp>
+
 #include "platform/bus/Bus.h"
 
 namespace Hardware::Mdio::Record {
@@ -39,6 +41,11 @@ struct Access {
   std::uint16_t value = 0;
   std::string error;
 };
+
+// A value as a record writes it, on one line: text that is not UTF-8 (a
+// path, an error text from elsewhere) has its bad bytes replaced (U+FFFD),
+// so that every record is valid UTF-8.
+std::string jsonText(nlohmann::ordered_json const& j);
 
 // "read of PHY 1 register 0x01" or "write of 0x0004 to PHY 1 register 0x18".
 std::string accessText(bool write, PortAddr phy, std::uint8_t reg, std::uint16_t value);

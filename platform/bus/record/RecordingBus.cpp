@@ -11,6 +11,8 @@
 #include <ctime>
 #include <stdexcept>
 
+#include <nlohmann/json.hpp>
+
 #include "platform/bus/record/BusRecord.h"
 #include "platform/kiv/Type.h"
 
@@ -18,30 +20,13 @@ namespace Hardware::Mdio::Record {
 
 namespace {
 
+using Json = nlohmann::ordered_json;
+
 // The buffer is written out when it holds this much, and holds at most
 // twice that (a longer line is written on its own).
 constexpr std::size_t kFlushAt = 64 * 1024;
 // Room kept under the limit for the end line.
 constexpr std::size_t kEndRoom = 96;
-
-// Appends s as the inside of a JSON string. Bytes outside ASCII become '?'
-// (an error text is the kernel's or ours, and ASCII), so every record is
-// valid UTF-8.
-void appendEscaped(std::string& out, std::string const& s) {
-  for (char ch : s) {
-    auto c = static_cast<unsigned char>(ch);
-    if (c == '"' || c == '\\') {
-      out.push_back('\\');
-      out.push_back(ch);
-    } else if (c < 0x20) {
-      char buf[8];
-      std::snprintf(buf, sizeof buf, "\\u%04x", c);
-      out += buf;
-    } else {
-      out.push_back(c < 0x80 ? ch : '?');
-    }
-  }
-}
 
 std::string utcNow() {
   auto now = std::chrono::system_clock::now();
@@ -124,20 +109,19 @@ Kiv::Seconds RecordingBus::since() const {
   return Kiv::EventLoop::instance().now() - t0_;
 }
 
-void RecordingBus::recordingIs(std::string const& path, std::string const& members,
-                               std::size_t limit, bool fromStart) {
+void RecordingBus::recordingIs(std::string const& path, Json const& members, std::size_t limit,
+                               bool fromStart) {
   if (fd_ >= 0)
     throw std::runtime_error("a record is being written already, to " + path_);
-  std::string head = std::string("{\"record\":\"") + kMagic +
-                     "\",\"format\":" + std::to_string(kFormat) + ",\"start\":\"" + utcNow() +
-                     "\",\"from\":\"" + (fromStart ? "start" : "running") + "\",\"transport\":\"";
-  appendEscaped(head, inner_->description());
-  char buf[48];
-  std::snprintf(buf, sizeof buf, "\",\"accessTime\":%.9g", inner_->accessTime());
-  head += buf;
-  if (!members.empty())
-    head += "," + members;
-  head += "}\n";
+  Json first = {{"record", kMagic},
+                {"format", kFormat},
+                {"start", utcNow()},
+                {"from", fromStart ? "start" : "running"},
+                {"transport", inner_->description()},
+                {"accessTime", inner_->accessTime()}};
+  for (auto const& [key, value] : members.items())
+    first[key] = value;
+  std::string head = jsonText(first) + "\n";
   if (head.size() + kEndRoom > limit) {
     throw std::runtime_error("record " + path + ": a size limit of " + std::to_string(limit) +
                              " bytes leaves no room for its first line (" +
@@ -161,11 +145,8 @@ void RecordingBus::note(bool write, PortAddr phy, std::uint8_t reg, std::uint16_
                         "{\"t\":%.9f,\"phy\":%u,\"reg\":%u,\"op\":\"%s\",\"value\":%u", since(),
                         unsigned(phy), unsigned(reg), write ? "write" : "read", unsigned(value));
   line_.assign(buf, static_cast<std::size_t>(n));
-  if (!error.empty()) {
-    line_ += ",\"error\":\"";
-    appendEscaped(line_, error);
-    line_ += '"';
-  }
+  if (!error.empty())
+    line_ += ",\"error\":" + jsonText(error);
   line_ += "}\n";
   if (bytes() + line_.size() + kEndRoom > limit_) {
     close("sizeLimit", "record " + path_ + ": its size limit of " + std::to_string(limit_) +

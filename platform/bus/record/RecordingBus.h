@@ -3,6 +3,8 @@
 #include <functional>
 #include <string>
 
+#include <nlohmann/json_fwd.hpp>
+
 #include "platform/bus/Bus.h"
 #include "platform/kiv/EventLoop.h"
 #include "platform/kiv/Typed.h"
@@ -33,12 +35,13 @@ class RecordingBus : public Kiv::Typed<RecordingBus, Bus> {
   // Starts a record in a new file at `path`, made exclusively: a path that
   // names anything already (a file, a FIFO, a directory, a link) is refused
   // and left untouched, and nothing here ever waits for a reader. `members`
-  // are JSON members (without braces) the first line carries after its own;
-  // `fromStart`: whether the agent starts with the record. Throws
-  // std::runtime_error naming the file when it cannot be created, when a
-  // record is going already, or when the limit leaves no room for a line.
-  void recordingIs(std::string const& path, std::string const& members, std::size_t limit,
-                   bool fromStart);
+  // (a JSON object, or null for none) are the members the first line carries
+  // after its own; `fromStart`: whether the agent starts with the record.
+  // Throws std::runtime_error naming the file when it cannot be created,
+  // when a record is going already, or when the limit leaves no room for a
+  // line.
+  void recordingIs(std::string const& path, nlohmann::ordered_json const& members,
+                   std::size_t limit, bool fromStart);
   // Ends the record (the end line with `reason`, then the file is closed).
   // No-op when not recording.
   void recordingEnd(char const* reason = "stopped");

@@ -165,6 +165,16 @@ TEST(ControlVirtualTime, AttributesAreReadAndWrittenThroughTheGenericInterface) 
   r = h.ctl({"--json", "get", "bcm53134Sm", "nosuch"});
   EXPECT_EQ(r.status, 1);
   EXPECT_FALSE(Json::parse(r.out)["ok"].get<bool>());
+  // Text with quotes, control characters and bytes that are not UTF-8 goes
+  // both ways and still makes JSON (the bad bytes replaced); so does a
+  // socket path of that kind that leads nowhere.
+  r = h.ctl({"--json", "get", "bcm53134Sm", "no\"such\x01\xff"});
+  EXPECT_NE(Json::parse(r.out)["error"].get<std::string>().find("no\"such\x01\uFFFD"),
+            std::string::npos)
+      << r.out;
+  std::ostringstream out, err;
+  EXPECT_EQ(Host::Ctl::run({"--json", "--socket", dir.path() + "/\"\n\xff", "show"}, out, err), 3);
+  EXPECT_FALSE(Json::parse(out.str())["ok"].get<bool>()) << out.str();
 }
 
 TEST(ControlVirtualTime, ShowAgentAndListGiveTheAgentsTables) {

@@ -120,6 +120,20 @@ TEST(StatusExport, TimesReadBackExactlyAfterDays) {
             "10036800.1  status  port 1 link status 1 (linkUp)\n");
 }
 
+// Text from elsewhere (the agent's error, a netdevice's name, the kernel's
+// trouble) with quotes, control characters and bytes that are not UTF-8
+// still makes a file that parses, the bad bytes replaced.
+TEST(StatusExport, HostileTextStillMakesJson) {
+  Host::StatusSnapshot s;
+  s.error = "poll \"error\"\t\x01\xff";
+  s.missingNetdevs = {"m\"g\x1b\xc3"};
+  s.protodown["p\\d\n\xfe"].trouble = "refused: \x7f\xc0";
+  auto doc = nlohmann::json::parse(Host::statusJson(s, {}, 1.0));
+  EXPECT_EQ(doc["error"], "poll \"error\"\t\x01\uFFFD");
+  EXPECT_EQ(doc["missingCpuNetdevices"][0], "m\"g\x1b\uFFFD");
+  EXPECT_EQ(doc["cpuNetdevices"]["p\\d\n\uFFFD"]["restoreTrouble"], "refused: \x7f\uFFFD");
+}
+
 TEST(StatusExport, WritesNeverFollowALinkAndSetTheirMode) {
   EXPECT_THROW(Host::writeFileAtomically("/nonexistent/dir/status.json", "{}"), std::runtime_error);
   HostTest::TempDir dir;
