@@ -8,13 +8,13 @@
 
 namespace Host {
 
-class Session;
+class RunningAgent;
 
-// What the control commands act on: the running session, and the trace
+// What the control commands act on: the running agent, and the trace
 // levels in force (which the runner owns: in a scenario they are what the
 // timeline shows).
 struct ControlContext {
-  Session& session;
+  RunningAgent& agent;
   // The levels of one facility.
   std::function<std::uint32_t(std::string const& facility)> traceLevels;
   // Changes the levels of one facility, or of every facility for "*".

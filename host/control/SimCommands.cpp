@@ -3,7 +3,8 @@
 #include <charconv>
 #include <sstream>
 
-#include "host/Session.h"
+#include "host/agent/RunningAgent.h"
+#include "host/appliance/StateDb.h"
 #include "host/chip/ChipActions.h"
 #include "host/control/CommandSupport.h"
 
@@ -55,7 +56,7 @@ std::string allUsages() {
 }  // namespace
 
 Json simCommand(ControlContext& c, std::vector<std::string> const& argv) {
-  auto& s = c.session;
+  auto& s = c.agent;
   auto& chip = s.db().chip();
   auto const* act = chipActionByWord(argv.size() > 1 ? argv[1] : "");
   if (!act)

@@ -4,16 +4,16 @@
 
 namespace Host {
 
-class Session;
+class RunningAgent;
 
 // Live control from a terminal: each line read from the descriptor (the
 // host's stdin) is a scenario step without `at`, carried out at once on the
-// running session. A line that is not a step is answered on the timeline
+// running agent. A line that is not a step is answered on the timeline
 // ("input" and the reason) and the host goes on. Reading stops at the end
 // of the input.
 class StdinCommands {
  public:
-  StdinCommands(Session& session, int fd);
+  StdinCommands(RunningAgent& agent, int fd);
   ~StdinCommands();
   StdinCommands(StdinCommands const&) = delete;
   StdinCommands& operator=(StdinCommands const&) = delete;
@@ -25,7 +25,7 @@ class StdinCommands {
  private:
   void command(std::string const& line);
 
-  Session& session_;
+  RunningAgent& agent_;
   int fd_;
   bool watched_ = true;
   std::string pending_;

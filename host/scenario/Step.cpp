@@ -2,9 +2,10 @@
 
 #include <vector>
 
-#include "host/Session.h"
+#include "host/agent/RunningAgent.h"
 #include "host/scenario/Events.h"
 #include "host/scenario/Expectations.h"
+#include "host/show/Timeline.h"
 
 namespace Host {
 
@@ -51,7 +52,7 @@ Step parseStep(YAML::Node const& node, std::string const& file, std::string cons
 }
 
 StepOutcome runStep(Step const& step, World& world) {
-  auto const& tl = world.session.timeline();
+  auto const& tl = world.agent.timeline();
   StepOutcome o;
   switch (step.kind) {
     case Step::Kind::note:
@@ -61,7 +62,7 @@ StepOutcome runStep(Step const& step, World& world) {
       world.remarks.clear();
       try {
         step.apply(world);
-        world.session.afterHostChange();
+        world.agent.afterHostChange();
         tl.line("event", step.text);
         for (auto const& r : world.remarks)
           tl.line("note", r);

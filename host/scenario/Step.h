@@ -10,11 +10,11 @@
 
 namespace Host {
 
-class Session;
+class RunningAgent;
 
 // What events and expectations act on.
 struct World {
-  Session& session;
+  RunningAgent& agent;
   TraceLog const* traces = nullptr;  // null outside scenarios
   // What the event just carried out has to say besides its own line (a
   // warning), shown after it, one note each.
@@ -69,7 +69,7 @@ struct StepOutcome {
   bool ok = true;
   std::string detail;
 };
-// Carries out one step and prints it on the session's timeline.
+// Carries out one step and prints it on the running agent's timeline.
 StepOutcome runStep(Step const& step, World& world);
 
 }  // namespace Host

@@ -3,9 +3,11 @@
 #include <cstdio>
 #include <stdexcept>
 
-#include "host/Session.h"
+#include "host/agent/RunningAgent.h"
+#include "host/appliance/Appliance.h"
 #include "host/chip/ChipActions.h"
 #include "host/scenario/Step.h"
+#include "platform/agent/CAgent.h"
 
 namespace Host {
 
@@ -45,7 +47,7 @@ unsigned port(MapReader const& m, char const* key) {
 }
 
 Orba::Node& rootOf(World& w) {
-  auto const& root = w.session.root();
+  auto const& root = w.agent.root();
   if (!root)
     throw std::runtime_error("the agent is not running");
   return *root;
