@@ -8,6 +8,7 @@
 #include <set>
 #include <string>
 
+#include "host/SessionOptions.h"
 #include "host/agent/RunningAgent.h"
 #include "host/appliance/Appliance.h"
 #include "host/appliance/StateDb.h"
@@ -21,31 +22,6 @@
 #include "host/show/Timeline.h"
 
 namespace Host {
-
-// What the user asked for on the command line.
-enum class CpuRequest {
-  automatic,  // a private namespace when one can be made, else simulated
-  netns,      // a private namespace or nothing
-  simulated,  // the simulated manager
-};
-
-struct SessionOptions {
-  std::string agentName = "Bcm53134Agent";
-  std::string libDir;
-  CpuRequest cpu = CpuRequest::automatic;
-  std::string netnsName;  // empty: agenthost-PID
-  bool keepNetns = false;
-  bool allowHostNetdevs = true;   // scenarios and tests set false
-  bool releaseNetnsName = false;  // scenarios: the namespace ends with the run
-  std::string statusFile;
-  std::string applianceFile;    // the file a reload reads; empty: runs that never reload
-  bool metrics = false;         // keep the metrics (host/show/Metrics)
-  std::string metricsTextfile;  // and write them there
-  // Every file the run reads or writes (the appliance file, the scenario,
-  // the status file, the metrics textfile, the control socket): a record
-  // started while it runs never names one of them.
-  std::vector<RunFile> files;
-};
 
 // Hears every reload of a session: its beginning, and its end whatever the
 // outcome.

@@ -11,7 +11,7 @@
 
 // What the control command families share: the error a command raises,
 // the answer it builds, the table it prints and the agent's values as text
-// and JSON. Only this room includes it.
+// and JSON; the commands registered from above the host use it too.
 namespace Host {
 
 class RunningAgent;

@@ -6,8 +6,8 @@
 #include <unistd.h>
 
 #include "host/appliance/Appliance.h"
-#include "host/scenario/Scenario.h"
 #include "tests/host/HostTestSupport.h"
+#include "workbench/scenario/Scenario.h"
 
 namespace {
 

@@ -1,13 +1,13 @@
-#include "host/scenario/StepArgs.h"
+#include "workbench/scenario/StepArgs.h"
 
 #include <cstdio>
 #include <stdexcept>
 
 #include "host/agent/RunningAgent.h"
 #include "host/appliance/Appliance.h"
-#include "host/chip/ChipActions.h"
-#include "host/scenario/Step.h"
 #include "platform/agent/CAgent.h"
+#include "workbench/chip/ChipActions.h"
+#include "workbench/scenario/Step.h"
 
 namespace Host {
 

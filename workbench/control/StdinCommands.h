@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "host/control/ControlCommands.h"
+
 namespace Host {
 
 class RunningAgent;
@@ -11,10 +13,10 @@ class RunningAgent;
 // running agent. A line that is not a step is answered on the timeline
 // ("input" and the reason) and the host goes on. Reading stops at the end
 // of the input.
-class StdinCommands {
+class StdinCommands final : public TerminalInput {
  public:
   StdinCommands(RunningAgent& agent, int fd);
-  ~StdinCommands();
+  ~StdinCommands() override;
   StdinCommands(StdinCommands const&) = delete;
   StdinCommands& operator=(StdinCommands const&) = delete;
 

@@ -1,12 +1,12 @@
-#include "host/control/CommandFamilies.h"
+#include "workbench/control/WorkbenchControl.h"
 
 #include <charconv>
 #include <sstream>
 
 #include "host/agent/RunningAgent.h"
 #include "host/appliance/StateDb.h"
-#include "host/chip/ChipActions.h"
 #include "host/control/CommandSupport.h"
+#include "workbench/chip/ChipActions.h"
 
 // sim: the simulated chip's links, registers and failures, changed by hand.
 namespace Host::Commands {

@@ -1,4 +1,4 @@
-#include "host/scenario/Expectations.h"
+#include "workbench/scenario/Expectations.h"
 
 #include <algorithm>
 #include <cmath>
@@ -12,8 +12,8 @@
 #include "host/appliance/StateDb.h"
 #include "host/attr/AttrPath.h"
 #include "host/os/PrivateNetns.h"
-#include "host/scenario/StepArgs.h"
 #include "host/show/Metrics.h"
+#include "workbench/scenario/StepArgs.h"
 
 namespace Host {
 

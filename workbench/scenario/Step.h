@@ -36,9 +36,9 @@ struct Verdict {
 };
 
 // One timed step of a scenario (or one command typed to a running host):
-// an event that changes the appliance or the agent (host/scenario/Events),
+// an event that changes the appliance or the agent (workbench/scenario/Events),
 // an expectation that checks what the agent did
-// (host/scenario/Expectations), or a note for the reader.
+// (workbench/scenario/Expectations), or a note for the reader.
 struct Step {
   enum class Kind { event, expect, note };
   Kind kind = Kind::note;

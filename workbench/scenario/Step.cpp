@@ -1,11 +1,11 @@
-#include "host/scenario/Step.h"
+#include "workbench/scenario/Step.h"
 
 #include <vector>
 
 #include "host/agent/RunningAgent.h"
-#include "host/scenario/Events.h"
-#include "host/scenario/Expectations.h"
 #include "host/show/Timeline.h"
+#include "workbench/scenario/Events.h"
+#include "workbench/scenario/Expectations.h"
 
 namespace Host {
 

@@ -1,13 +1,13 @@
-#include "host/control/StdinCommands.h"
+#include "workbench/control/StdinCommands.h"
 
 #include <unistd.h>
 
 #include <cerrno>
 
 #include "host/agent/RunningAgent.h"
-#include "host/scenario/Scenario.h"
 #include "host/show/Timeline.h"
 #include "platform/kiv/EventLoop.h"
+#include "workbench/scenario/Scenario.h"
 
 namespace Host {
 

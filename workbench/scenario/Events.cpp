@@ -1,4 +1,4 @@
-#include "host/scenario/Events.h"
+#include "workbench/scenario/Events.h"
 
 #include <stdexcept>
 #include <vector>
@@ -7,9 +7,9 @@
 #include "host/appliance/Appliance.h"
 #include "host/appliance/StateDb.h"
 #include "host/attr/AttrPath.h"
-#include "host/chip/ChipActions.h"
 #include "host/os/PrivateNetns.h"
-#include "host/scenario/StepArgs.h"
+#include "workbench/chip/ChipActions.h"
+#include "workbench/scenario/StepArgs.h"
 
 namespace Host {
 
