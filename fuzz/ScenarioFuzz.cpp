@@ -16,7 +16,7 @@
 #include <fstream>
 #include <string>
 
-#include "host/scenario/Scenario.h"
+#include "workbench/scenario/Scenario.h"
 
 namespace {
 

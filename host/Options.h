@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "host/Session.h"
+#include "host/SessionOptions.h"
 
 namespace Host {
 

@@ -6,7 +6,8 @@
 #include <cstdlib>
 #include <stdexcept>
 
-#include "host/Session.h"
+#include "host/agent/RunningAgent.h"
+#include "host/appliance/StateDb.h"
 #include "host/os/ServiceManager.h"
 #include "host/record/FieldRecord.h"
 #include "host/show/Timeline.h"
@@ -66,19 +67,19 @@ std::unique_ptr<Signals> stopSignals() {
 
 // Starts the bus record of --record, before the agent starts; false when
 // there is none. Throws std::runtime_error when it cannot be made.
-bool startRecord(Options const& o, Session& session,
+bool startRecord(Options const& o, RunningAgent& agent,
                  std::function<void(std::string const&)> const& tell) {
   if (o.record.empty())
     return false;
   auto limit = o.recordLimit ? o.recordLimit : Hardware::Mdio::Record::RecordingBus::kDefaultLimit;
-  std::string path = session.recordStart(o.record, limit, true);
+  std::string path = agent.recordStart(o.record, limit, true);
   tell("record: every MDIO bus access to " + path + " (size limit " + std::to_string(limit) +
        " bytes)");
   return true;
 }
 
-void endRecord(Session& session, std::function<void(std::string const&)> const& tell) {
-  auto& r = session.db().recorder();
+void endRecord(RunningAgent& agent, std::function<void(std::string const&)> const& tell) {
+  auto& r = agent.db().recorder();
   if (!r.recording())
     return;
   r.recordingEnd();

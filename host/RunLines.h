@@ -9,7 +9,7 @@
 
 namespace Host {
 
-class Session;
+class RunningAgent;
 
 // The host's own lines and the pieces the appliance run and the scenario
 // run share around their set-up.
@@ -29,9 +29,9 @@ std::string traceSpecText(Options const& o, std::string const& fallback);
 std::unique_ptr<Signals> stopSignals();
 // Starts the bus record of --record, before the agent starts; false when
 // there is none. Throws std::runtime_error when it cannot be made.
-bool startRecord(Options const& o, Session& session,
+bool startRecord(Options const& o, RunningAgent& agent,
                  std::function<void(std::string const&)> const& tell);
 // Ends a bus record still being written, with its summary line.
-void endRecord(Session& session, std::function<void(std::string const&)> const& tell);
+void endRecord(RunningAgent& agent, std::function<void(std::string const&)> const& tell);
 
 }  // namespace Host

@@ -1,6 +1,7 @@
 #include "host/RunSetup.h"
 
 #include "host/MetricsLibrary.h"
+#include "host/Session.h"
 
 #include "host/control/ControlProtocol.h"
 #include "host/control/ControlServer.h"
@@ -57,6 +58,14 @@ Run::Run(ApplianceDesc appliance, Options const& o, RunSetup setup, Timeline con
     server_ = controlServer(o, *control_, setup.tell);
   }
   session_->start();
+}
+
+RunningAgent& Run::agent() noexcept {
+  return *session_;
+}
+
+void Run::stopAgent() {
+  session_->stop();
 }
 
 Run::~Run() {

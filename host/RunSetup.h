@@ -6,12 +6,18 @@
 #include <string>
 
 #include "host/Options.h"
-#include "host/Session.h"
+#include "host/SessionOptions.h"
+#include "host/agent/RunningAgent.h"
+#include "host/appliance/Appliance.h"
 #include "host/control/ControlCommands.h"
+#include "host/os/AgentLibrary.h"
+#include "host/show/Timeline.h"
+#include "platform/bus/Bus.h"
 
 namespace Host {
 
 class ControlServer;
+class Session;
 class MetricsServer;
 
 // What differs between the appliance run and the scenario run in the parts
@@ -23,7 +29,7 @@ struct RunSetup {
   // The line saying which agent was loaded.
   std::function<std::string(AgentLibrary const&)> loadedText;
   // Called once the session exists, before anything is served or loaded.
-  std::function<void(Session&)> afterSession;
+  std::function<void(RunningAgent&)> afterSession;
   // Said after the CPU netdevices' line, before the agent is loaded.
   std::function<void()> beforeLoad;
   bool control = true;  // serve the control socket (unless --no-control)
@@ -45,6 +51,9 @@ class Run {
   Run& operator=(Run const&) = delete;
 
   Session& session() noexcept { return *session_; }
+  RunningAgent& agent() noexcept;
+  // Tears the agent down (Session::stop).
+  void stopAgent();
   // The control socket closed and the metrics withdrawn, before the agent
   // is torn down. Idempotent.
   void stopServing();

@@ -8,6 +8,8 @@
 #include <set>
 #include <string>
 
+#include "host/SessionOptions.h"
+#include "host/agent/RunningAgent.h"
 #include "host/appliance/Appliance.h"
 #include "host/appliance/StateDb.h"
 #include "host/keeper/ProtodownKeeper.h"
@@ -20,53 +22,6 @@
 #include "host/show/Timeline.h"
 
 namespace Host {
-
-// How the agent's CPU netdevices are handled.
-enum class CpuMode {
-  privateNetns,  // real macvlans in a private network namespace
-  simulated,     // the agent's manager replaced by the simulated one
-  hostNetns,     // production: the netdevices of the host's own namespace
-};
-
-// What the user asked for on the command line.
-enum class CpuRequest {
-  automatic,  // a private namespace when one can be made, else simulated
-  netns,      // a private namespace or nothing
-  simulated,  // the simulated manager
-};
-
-struct SessionOptions {
-  std::string agentName = "Bcm53134Agent";
-  std::string libDir;
-  CpuRequest cpu = CpuRequest::automatic;
-  std::string netnsName;  // empty: agenthost-PID
-  bool keepNetns = false;
-  bool allowHostNetdevs = true;   // scenarios and tests set false
-  bool releaseNetnsName = false;  // scenarios: the namespace ends with the run
-  std::string statusFile;
-  std::string applianceFile;    // the file a reload reads; empty: runs that never reload
-  bool metrics = false;         // keep the metrics (host/show/Metrics)
-  std::string metricsTextfile;  // and write them there
-  // Every file the run reads or writes (the appliance file, the scenario,
-  // the status file, the metrics textfile, the control socket): a record
-  // started while it runs never names one of them.
-  std::vector<RunFile> files;
-};
-
-// The outcome of one reload, as the one who asked hears it.
-struct ReloadOutcome {
-  enum class Result {
-    applied,    // the state database now matches the file
-    unchanged,  // it did already
-    refused,    // the file is bad, or needs a restart: nothing was changed
-    failed,     // a change could not be made: what was made is undone
-  };
-  Result result = Result::unchanged;
-  // What the reload said, in order: who asked, the plan's changes, the
-  // reason of a refusal or failure; the outcome line last.
-  std::vector<std::string> lines;
-  bool ok() const noexcept { return result == Result::applied || result == Result::unchanged; }
-};
 
 // Hears every reload of a session: its beginning, and its end whatever the
 // outcome.
@@ -85,7 +40,7 @@ class ReloadListener {
 // does. `bus` is the appliance's MDIO bus when the caller has opened it (a
 // real bus must be opened before the session enters a private network
 // namespace); null: the state database makes the bus the appliance describes.
-class Session {
+class Session final : public RunningAgent {
  public:
   Session(ApplianceDesc appliance, SessionOptions const& options, Timeline const& timeline,
           Orba::Ptr<Hardware::Mdio::Bus> bus = {});
@@ -104,7 +59,7 @@ class Session {
   // Called after everything the host changes (scenario events, commands):
   // with the simulated manager, the agent's own manager is replaced before
   // the next link pass could use it; new CPU netdevices get their macvlan.
-  void afterHostChange();
+  void afterHostChange() override;
 
   // Reads the appliance file again and makes it the running description:
   // the reload is planned against the state database as it is now
@@ -114,7 +69,7 @@ class Session {
   // driver owns is refused and changes nothing; a step that fails
   // undoes what was made. `trigger` names who asked ("SIGHUP", "control
   // socket"). The listeners hear the reload begin and end. Never throws.
-  ReloadOutcome reload(std::string const& trigger);
+  ReloadOutcome reload(std::string const& trigger) override;
   void reloadListenerIs(ReloadListener* l);
   void reloadListenerDel(ReloadListener* l);
 
@@ -125,7 +80,7 @@ class Session {
   // Throws InputError with a line for the user when the name is refused (a
   // file of the run, a name that is taken, a place the service loses at its
   // stop), std::runtime_error when the file cannot be made.
-  std::string recordStart(std::string const& path, std::size_t limit, bool fromStart);
+  std::string recordStart(std::string const& path, std::size_t limit, bool fromStart) override;
 
   // Where the session's own lines go: what it did, and what it refused or
   // could not do. By default both are timeline notes.
@@ -140,21 +95,21 @@ class Session {
   std::vector<std::string> cpuNetdevWarnings() const;
 
   ApplianceDesc const& appliance() const noexcept { return appliance_; }
-  StateDb& db() noexcept { return *db_; }
-  Timeline const& timeline() const noexcept { return timeline_; }
-  CpuMode cpuMode() const noexcept { return cpuMode_; }
-  PrivateNetns* netns() const noexcept { return netns_.get(); }
+  StateDb& db() noexcept override { return *db_; }
+  Timeline const& timeline() const noexcept override { return timeline_; }
+  CpuMode cpuMode() const noexcept override { return cpuMode_; }
+  PrivateNetns* netns() const noexcept override { return netns_.get(); }
   std::string const& cpuModeText() const noexcept { return cpuModeText_; }
-  AgentLibrary const& library() const noexcept { return library_; }
-  Orba::Ptr<AgentBase::CAgent> const& root() const noexcept { return root_; }
+  AgentLibrary const& library() const noexcept override { return library_; }
+  Orba::Ptr<AgentBase::CAgent> const& root() const noexcept override { return root_; }
   // The root's state machine, or empty before the mounts complete.
-  Orba::Ptr<Orba::Node> stateMachine() const;
-  StatusWatcher* statusWatcher() const noexcept { return status_.get(); }
+  Orba::Ptr<Orba::Node> stateMachine() const override;
+  StatusWatcher* statusWatcher() const noexcept override { return status_.get(); }
   // The metrics, or null when not asked for.
-  Metrics* metrics() const noexcept { return metrics_.get(); }
+  Metrics* metrics() const noexcept override { return metrics_.get(); }
   // The protodown keeper, or null where the agent acts on no real
   // netdevice (or the kernel cannot be watched).
-  ProtodownKeeper* keeper() const noexcept { return keeper_.get(); }
+  ProtodownKeeper* keeper() const noexcept override { return keeper_.get(); }
 
   static constexpr char const* kTestCpuIfMgrType = "Bcm53134::Agent::TestCpuIfMgr";
 

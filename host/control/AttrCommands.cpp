@@ -2,7 +2,7 @@
 
 #include <sstream>
 
-#include "host/Session.h"
+#include "host/agent/RunningAgent.h"
 #include "host/attr/AttrPath.h"
 #include "host/control/CommandSupport.h"
 
@@ -39,7 +39,7 @@ AttrTarget resolved(Orba::Node& from, std::string const& path, std::string const
 }
 
 // The object a path names.
-Orba::Ptr<Orba::Node> objectAt(Session& s, std::string const& path) {
+Orba::Ptr<Orba::Node> objectAt(RunningAgent& s, std::string const& path) {
   Orba::Ptr<Orba::Node> root(&rootOf(s));
   if (isRootPath(path))
     return root;
@@ -69,7 +69,7 @@ Orba::Ptr<Orba::Node> objectAt(Session& s, std::string const& path) {
 }
 
 // One attribute (or, with [KEY], one member) of the object a path names.
-AttrTarget attributeAt(Session& s, std::string const& path, std::string const& attribute) {
+AttrTarget attributeAt(RunningAgent& s, std::string const& path, std::string const& attribute) {
   auto obj = objectAt(s, path);
   std::vector<PathStep> steps;
   try {
@@ -135,7 +135,7 @@ std::string paramsText(std::vector<Kiv::ParamDesc> const& params) {
   return "(" + joined(ps) + ")";
 }
 
-Json list(Session& s, std::string const& path) {
+Json list(RunningAgent& s, std::string const& path) {
   if (!isRootPath(path)) {
     auto t = resolved(rootOf(s), path, path);
     if (isCollection(*t.attr) && !t.key) {
@@ -179,7 +179,7 @@ Json list(Session& s, std::string const& path) {
                          {"attributes", attrs}});
 }
 
-Json get(Session& s, std::string const& path, std::string const& attribute) {
+Json get(RunningAgent& s, std::string const& path, std::string const& attribute) {
   auto t = attributeAt(s, path, attribute);
   auto full = joinPath(path, attribute);
   if (t.attr->kind == Kiv::AttrKind::operation)
@@ -198,7 +198,7 @@ Json get(Session& s, std::string const& path, std::string const& attribute) {
                                  {"text", valueText(v)}});
 }
 
-Json set(Session& s, std::string const& path, std::string const& attribute,
+Json set(RunningAgent& s, std::string const& path, std::string const& attribute,
          std::string const& value) {
   auto t = attributeAt(s, path, attribute);
   auto full = joinPath(path, attribute);
@@ -221,7 +221,7 @@ Json set(Session& s, std::string const& path, std::string const& attribute,
               Json{{"path", full}, {"value", valueJson(now)}, {"text", valueText(now)}});
 }
 
-Json call(Session& s, std::string const& path, std::string const& op,
+Json call(RunningAgent& s, std::string const& path, std::string const& op,
           std::vector<std::string> const& args) {
   auto t = attributeAt(s, path, op);
   auto full = joinPath(path, op);
@@ -250,29 +250,29 @@ Json getCommand(ControlContext& c, std::vector<std::string> const& argv) {
   needArgs(argv, 2, 3, "get PATH ATTRIBUTE");
   if (argv.size() == 2) {
     auto [path, attribute] = splitLast(argv[1], "get PATH ATTRIBUTE");
-    return get(c.session, path, attribute);
+    return get(c.agent, path, attribute);
   }
-  return get(c.session, argv[1], argv[2]);
+  return get(c.agent, argv[1], argv[2]);
 }
 
 Json setCommand(ControlContext& c, std::vector<std::string> const& argv) {
   needArgs(argv, 3, 4, "set PATH ATTRIBUTE VALUE");
   if (argv.size() == 3) {
     auto [path, attribute] = splitLast(argv[1], "set PATH ATTRIBUTE VALUE");
-    return set(c.session, path, attribute, argv[2]);
+    return set(c.agent, path, attribute, argv[2]);
   }
-  return set(c.session, argv[1], argv[2], argv[3]);
+  return set(c.agent, argv[1], argv[2], argv[3]);
 }
 
 Json callCommand(ControlContext& c, std::vector<std::string> const& argv) {
   if (argv.size() < 3)
     throw CommandError("usage: call PATH OPERATION [ARGS...]");
-  return call(c.session, argv[1], argv[2], {argv.begin() + 3, argv.end()});
+  return call(c.agent, argv[1], argv[2], {argv.begin() + 3, argv.end()});
 }
 
 Json listCommand(ControlContext& c, std::vector<std::string> const& argv) {
   needArgs(argv, 1, 2, "list [PATH]");
-  return list(c.session, argv.size() == 2 ? argv[1] : ".");
+  return list(c.agent, argv.size() == 2 ? argv[1] : ".");
 }
 
 }  // namespace Host::Commands

@@ -26,9 +26,6 @@ Json traceCommand(ControlContext& c, std::vector<std::string> const& argv);
 // ReloadCommand.cpp: reload.
 Json reloadCommand(ControlContext& c, std::vector<std::string> const& argv);
 
-// SimCommands.cpp: sim ACTION ..., the chip actions (host/chip).
-Json simCommand(ControlContext& c, std::vector<std::string> const& argv);
-
 // HoldCommand.cpp: hold NETDEV DURATION|off.
 Json holdCommand(ControlContext& c, std::vector<std::string> const& argv);
 

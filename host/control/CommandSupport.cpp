@@ -2,7 +2,9 @@
 
 #include <algorithm>
 
-#include "host/Session.h"
+#include "host/agent/RunningAgent.h"
+#include "host/show/Timeline.h"
+#include "platform/agent/CAgent.h"
 #include "platform/kiv/Generic.h"
 
 namespace Host::Commands {
@@ -70,7 +72,7 @@ std::string joined(std::vector<std::string> const& v, std::string const& sep) {
   return r;
 }
 
-Orba::Node& rootOf(Session& s) {
+Orba::Node& rootOf(RunningAgent& s) {
   if (!s.root())
     throw CommandError("the agent is not running");
   return *s.root();
@@ -95,7 +97,7 @@ void needArgs(std::vector<std::string> const& argv, std::size_t min, std::size_t
     throw CommandError(std::string("usage: ") + usage);
 }
 
-void logged(Session& s, std::string const& what) {
+void logged(RunningAgent& s, std::string const& what) {
   s.timeline().line("control", what);
 }
 

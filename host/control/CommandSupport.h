@@ -11,10 +11,10 @@
 
 // What the control command families share: the error a command raises,
 // the answer it builds, the table it prints and the agent's values as text
-// and JSON. Only this room includes it.
+// and JSON; the commands registered from above the host use it too.
 namespace Host {
 
-class Session;
+class RunningAgent;
 
 namespace Commands {
 
@@ -49,7 +49,7 @@ Json valueJson(Kiv::Value const& v);
 std::string joined(std::vector<std::string> const& v, std::string const& sep = ", ");
 
 // The agent's root; a CommandError when the agent is not running.
-Orba::Node& rootOf(Session& s);
+Orba::Node& rootOf(RunningAgent& s);
 
 // A collection's members in key order; keys of one type sort by their text,
 // shorter first, so that numbers in it come in numeric order.
@@ -60,8 +60,8 @@ std::vector<std::pair<Kiv::Value, Kiv::Value>> sortedMembers(Orba::Node const& n
 void needArgs(std::vector<std::string> const& argv, std::size_t min, std::size_t max,
               char const* usage);
 
-// Puts a change made by hand on the session's timeline.
-void logged(Session& s, std::string const& what);
+// Puts a change made by hand on the running agent's timeline.
+void logged(RunningAgent& s, std::string const& what);
 
 }  // namespace Commands
 }  // namespace Host

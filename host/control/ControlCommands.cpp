@@ -1,5 +1,7 @@
 #include "host/control/ControlCommands.h"
 
+#include <string_view>
+
 #include "host/control/CommandFamilies.h"
 #include "host/control/CommandSupport.h"
 #include "host/control/ControlProtocol.h"
@@ -14,31 +16,26 @@ Json helpCommand(ControlContext&, std::vector<std::string> const&) {
   return Commands::done(controlHelp());
 }
 
-// Every command by its first word, in the order messages list them. A new
-// family goes into its own file, declared in CommandFamilies.h, with its
-// words here.
-struct Command {
-  char const* name;
-  Json (*run)(ControlContext&, std::vector<std::string> const&);
-};
-constexpr Command kCommands[] = {
-    {"show", Commands::showCommand},
-    {"get", Commands::getCommand},
-    {"set", Commands::setCommand},
-    {"call", Commands::callCommand},
-    {"list", Commands::listCommand},
-    {"trace", Commands::traceCommand},
-    {"sim", Commands::simCommand},
-    {"reload", Commands::reloadCommand},
-    {"record", Commands::recordCommand},
-    {"hold", Commands::holdCommand},
-    {"help", helpCommand},
-};
+// The host's own commands by their first word; what registers more
+// (controlCommandAdd) places them among these. A new family goes into its
+// own file, declared in CommandFamilies.h, with its words here.
+std::vector<ControlCommand>& commandTable() {
+  static std::vector<ControlCommand> table{
+      {"show", Commands::showCommand},     {"get", Commands::getCommand},
+      {"set", Commands::setCommand},       {"call", Commands::callCommand},
+      {"list", Commands::listCommand},     {"trace", Commands::traceCommand},
+      {"reload", Commands::reloadCommand}, {"record", Commands::recordCommand},
+      {"hold", Commands::holdCommand},     {"help", helpCommand},
+  };
+  return table;
+}
+
+TerminalInputOpener terminalOpener = nullptr;
 
 Json dispatch(ControlContext& c, std::vector<std::string> const& argv) {
   std::string cmd = argv.empty() ? "" : argv[0];
   std::string names;
-  for (auto const& command : kCommands) {
+  for (auto const& command : commandTable()) {
     if (cmd == command.name)
       return command.run(c, argv);
     names += std::string(names.empty() ? "" : ", ") + command.name;
@@ -60,6 +57,34 @@ Json controlCommand(ControlContext& context, std::vector<std::string> const& arg
 
 std::string controlHelp() {
   return Control::commandSummary();
+}
+
+void controlCommandAdd(ControlCommand command, char const* before) {
+  auto& table = commandTable();
+  for (auto& c : table) {
+    if (std::string_view(c.name) == command.name) {
+      c = command;  // added again: the same command in the same place
+      return;
+    }
+  }
+  auto at = table.end();
+  for (auto it = table.begin(); before && it != table.end(); ++it) {
+    if (std::string_view(it->name) == before)
+      at = it;
+  }
+  table.insert(at, command);
+}
+
+std::vector<ControlCommand> const& controlCommands() {
+  return commandTable();
+}
+
+void terminalInputIs(TerminalInputOpener opener) {
+  terminalOpener = opener;
+}
+
+std::unique_ptr<TerminalInput> terminalInputOpen(RunningAgent& agent, int fd) {
+  return terminalOpener ? terminalOpener(agent, fd) : nullptr;
 }
 
 }  // namespace Host

@@ -2,19 +2,20 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
 namespace Host {
 
-class Session;
+class RunningAgent;
 
-// What the control commands act on: the running session, and the trace
+// What the control commands act on: the running agent, and the trace
 // levels in force (which the runner owns: in a scenario they are what the
 // timeline shows).
 struct ControlContext {
-  Session& session;
+  RunningAgent& agent;
   // The levels of one facility.
   std::function<std::uint32_t(std::string const& facility)> traceLevels;
   // Changes the levels of one facility, or of every facility for "*".
@@ -38,6 +39,31 @@ nlohmann::ordered_json controlCommand(ControlContext& context,
 
 // The commands, as "help" answers.
 std::string controlHelp();
+
+// One command of the control socket: its first word and what carries it
+// out (its answer, or a thrown std::exception for a bad command).
+struct ControlCommand {
+  char const* name;
+  nlohmann::ordered_json (*run)(ControlContext& context, std::vector<std::string> const& argv);
+};
+// Adds a command that the host itself does not have (what drives the agent
+// from above the host registers its own before a run starts), listed
+// before the command named `before` (at the end when there is none). A
+// command added again replaces itself in its place.
+void controlCommandAdd(ControlCommand command, char const* before = nullptr);
+// Every command, in the order messages list them.
+std::vector<ControlCommand> const& controlCommands();
+
+// What reads commands typed on the host's terminal while a run lasts (the
+// workbench's stdin steps); the run keeps it until the loop ends.
+class TerminalInput {
+ public:
+  virtual ~TerminalInput() = default;
+};
+using TerminalInputOpener = std::unique_ptr<TerminalInput> (*)(RunningAgent& agent, int fd);
+void terminalInputIs(TerminalInputOpener opener);
+// The terminal input on `fd`, or null when nothing reads the terminal.
+std::unique_ptr<TerminalInput> terminalInputOpen(RunningAgent& agent, int fd);
 
 // The default trace hooks for a run whose facilities write straight to
 // stderr: the levels are the facilities' own masks.

@@ -1,8 +1,9 @@
 #include <cstdio>
 #include <stdexcept>
 
-#include "host/Session.h"
+#include "host/agent/RunningAgent.h"
 #include "host/control/CommandFamilies.h"
+#include "host/keeper/ProtodownKeeper.h"
 #include "platform/kiv/Clock.h"
 
 // hold NETDEV DURATION | hold NETDEV off: an operator's hold on a CPU
@@ -31,7 +32,7 @@ Kiv::Seconds duration(std::string const& text) {
 
 Json holdCommand(ControlContext& c, std::vector<std::string> const& argv) {
   needArgs(argv, 3, 3, "hold NETDEV DURATION|off");
-  auto* keeper = c.session.keeper();
+  auto* keeper = c.agent.keeper();
   if (!keeper)
     throw CommandError(
         "hold: this run keeps no CPU netdevice's protodown (its CPU interfaces are "

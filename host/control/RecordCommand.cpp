@@ -1,4 +1,5 @@
-#include "host/Session.h"
+#include "host/agent/RunningAgent.h"
+#include "host/appliance/StateDb.h"
 #include "host/control/CommandFamilies.h"
 #include "host/control/CommandSupport.h"
 #include "host/record/FieldRecord.h"
@@ -7,7 +8,7 @@
 namespace Host::Commands {
 
 Json recordCommand(ControlContext& c, std::vector<std::string> const& argv) {
-  auto& s = c.session;
+  auto& s = c.agent;
   auto& rec = s.db().recorder();
   std::string what = argv.size() > 1 ? argv[1] : "";
   if (what == "start") {

@@ -1,4 +1,4 @@
-#include "host/Session.h"
+#include "host/agent/RunningAgent.h"
 #include "host/control/CommandFamilies.h"
 
 // reload: the session reads the appliance file again, as on SIGHUP, and the
@@ -7,7 +7,7 @@ namespace Host::Commands {
 
 Json reloadCommand(ControlContext& c, std::vector<std::string> const& argv) {
   needArgs(argv, 1, 1, "reload");
-  auto outcome = c.session.reload("control socket");
+  auto outcome = c.agent.reload("control socket");
   // The first line says who asked: the one asking knows.
   std::vector<std::string> lines(outcome.lines.begin() + 1, outcome.lines.end());
   if (!outcome.ok())

@@ -4,10 +4,13 @@
 #include <map>
 #include <sstream>
 
-#include "host/Session.h"
+#include "host/agent/RunningAgent.h"
+#include "host/appliance/StateDb.h"
 #include "host/attr/AttrPath.h"
 #include "host/control/CommandSupport.h"
+#include "host/os/AgentLibrary.h"
 #include "host/show/StatusExport.h"
+#include "platform/agent/CAgent.h"
 #include "platform/kiv/Clock.h"
 
 // show status | show agent: what the agent publishes, and the agent's state
@@ -64,7 +67,7 @@ std::string protodownTable(std::map<std::string, ProtodownKeeping> const& keepin
   return t.text("") + notes;
 }
 
-Json showStatus(Session& s) {
+Json showStatus(RunningAgent& s) {
   LinkHistories none;
   auto* watcher = s.statusWatcher();
   if (watcher)
@@ -183,7 +186,7 @@ std::pair<std::string, Json> nextPoll(Orba::Node const& sm) {
   return {text, Json{{"at", at}, {"in", in}}};
 }
 
-Json showAgent(Session& s) {
+Json showAgent(RunningAgent& s) {
   auto& root = rootOf(s);
   std::ostringstream rootText;
   rootText << root;
@@ -221,7 +224,7 @@ Json showAgent(Session& s) {
 }  // namespace
 
 Json showCommand(ControlContext& c, std::vector<std::string> const& argv) {
-  auto& s = c.session;
+  auto& s = c.agent;
   needArgs(argv, 2, 2, "show status | show agent");
   if (argv[1] == "status")
     return showStatus(s);

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "host/Session.h"
+#include "host/agent/RunningAgent.h"
 #include "host/control/CommandSupport.h"
 #include "host/show/TraceOutput.h"
 #include "platform/kiv/Trace.h"
@@ -41,7 +41,7 @@ Json traceCommand(ControlContext& c, std::vector<std::string> const& argv) {
     throw CommandError(std::string(e.what()) + "; levels are written 0,1,8 or 0-8 or all or none");
   }
   c.traceLevelsIs(facility, mask);
-  logged(c.session, "trace " + facility + "/" + levelsText(mask));
+  logged(c.agent, "trace " + facility + "/" + levelsText(mask));
   return done(facility + " levels " + levelsText(mask),
               Json{{"facility", facility}, {"levels", levelsText(mask)}});
 }

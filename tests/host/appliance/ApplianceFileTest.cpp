@@ -9,8 +9,8 @@
 
 #include "host/appliance/Appliance.h"
 #include "host/appliance/ApplianceJson.h"
-#include "host/scenario/Scenario.h"
 #include "tests/host/HostTestSupport.h"
+#include "workbench/scenario/Scenario.h"
 
 namespace {
 

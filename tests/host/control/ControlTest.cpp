@@ -30,6 +30,7 @@
 #include "tests/host/HostTestSupport.h"
 #include "tests/support/Emulation.h"
 #include "tests/support/Loop.h"
+#include "workbench/control/WorkbenchControl.h"
 
 namespace {
 
@@ -47,6 +48,7 @@ class ControlledHost {
  public:
   explicit ControlledHost(std::string const& dir) : timeline_(std::fopen("/dev/null", "w")) {
     TestSupport::resetLoop();
+    Host::workbenchControlInstall();  // the sim command, as agenthost has it
     Host::SessionOptions o;
     o.cpu = Host::CpuRequest::simulated;
     o.allowHostNetdevs = false;

@@ -2,7 +2,7 @@
 // that is no step is answered and the host goes on; management interfaces
 // added past the most an appliance has are refused one by one.
 
-#include "host/control/StdinCommands.h"
+#include "workbench/control/StdinCommands.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>

@@ -3,8 +3,8 @@
 
 #include <gtest/gtest.h>
 
-#include "host/scenario/Scenario.h"
 #include "tests/host/HostTestSupport.h"
+#include "workbench/scenario/Scenario.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "host/chip/ChipActions.h"
+#include "workbench/chip/ChipActions.h"
 
 #include <cstdio>
 

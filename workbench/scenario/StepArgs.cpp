@@ -1,11 +1,13 @@
-#include "host/scenario/StepArgs.h"
+#include "workbench/scenario/StepArgs.h"
 
 #include <cstdio>
 #include <stdexcept>
 
-#include "host/Session.h"
-#include "host/chip/ChipActions.h"
-#include "host/scenario/Step.h"
+#include "host/agent/RunningAgent.h"
+#include "host/appliance/Appliance.h"
+#include "platform/agent/CAgent.h"
+#include "workbench/chip/ChipActions.h"
+#include "workbench/scenario/Step.h"
 
 namespace Host {
 
@@ -45,7 +47,7 @@ unsigned port(MapReader const& m, char const* key) {
 }
 
 Orba::Node& rootOf(World& w) {
-  auto const& root = w.session.root();
+  auto const& root = w.agent.root();
   if (!root)
     throw std::runtime_error("the agent is not running");
   return *root;

@@ -1,4 +1,4 @@
-#include "host/scenario/Scenario.h"
+#include "workbench/scenario/Scenario.h"
 
 #include <algorithm>
 

@@ -2,19 +2,21 @@
 
 #include <string>
 
+#include "host/control/ControlCommands.h"
+
 namespace Host {
 
-class Session;
+class RunningAgent;
 
 // Live control from a terminal: each line read from the descriptor (the
 // host's stdin) is a scenario step without `at`, carried out at once on the
-// running session. A line that is not a step is answered on the timeline
+// running agent. A line that is not a step is answered on the timeline
 // ("input" and the reason) and the host goes on. Reading stops at the end
 // of the input.
-class StdinCommands {
+class StdinCommands final : public TerminalInput {
  public:
-  StdinCommands(Session& session, int fd);
-  ~StdinCommands();
+  StdinCommands(RunningAgent& agent, int fd);
+  ~StdinCommands() override;
   StdinCommands(StdinCommands const&) = delete;
   StdinCommands& operator=(StdinCommands const&) = delete;
 
@@ -25,7 +27,7 @@ class StdinCommands {
  private:
   void command(std::string const& line);
 
-  Session& session_;
+  RunningAgent& agent_;
   int fd_;
   bool watched_ = true;
   std::string pending_;

@@ -1,6 +1,8 @@
 // agenthost: loads an agent library by name and runs it on an appliance
 // described in a file, over the simulated switch chip or the appliance's own
-// MDIO bus, in real time or through a scenario in virtual time.
+// MDIO bus, in real time or through a scenario in virtual time. The daemon
+// (host/) with its workbench (scenarios, replays, the sim and stdin
+// commands) linked in.
 
 #include <csignal>
 #include <cstdio>
@@ -9,6 +11,8 @@
 #include "host/Runner.h"
 #include "host/control/ctl/CliRefusal.h"
 #include "host/os/Signals.h"
+#include "workbench/ScenarioRun.h"
+#include "workbench/control/WorkbenchControl.h"
 
 int main(int argc, char** argv) {
   // A reader of stdout that goes away (agenthost ... | head) must not kill
@@ -33,8 +37,11 @@ int main(int argc, char** argv) {
   // their loop, and every thread made later inherits the mask.
   if (!o.check && !o.probe && (o.scenario.empty() || o.realTime))
     Host::blockHostSignals();
+  // The sim command on the control socket and the steps typed on stdin,
+  // in every run that serves them.
+  Host::workbenchControlInstall();
   if (o.check)
-    return Host::checkInput(o);
+    return o.scenario.empty() && o.replay.empty() ? Host::checkInput(o) : Host::checkScenario(o);
   if (o.probe)
     return Host::probeAppliance(o);
   if (o.asScenario)

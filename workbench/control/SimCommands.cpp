@@ -1,11 +1,12 @@
-#include "host/control/CommandFamilies.h"
+#include "workbench/control/WorkbenchControl.h"
 
 #include <charconv>
 #include <sstream>
 
-#include "host/Session.h"
-#include "host/chip/ChipActions.h"
+#include "host/agent/RunningAgent.h"
+#include "host/appliance/StateDb.h"
 #include "host/control/CommandSupport.h"
+#include "workbench/chip/ChipActions.h"
 
 // sim: the simulated chip's links, registers and failures, changed by hand.
 namespace Host::Commands {
@@ -55,7 +56,7 @@ std::string allUsages() {
 }  // namespace
 
 Json simCommand(ControlContext& c, std::vector<std::string> const& argv) {
-  auto& s = c.session;
+  auto& s = c.agent;
   auto& chip = s.db().chip();
   auto const* act = chipActionByWord(argv.size() > 1 ? argv[1] : "");
   if (!act)

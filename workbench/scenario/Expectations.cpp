@@ -1,4 +1,4 @@
-#include "host/scenario/Expectations.h"
+#include "workbench/scenario/Expectations.h"
 
 #include <algorithm>
 #include <cmath>
@@ -8,9 +8,12 @@
 #include <optional>
 #include <vector>
 
-#include "host/Session.h"
+#include "host/agent/RunningAgent.h"
+#include "host/appliance/StateDb.h"
 #include "host/attr/AttrPath.h"
-#include "host/scenario/StepArgs.h"
+#include "host/os/PrivateNetns.h"
+#include "host/show/Metrics.h"
+#include "workbench/scenario/StepArgs.h"
 
 namespace Host {
 
@@ -43,7 +46,7 @@ void linkStatusExpectation(Step& s, MapReader const& e) {
            m.what() + ".linkStatus must be 0, 1 or absent, not '" + clipped(want) + "'");
   s.text = portText(p) + " link status " + want;
   s.check = [p, want](World& wd) {
-    auto ps = wd.session.db().status().port(static_cast<Hardware::Bcm53134::PortId>(p));
+    auto ps = wd.agent.db().status().port(static_cast<Hardware::Bcm53134::PortId>(p));
     return mismatch(ps ? std::to_string(static_cast<unsigned>(ps->linkStatus())) : "absent", want);
   };
 }
@@ -55,7 +58,7 @@ void errorExpectation(Step& s, MapReader const& e) {
   s.text = exact ? (want.empty() ? "no error published" : "error \"" + want + "\"")
                  : "error containing \"" + want + "\"";
   s.check = [exact, want](World& wd) -> std::optional<std::string> {
-    auto const& got = wd.session.db().status().error();
+    auto const& got = wd.agent.db().status().error();
     bool ok = exact ? got == want : got.find(want) != std::string::npos;
     if (ok)
       return std::nullopt;
@@ -77,7 +80,7 @@ void registerExpectation(Step& s, MapReader const& e) {
     auto v = m.number("value", 0, 0xffff);
     s.text = "chip " + portText(p) + " " + r.name + " = " + hex(v);
     s.check = [a, r, v](World& wd) {
-      return mismatch(hex(wd.session.db().chip().reg(a, r.reg)), hex(v));
+      return mismatch(hex(wd.agent.db().chip().reg(a, r.reg)), hex(v));
     };
   } else {
     bool reads = m.has("reads");
@@ -85,7 +88,7 @@ void registerExpectation(Step& s, MapReader const& e) {
     s.text = "chip " + portText(p) + " " + r.name + (reads ? " reads: " : " writes: ") +
              std::to_string(n);
     s.check = [a, r, n, reads](World& wd) {
-      auto& chip = wd.session.db().chip();
+      auto& chip = wd.agent.db().chip();
       return mismatch(std::to_string(reads ? chip.reads(a, r.reg) : chip.writes(a, r.reg)),
                       std::to_string(n));
     };
@@ -106,7 +109,7 @@ void chipCounterExpectation(Step& s, MapReader const& e) {
                                            : "MII status reads on the chip: ") +
            std::to_string(n);
   s.check = [k, n](World& wd) {
-    auto& chip = wd.session.db().chip();
+    auto& chip = wd.agent.db().chip();
     unsigned got = k == "chipAccesses" ? chip.registerAccesses()
                    : k == "chipWrites" ? chip.registerWrites()
                                        : chip.miiStatusReadsTotal();
@@ -132,7 +135,7 @@ void protodownExpectation(Step& s, MapReader const& e) {
   bool want = m.flag("value", true);
   s.text = "netdevice " + dev + " protodown " + std::string(want ? "on" : "off");
   s.check = [dev, want](World& wd) -> Verdict {
-    if (auto* ns = wd.session.netns()) {
+    if (auto* ns = wd.agent.netns()) {
       std::string why;
       auto got = ns->protodown(dev, &why);
       if (!got)
@@ -140,7 +143,7 @@ void protodownExpectation(Step& s, MapReader const& e) {
       return *got == want ? Verdict(std::nullopt)
                           : std::optional<std::string>(*got ? "protodown on" : "protodown off");
     }
-    if (wd.session.cpuMode() != CpuMode::simulated)
+    if (wd.agent.cpuMode() != CpuMode::simulated)
       return std::optional<std::string>("no private namespace to look into");
     // Simulated: the manager's verdict stands for the netdevice.
     std::string state = cpuInterfaceState(wd, dev);
@@ -237,7 +240,7 @@ void metricExpectation(Step& s, MapReader const& e) {
   s.text = "metric " + name + shown + " = " + text;
   s.metric = true;
   s.check = [name, labels, want](World& wd) -> std::optional<std::string> {
-    auto const* metrics = wd.session.metrics();
+    auto const* metrics = wd.agent.metrics();
     if (!metrics)
       return "no metrics are kept in this run";
     auto got = metrics->sample(name, labels);

@@ -10,11 +10,11 @@
 
 namespace Host {
 
-class Session;
+class RunningAgent;
 
 // What events and expectations act on.
 struct World {
-  Session& session;
+  RunningAgent& agent;
   TraceLog const* traces = nullptr;  // null outside scenarios
   // What the event just carried out has to say besides its own line (a
   // warning), shown after it, one note each.
@@ -36,9 +36,9 @@ struct Verdict {
 };
 
 // One timed step of a scenario (or one command typed to a running host):
-// an event that changes the appliance or the agent (host/scenario/Events),
+// an event that changes the appliance or the agent (workbench/scenario/Events),
 // an expectation that checks what the agent did
-// (host/scenario/Expectations), or a note for the reader.
+// (workbench/scenario/Expectations), or a note for the reader.
 struct Step {
   enum class Kind { event, expect, note };
   Kind kind = Kind::note;
@@ -69,7 +69,7 @@ struct StepOutcome {
   bool ok = true;
   std::string detail;
 };
-// Carries out one step and prints it on the session's timeline.
+// Carries out one step and prints it on the running agent's timeline.
 StepOutcome runStep(Step const& step, World& world);
 
 }  // namespace Host

@@ -3,7 +3,7 @@
 #include <string>
 
 #include "host/appliance/Yaml.h"
-#include "host/scenario/Step.h"
+#include "workbench/scenario/Step.h"
 
 // Scenario expectations: what a step may check of the agent, the chip, the
 // netdevices and the trace. A new expectation is one function in

@@ -1,10 +1,11 @@
-#include "host/scenario/Step.h"
+#include "workbench/scenario/Step.h"
 
 #include <vector>
 
-#include "host/Session.h"
-#include "host/scenario/Events.h"
-#include "host/scenario/Expectations.h"
+#include "host/agent/RunningAgent.h"
+#include "host/show/Timeline.h"
+#include "workbench/scenario/Events.h"
+#include "workbench/scenario/Expectations.h"
 
 namespace Host {
 
@@ -51,7 +52,7 @@ Step parseStep(YAML::Node const& node, std::string const& file, std::string cons
 }
 
 StepOutcome runStep(Step const& step, World& world) {
-  auto const& tl = world.session.timeline();
+  auto const& tl = world.agent.timeline();
   StepOutcome o;
   switch (step.kind) {
     case Step::Kind::note:
@@ -61,7 +62,7 @@ StepOutcome runStep(Step const& step, World& world) {
       world.remarks.clear();
       try {
         step.apply(world);
-        world.session.afterHostChange();
+        world.agent.afterHostChange();
         tl.line("event", step.text);
         for (auto const& r : world.remarks)
           tl.line("note", r);

@@ -7,8 +7,8 @@
 
 #include "host/appliance/Appliance.h"
 #include "host/appliance/Yaml.h"
-#include "host/scenario/Step.h"
 #include "platform/bus/record/BusRecord.h"
+#include "workbench/scenario/Step.h"
 
 namespace Host {
 

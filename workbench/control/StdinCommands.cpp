@@ -1,16 +1,17 @@
-#include "host/control/StdinCommands.h"
+#include "workbench/control/StdinCommands.h"
 
 #include <unistd.h>
 
 #include <cerrno>
 
-#include "host/Session.h"
-#include "host/scenario/Scenario.h"
+#include "host/agent/RunningAgent.h"
+#include "host/show/Timeline.h"
 #include "platform/kiv/EventLoop.h"
+#include "workbench/scenario/Scenario.h"
 
 namespace Host {
 
-StdinCommands::StdinCommands(Session& session, int fd) : session_(session), fd_(fd) {
+StdinCommands::StdinCommands(RunningAgent& agent, int fd) : agent_(agent), fd_(fd) {
   Kiv::EventLoop::instance().fdWatchIs(fd_, [this] { readable(); });
 }
 
@@ -42,10 +43,10 @@ void StdinCommands::command(std::string const& line) {
     return;
   try {
     auto step = parseStep(loadYamlText(line, "stdin"), "stdin", "the command", false);
-    World w{session_, nullptr};
+    World w{agent_, nullptr};
     runStep(step, w);
   } catch (InputError const& e) {
-    session_.timeline().line("input", e.what());
+    agent_.timeline().line("input", e.what());
   }
 }
 

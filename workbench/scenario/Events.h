@@ -3,7 +3,7 @@
 #include <string>
 
 #include "host/appliance/Yaml.h"
-#include "host/scenario/Step.h"
+#include "workbench/scenario/Step.h"
 
 // Scenario events: what a step may do to the appliance or the agent. A new
 // event is one function in Events.cpp and one row of its table.

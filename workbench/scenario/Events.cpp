@@ -1,12 +1,15 @@
-#include "host/scenario/Events.h"
+#include "workbench/scenario/Events.h"
 
 #include <stdexcept>
 #include <vector>
 
-#include "host/Session.h"
+#include "host/agent/RunningAgent.h"
+#include "host/appliance/Appliance.h"
+#include "host/appliance/StateDb.h"
 #include "host/attr/AttrPath.h"
-#include "host/chip/ChipActions.h"
-#include "host/scenario/StepArgs.h"
+#include "host/os/PrivateNetns.h"
+#include "workbench/chip/ChipActions.h"
+#include "workbench/scenario/StepArgs.h"
 
 namespace Host {
 
@@ -88,7 +91,7 @@ void chipEvent(Step& s, ChipAction const& act, EventInput const& in) {
     }
   }
   s.text = act.text(a);
-  s.apply = [&act, a](World& w) { act.apply(w.session.db().chip(), a); };
+  s.apply = [&act, a](World& w) { act.apply(w.agent.db().chip(), a); };
 }
 
 // The state database: configuration, slices, the ham, management
@@ -100,7 +103,7 @@ void enabledStateEvent(Step& s, EventInput const& in) {
   auto state = parseEnabledState(m.file(), m.required("state"), m.what() + ".state");
   s.text = "interface " + intf + " enabled state " + Interface::stringValue(state);
   s.apply = [intf, state](World& w) {
-    if (!w.session.db().enabledStateIs(intf, state))
+    if (!w.agent.db().enabledStateIs(intf, state))
       throw std::runtime_error("no interface configuration " + intf + " in any slice");
   };
 }
@@ -115,9 +118,9 @@ void intfConfigAddEvent(Step& s, EventInput const& in) {
   s.text = "interface configuration " + d.intfId + " (" + Interface::stringValue(d.state) +
            ") added to slice " + slice;
   s.apply = [slice, d](World& w) {
-    if (w.session.db().enabledState(d.intfId))
+    if (w.agent.db().enabledState(d.intfId))
       throw std::runtime_error("interface " + d.intfId + " is configured already");
-    if (!w.session.db().intfConfigAdd(slice, d))
+    if (!w.agent.db().intfConfigAdd(slice, d))
       throw std::runtime_error("no slice " + slice);
   };
 }
@@ -128,7 +131,7 @@ void intfConfigDelEvent(Step& s, EventInput const& in) {
   std::string intf = m.text("intf");
   s.text = "interface configuration " + intf + " removed from slice " + slice;
   s.apply = [slice, intf](World& w) {
-    if (!w.session.db().intfConfigDel(slice, intf))
+    if (!w.agent.db().intfConfigDel(slice, intf))
       throw std::runtime_error("no interface configuration " + intf + " in slice " + slice);
   };
 }
@@ -153,10 +156,10 @@ void sliceAddEvent(Step& s, EventInput const& in) {
   s.text = "slice " + d.name + " added" + (names.empty() ? "" : " with " + joined(names));
   s.apply = [d](World& w) {
     for (auto const& i : d.interfaces) {
-      if (w.session.db().enabledState(i.intfId))
+      if (w.agent.db().enabledState(i.intfId))
         throw std::runtime_error("interface " + i.intfId + " is configured already");
     }
-    if (!w.session.db().sliceAdd(d))
+    if (!w.agent.db().sliceAdd(d))
       throw std::runtime_error("slice " + d.name + " exists already");
   };
 }
@@ -165,7 +168,7 @@ void sliceDelEvent(Step& s, EventInput const& in) {
   std::string name = in.scalar();
   s.text = "slice " + name + " removed";
   s.apply = [name](World& w) {
-    if (!w.session.db().sliceDel(name))
+    if (!w.agent.db().sliceDel(name))
       throw std::runtime_error("no slice " + name);
   };
 }
@@ -174,7 +177,7 @@ void hamEvent(Step& s, EventInput const& in) {
   std::string v = in.scalar();
   if (v == "replaced") {
     s.text = "hardware access handle (ham) replaced by a new one over the same bus";
-    s.apply = [](World& w) { w.session.db().hamReplace(); };
+    s.apply = [](World& w) { w.agent.db().hamReplace(); };
     return;
   }
   bool present;
@@ -187,7 +190,7 @@ void hamEvent(Step& s, EventInput const& in) {
            in.what + " must be present, absent or replaced, not '" + clipped(v) + "'");
   }
   s.text = present ? "hardware access handle (ham) appears" : "hardware access handle (ham) goes";
-  s.apply = [present](World& w) { w.session.db().hamPresentIs(present); };
+  s.apply = [present](World& w) { w.agent.db().hamPresentIs(present); };
 }
 
 void mgmtAddEvent(Step& s, EventInput const& in) {
@@ -199,12 +202,12 @@ void mgmtAddEvent(Step& s, EventInput const& in) {
            ")";
   auto at = m.at();
   s.apply = [d, at](World& w) {
-    checkMgmtInterfaces(w.session.db().mgmtInterfaces(), d, at);
-    if (auto* ns = w.session.netns(); ns && !d.cpuInterface.empty())
+    checkMgmtInterfaces(w.agent.db().mgmtInterfaces(), d, at);
+    if (auto* ns = w.agent.netns(); ns && !d.cpuInterface.empty())
       ns->netdevAdd(d.cpuInterface);
-    auto before = w.session.db().mgmtInterfaces();
-    w.session.db().mgmtInterfaceAdd(d);
-    for (auto const& p : newSharedPorts(before, w.session.db().mgmtInterfaces()))
+    auto before = w.agent.db().mgmtInterfaces();
+    w.agent.db().mgmtInterfaceAdd(d);
+    for (auto const& p : newSharedPorts(before, w.agent.db().mgmtInterfaces()))
       w.remarks.push_back(p.warning);
   };
 }
@@ -213,7 +216,7 @@ void mgmtDelEvent(Step& s, EventInput const& in) {
   std::string intf = in.scalar();
   s.text = "management interface " + intf + " removed";
   s.apply = [intf](World& w) {
-    if (!w.session.db().mgmtInterfaceDel(intf))
+    if (!w.agent.db().mgmtInterfaceDel(intf))
       throw std::runtime_error("no management interface " + intf);
   };
 }

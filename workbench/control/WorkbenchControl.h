@@ -1,0 +1,23 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "host/control/CommandSupport.h"
+#include "host/control/ControlCommands.h"
+
+namespace Host {
+
+// The workbench's part of live control, registered with the host's
+// control (host/control/ControlCommands.h): the sim command on the
+// control socket, and scenario steps typed on the host's stdin.
+void workbenchControlInstall();
+
+namespace Commands {
+
+// SimCommands.cpp: sim ACTION ..., the chip actions (workbench/chip).
+Json simCommand(ControlContext& c, std::vector<std::string> const& argv);
+
+}  // namespace Commands
+
+}  // namespace Host
