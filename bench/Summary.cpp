@@ -62,9 +62,14 @@ double cpuOf(Run const& r) {
   return seconds(r.GetAdjustedCPUTime(), r.time_unit);
 }
 
+// Whole numbers as they are; a fraction under a hundredth (a few
+// allocations over a million cycles) with two significant digits, so that
+// it never reads as 0.
 std::string number(double v) {
   if (v == std::floor(v))
     return fmt("%.0f", v);
+  if (std::fabs(v) < 0.01)
+    return fmt("%.2g", v);
   return fmt("%.2f", v);
 }
 
