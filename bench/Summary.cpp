@@ -210,7 +210,8 @@ void SummaryReporter::ReportRuns(std::vector<Run> const& runs) {
     if (median && r.aggregate_name != "median")
       continue;
     if (r.error_occurred) {
-      std::fprintf(stderr, "  %-50s skipped: %s\n", r.benchmark_name().c_str(),
+      ++failures_;
+      std::fprintf(stderr, "  %-50s failed: %s\n", r.benchmark_name().c_str(),
                    r.error_message.c_str());
     } else {
       std::fprintf(stderr, "  %-50s %12s wall %12s CPU\n", r.benchmark_name().c_str(),
@@ -243,7 +244,7 @@ void SummaryReporter::Finalize() {
   std::printf("|---|---:|---:|---:|---:|---:|---|\n");
   for (auto const& r : runs_) {
     if (r.error_occurred) {
-      std::printf("| %s | skipped | | | | | %s |\n", title(r).c_str(), r.error_message.c_str());
+      std::printf("| %s | failed | | | | | %s |\n", title(r).c_str(), r.error_message.c_str());
       continue;
     }
     auto const allocs = counter(r, "allocs");
