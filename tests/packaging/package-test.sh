@@ -32,8 +32,10 @@ for path in '/bin/agenthost$' '/bin/agentctl$' '/agenthost/libplatform.so$' \
             '/share/doc/bcm53134-agent/copyright$' '/share/doc/bcm53134-agent/changelog.gz$' \
             '/share/doc/bcm53134-agent/README.md$' '/share/man/man8/agenthost.8.gz$' \
             '/share/man/man8/agentctl.8.gz$' '/share/man/man5/agenthost-appliance.5.gz$' \
+            '/share/man/man5/agenthost-record.5.gz$' '/share/man/man5/agenthost-scenario.5.gz$' \
             '/share/agenthost/examples/metrics.conf$' '/share/agenthost/prometheus/agenthost-alerts.yml$' \
-            '/share/agenthost/examples/networkd/10-mgmt1.network$'; do
+            '/share/agenthost/examples/networkd/10-mgmt1.network$' \
+            '/share/agenthost/grafana/agenthost-dashboard.json$' '/share/doc/bcm53134-agent/runbook.md$'; do
   grep -q "$path" "$scratch/contents" || fail "package lacks $path"
 done
 ! grep -E '_tests$|/soak$|fuzz|bench' "$scratch/contents" || fail "test programs in the package"
