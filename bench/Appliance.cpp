@@ -17,6 +17,7 @@ Kiv::EventLoop& loop() {
 Appliance::Appliance(unsigned interfaces, Transport transport) {
   if (transport == Transport::miiIoctl) {
     ioctl_ = std::make_unique<TestSupport::ChipIoctl>("eth1", *chip);
+    ioctl_->noting = false;
     ham = Fru::Ham::HamIs(Hardware::Mdio::Linux::MiiIoctlBus::MiiIoctlBusIs("eth1", *ioctl_));
     config->hamIs(ham);
   } else if (transport != Transport::sim) {

@@ -18,6 +18,9 @@ class SummaryReporter : public benchmark::BenchmarkReporter {
 
   // A line for the notes under the tables (why something did not run).
   void noteIs(std::string note) { notes_.push_back(std::move(note)); }
+  // Benchmarks that stopped with an error (a cycle that did not complete, a
+  // child that failed): the program's exit status says so.
+  unsigned failures() const { return failures_; }
 
  private:
   // One run per benchmark and arguments, in the order first seen: the median
@@ -25,6 +28,7 @@ class SummaryReporter : public benchmark::BenchmarkReporter {
   std::vector<Run> runs_;
   std::vector<std::string> notes_;
   std::string machine_;
+  unsigned failures_ = 0;
 };
 
 }  // namespace Bench

@@ -1,9 +1,11 @@
 // agent_bench: the agent's cost, measured. Prints one summary table; pass
 // Google Benchmark flags (--benchmark_filter=..., --benchmark_out=FILE) as
 // usual. "--virtual-day" runs only the virtual day, in a process of its own
-// that the parent measures.
+// that the parent measures. The exit status is 1 when a benchmark failed (its
+// error is in the summary), whatever the targets' verdicts.
 #include <benchmark/benchmark.h>
 
+#include <cstdio>
 #include <cstring>
 #include <string>
 
@@ -50,5 +52,9 @@ int main(int argc, char** argv) {
   benchmark::RunSpecifiedBenchmarks(&reporter);
   Bench::benchNetnsTeardown();
   benchmark::Shutdown();
+  if (reporter.failures() > 0) {
+    std::fprintf(stderr, "agent_bench: %u benchmark runs failed\n", reporter.failures());
+    return 1;
+  }
   return 0;
 }

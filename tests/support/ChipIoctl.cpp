@@ -32,7 +32,8 @@ int ChipIoctl::call(int fd, unsigned long request, ::ifreq& ifr) {
   auto r = write ? chip_.write(phy, reg, mii.val_in) : chip_.read(phy, reg);
   if (!write)
     mii.val_out = r.value;
-  accesses.push_back({write, phy, reg, write ? mii.val_in : r.value});
+  if (noting)
+    accesses.push_back({write, phy, reg, write ? mii.val_in : r.value});
   return r.ok() ? 0 : EIO;
 }
 
