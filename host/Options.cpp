@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <span>
 #include <stdexcept>
 #include <string_view>
 
@@ -116,114 +117,88 @@ bool looksLikeAddressPort(std::string_view w) {
   return allDigits(port);
 }
 
-}  // namespace
+// What the options give, as written; parseOptions makes the Options of it.
+struct OptionWords {
+  bool help = false, version = false, check = false, probe = false, realTime = false,
+       noControl = false, asScenario = false, keepNetns = false, simCpu = false;
+  std::string scenario, control, trace, status, record, recordLimit, replay, netns, agentDir,
+      metrics, metricsTextfile;
+  std::string agent = SessionOptions().agentName;  // the default unless --agent is given
+};
 
-Options parseOptions(std::vector<std::string> const& args) {
+using Option = Ctl::CliOption<OptionWords>;
+using W = OptionWords;
+
+// Every option of agenthost. --netns is alone or --netns=NAME, never a
+// separate word (which would be the appliance file); --metrics also takes
+// a separate word that looks like [ADDRESS:]PORT (parseOptions joins it).
+std::span<Option const> optionTable() {
+  static std::string const metricsPort = std::to_string(kMetricsPort);
+  static Option const table[] = {
+      {"-h,--help", Option::anyFlag, &W::help},
+      {"--check", Option::flag, &W::check},
+      {"--probe", Option::flag, &W::probe},
+      {"--scenario", Option::value, nullptr, &W::scenario, "a file name"},
+      {"--real-time", Option::flag, &W::realTime},
+      {"--control", Option::value, nullptr, &W::control, "a path"},
+      {"--no-control", Option::flag, &W::noControl},
+      {"--trace", Option::value, nullptr, &W::trace, "a trace spec"},
+      {"--status", Option::value, nullptr, &W::status, "a file name"},
+      {"--record", Option::value, nullptr, &W::record, "a file name"},
+      {"--record-limit", Option::value, nullptr, &W::recordLimit, "a size"},
+      {"--replay", Option::value, nullptr, &W::replay, "a file name"},
+      {"--as-scenario", Option::flag, &W::asScenario},
+      {"--netns", Option::optionalValue, nullptr, &W::netns, "a name"},
+      {"--keep-netns", Option::flag, &W::keepNetns},
+      {"--sim-cpu", Option::flag, &W::simCpu},
+      {"--agent", Option::value, nullptr, &W::agent, "a name"},
+      {"--agent-dir,--lib-dir", Option::value, nullptr, &W::agentDir, "a directory"},
+      {"--metrics", Option::optionalValue, nullptr, &W::metrics, "[ADDRESS:]PORT",
+       metricsPort.c_str()},
+      {"--metrics-textfile", Option::value, nullptr, &W::metricsTextfile, "a file name"},
+      {"--version", Option::flag, &W::version},
+  };
+  return table;
+}
+
+// The options that need no check against the others.
+Options plainOptions(OptionWords const& w) {
   Options o;
-  CLI::App app("agenthost");
-  // The help text is ours (usage()); options that CLI11 does not know are
-  // refused below with the host's own words, and what is left is positional.
-  app.set_help_flag();
-  app.allow_extras();
-  app.allow_windows_style_options(false);
-  bool netns = false, sim = false;
-  std::string netnsName;
-  app.add_flag("-h,--help", o.help);
-  app.add_flag("--check", o.check)->disable_flag_override();
-  app.add_flag("--probe", o.probe)->disable_flag_override();
-  app.add_option("--scenario", o.scenario);
-  app.add_flag("--real-time", o.realTime)->disable_flag_override();
-  app.add_option("--control", o.control);
-  app.add_flag("--no-control", o.noControl)->disable_flag_override();
-  std::string trace;
-  app.add_option("--trace", trace);
-  app.add_option("--status", o.session.statusFile);
-  std::string recordLimit;
-  app.add_option("--record", o.record);
-  app.add_option("--record-limit", recordLimit);
-  app.add_option("--replay", o.replay);
-  app.add_flag("--as-scenario", o.asScenario)->disable_flag_override();
-  // --netns alone or --netns=NAME; never a separate word, which would be
-  // the appliance file.
-  app.add_flag("--netns{}", netnsName);
-  app.add_flag("--keep-netns", o.session.keepNetns)->disable_flag_override();
-  app.add_flag("--sim-cpu", sim)->disable_flag_override();
-  app.add_option("--agent", o.session.agentName);
-  app.add_option("--agent-dir,--lib-dir", o.session.libDir);
-  // --metrics alone, --metrics=VALUE, or --metrics VALUE when the next word
-  // looks like [ADDRESS:]PORT (anything else is the appliance file).
-  std::string metrics;
-  app.add_flag("--metrics{" + std::to_string(kMetricsPort) + "}", metrics);
-  app.add_option("--metrics-textfile", o.session.metricsTextfile);
+  o.help = w.help;
+  o.version = w.version;
+  o.check = w.check;
+  o.probe = w.probe;
+  o.scenario = w.scenario;
+  o.realTime = w.realTime;
+  o.control = w.control;
+  o.noControl = w.noControl;
+  o.session.statusFile = w.status;
+  o.record = w.record;
+  o.replay = w.replay;
+  o.asScenario = w.asScenario;
+  o.session.keepNetns = w.keepNetns;
+  o.session.agentName = w.agent;
+  o.session.libDir = w.agentDir;
+  o.session.metricsTextfile = w.metricsTextfile;
+  return o;
+}
 
-  app.add_flag("--version", o.version)->disable_flag_override();
+// A replay runs the record's own appliance, in virtual time.
+Options replayOptions(Options o, std::vector<std::string> const& positional) {
+  if (!o.scenario.empty() || !o.record.empty() || o.realTime || o.probe)
+    throw std::invalid_argument(
+        "--replay runs the record's own appliance in virtual time; drop --scenario, --record, "
+        "--real-time and --probe");
+  if (!positional.empty())
+    throw std::invalid_argument("a record names its own appliance; drop " + positional[0]);
+  o.session.allowHostNetdevs = false;
+  o.session.releaseNetnsName = true;
+  o.session.files = checkedRunFiles(o);
+  return o;
+}
 
-  auto empty = Ctl::emptyValueRefusal(args, args.size(),
-                                      {{"--scenario", "a file name"},
-                                       {"--control", "a path"},
-                                       {"--trace", "a trace spec"},
-                                       {"--status", "a file name"},
-                                       {"--netns", "a name"},
-                                       {"--agent", "a name"},
-                                       {"--agent-dir", "a directory"},
-                                       {"--lib-dir", "a directory"},
-                                       {"--metrics", "[ADDRESS:]PORT"},
-                                       {"--metrics-textfile", "a file name"},
-                                       {"--record", "a file name"},
-                                       {"--record-limit", "a size"},
-                                       {"--replay", "a file name"}});
-  if (!empty.empty())
-    throw std::invalid_argument(empty);
-  std::vector<std::string> words;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    if (args[i] == "--metrics" && i + 1 < args.size() && looksLikeAddressPort(args[i + 1]))
-      words.push_back("--metrics=" + args[++i]);
-    else
-      words.push_back(args[i]);
-  }
-  // CLI11 takes the words last first.
-  std::vector<std::string> reversed(words.rbegin(), words.rend());
-  try {
-    app.parse(reversed);
-  } catch (CLI::ParseError const& e) {
-    throw std::invalid_argument(Ctl::cliRefusal(e));
-  }
-  if (o.help || o.version)
-    return o;
-  std::vector<std::string> positional;
-  for (auto const& a : app.remaining()) {
-    if (a.size() > 1 && a[0] == '-')
-      throw std::invalid_argument("unknown option " + a);
-    positional.push_back(a);
-  }
-  if (app.count("--trace"))
-    o.trace = trace;
-  netns = app.count("--netns") > 0;
-  if (netns)
-    o.session.netnsName = netnsName;
-  if (app.count("--metrics")) {
-    o.metrics = metricsBindAddress(metrics);
-    o.session.metrics = true;
-  }
-  if (app.count("--record-limit")) {
-    if (o.record.empty())
-      throw std::invalid_argument("--record-limit is for --record");
-    o.recordLimit = parseRecordLimit(recordLimit);
-  }
-  if (o.asScenario && o.replay.empty())
-    throw std::invalid_argument("--as-scenario is for --replay");
-  if (!o.replay.empty()) {
-    if (!o.scenario.empty() || !o.record.empty() || o.realTime || o.probe)
-      throw std::invalid_argument(
-          "--replay runs the record's own appliance in virtual time; drop --scenario, --record, "
-          "--real-time and --probe");
-    if (!positional.empty())
-      throw std::invalid_argument("a record names its own appliance; drop " + positional[0]);
-    o.session.allowHostNetdevs = false;
-    o.session.releaseNetnsName = true;
-    o.session.files = checkedRunFiles(o);
-    return o;
-  }
+// An appliance or a scenario: the options that go together, and the input.
+Options runOptions(Options o, bool netns, bool sim, std::vector<std::string> const& positional) {
   if (netns && sim)
     throw std::invalid_argument("--netns and --sim-cpu exclude each other");
   o.session.cpu = netns ? CpuRequest::netns : sim ? CpuRequest::simulated : CpuRequest::automatic;
@@ -258,6 +233,67 @@ Options parseOptions(std::vector<std::string> const& args) {
   }
   o.session.files = checkedRunFiles(o);
   return o;
+}
+
+}  // namespace
+
+std::vector<std::string> optionNames() {
+  return Ctl::cliOptionNames(optionTable());
+}
+
+Options parseOptions(std::vector<std::string> const& args) {
+  OptionWords w;
+  CLI::App app("agenthost");
+  // The help text is ours (usage()); options that CLI11 does not know are
+  // refused below with the host's own words, and what is left is positional.
+  app.set_help_flag();
+  app.allow_extras();
+  app.allow_windows_style_options(false);
+  Ctl::cliOptionsAdd(app, optionTable(), w);
+  if (auto empty = Ctl::emptyValueRefusal(args, args.size(), optionTable()); !empty.empty())
+    throw std::invalid_argument(empty);
+  std::vector<std::string> words;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    if (args[i] == "--metrics" && i + 1 < args.size() && looksLikeAddressPort(args[i + 1]))
+      words.push_back("--metrics=" + args[++i]);
+    else
+      words.push_back(args[i]);
+  }
+  // CLI11 takes the words last first.
+  std::vector<std::string> reversed(words.rbegin(), words.rend());
+  try {
+    app.parse(reversed);
+  } catch (CLI::ParseError const& e) {
+    throw std::invalid_argument(Ctl::cliRefusal(e));
+  }
+  Options o = plainOptions(w);
+  if (o.help || o.version)
+    return o;
+  std::vector<std::string> positional;
+  for (auto const& a : app.remaining()) {
+    if (a.size() > 1 && a[0] == '-')
+      throw std::invalid_argument("unknown option " + a);
+    positional.push_back(a);
+  }
+  if (app.count("--trace"))
+    o.trace = w.trace;
+  bool const netns = app.count("--netns") > 0;
+  if (netns)
+    o.session.netnsName = w.netns;
+  if (app.count("--metrics")) {
+    o.metrics = metricsBindAddress(w.metrics);
+    o.session.metrics = true;
+  }
+  if (app.count("--record-limit")) {
+    if (o.record.empty())
+      throw std::invalid_argument("--record-limit is for --record");
+    o.recordLimit = parseRecordLimit(w.recordLimit);
+  }
+  if (o.asScenario && o.replay.empty())
+    throw std::invalid_argument("--as-scenario is for --replay");
+  if (!o.replay.empty())
+    return replayOptions(std::move(o), positional);
+  return runOptions(std::move(o), netns, w.simCpu, positional);
 }
 
 }  // namespace Host

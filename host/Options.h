@@ -33,4 +33,8 @@ Options parseOptions(std::vector<std::string> const& args);
 
 std::string usage();
 
+// Each name of every option parseOptions takes ("-h", "--help", "--check",
+// ...), as its table holds them: what the manual must describe.
+std::vector<std::string> optionNames();
+
 }  // namespace Host

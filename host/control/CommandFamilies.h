@@ -13,6 +13,7 @@ namespace Host::Commands {
 
 // ShowCommands.cpp: show status | show agent.
 Json showCommand(ControlContext& c, std::vector<std::string> const& argv);
+std::vector<std::string> showWords();
 
 // AttrCommands.cpp: the agent through attribute paths.
 Json getCommand(ControlContext& c, std::vector<std::string> const& argv);
@@ -31,5 +32,6 @@ Json holdCommand(ControlContext& c, std::vector<std::string> const& argv);
 
 // RecordCommand.cpp: record start FILE [LIMIT] | record stop | record.
 Json recordCommand(ControlContext& c, std::vector<std::string> const& argv);
+std::vector<std::string> recordWords();
 
 }  // namespace Host::Commands

@@ -21,11 +21,16 @@ Json helpCommand(ControlContext&, std::vector<std::string> const&) {
 // own file, declared in CommandFamilies.h, with its words here.
 std::vector<ControlCommand>& commandTable() {
   static std::vector<ControlCommand> table{
-      {"show", Commands::showCommand},     {"get", Commands::getCommand},
-      {"set", Commands::setCommand},       {"call", Commands::callCommand},
-      {"list", Commands::listCommand},     {"trace", Commands::traceCommand},
-      {"reload", Commands::reloadCommand}, {"record", Commands::recordCommand},
-      {"hold", Commands::holdCommand},     {"help", helpCommand},
+      {"show", Commands::showCommand, Commands::showWords},
+      {"get", Commands::getCommand, nullptr},
+      {"set", Commands::setCommand, nullptr},
+      {"call", Commands::callCommand, nullptr},
+      {"list", Commands::listCommand, nullptr},
+      {"trace", Commands::traceCommand, nullptr},
+      {"reload", Commands::reloadCommand, nullptr},
+      {"record", Commands::recordCommand, Commands::recordWords},
+      {"hold", Commands::holdCommand, nullptr},
+      {"help", helpCommand, nullptr},
   };
   return table;
 }

@@ -45,6 +45,9 @@ std::string controlHelp();
 struct ControlCommand {
   char const* name;
   nlohmann::ordered_json (*run)(ControlContext& context, std::vector<std::string> const& argv);
+  // The words of its sub-commands ("status" and "agent" of show), as its
+  // usage lists them; null when its words are all arguments.
+  std::vector<std::string> (*subcommands)();
 };
 // Adds a command that the host itself does not have (what drives the agent
 // from above the host registers its own before a run starts), listed

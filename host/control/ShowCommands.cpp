@@ -223,14 +223,38 @@ Json showAgent(RunningAgent& s) {
 
 }  // namespace
 
+namespace {
+
+// Each word of show, with what it shows.
+struct ShowWord {
+  char const* word;
+  Json (*show)(RunningAgent& s);
+};
+constexpr ShowWord kShowWords[] = {{"status", showStatus}, {"agent", showAgent}};
+
+std::string showUsage() {
+  std::string u;
+  for (auto const& w : kShowWords)
+    u += (u.empty() ? "show " : " | show ") + std::string(w.word);
+  return u;
+}
+
+}  // namespace
+
+std::vector<std::string> showWords() {
+  std::vector<std::string> words;
+  for (auto const& w : kShowWords)
+    words.emplace_back(w.word);
+  return words;
+}
+
 Json showCommand(ControlContext& c, std::vector<std::string> const& argv) {
-  auto& s = c.agent;
-  needArgs(argv, 2, 2, "show status | show agent");
-  if (argv[1] == "status")
-    return showStatus(s);
-  if (argv[1] == "agent")
-    return showAgent(s);
-  throw CommandError("usage: show status | show agent");
+  needArgs(argv, 2, 2, showUsage().c_str());
+  for (auto const& w : kShowWords) {
+    if (argv[1] == w.word)
+      return w.show(c.agent);
+  }
+  throw CommandError("usage: " + showUsage());
 }
 
 }  // namespace Host::Commands

@@ -55,6 +55,13 @@ std::string allUsages() {
 
 }  // namespace
 
+std::vector<std::string> simWords() {
+  std::vector<std::string> words;
+  for (auto const& a : chipActions())
+    words.emplace_back(a.word);
+  return words;
+}
+
 Json simCommand(ControlContext& c, std::vector<std::string> const& argv) {
   auto& s = c.agent;
   auto& chip = s.db().chip();

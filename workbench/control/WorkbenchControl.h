@@ -17,6 +17,8 @@ namespace Commands {
 
 // SimCommands.cpp: sim ACTION ..., the chip actions (workbench/chip).
 Json simCommand(ControlContext& c, std::vector<std::string> const& argv);
+// Its words, one per chip action: link, reg, ...
+std::vector<std::string> simWords();
 
 }  // namespace Commands
 

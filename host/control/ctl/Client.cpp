@@ -114,24 +114,47 @@ std::string usage() {
          "Every command, option and exit status: man agentctl.\n";
 }
 
-int run(std::vector<std::string> const& args, std::ostream& out, std::ostream& err) {
-  std::string socketPath;
+namespace {
+
+// What agentctl's own options give.
+struct CtlWords {
+  std::string socket;
   bool json = false, help = false, version = false;
+};
+using Option = CliOption<CtlWords>;
+
+std::span<Option const> optionTable() {
+  static Option const table[] = {
+      {"-h,--help", Option::anyFlag, &CtlWords::help},
+      {"--json", Option::flag, &CtlWords::json},
+      {"--socket", Option::value, nullptr, &CtlWords::socket, "a path"},
+      {"--version", Option::flag, &CtlWords::version},
+  };
+  return table;
+}
+
+}  // namespace
+
+std::vector<std::string> optionNames() {
+  return cliOptionNames(optionTable());
+}
+
+int run(std::vector<std::string> const& args, std::ostream& out, std::ostream& err) {
+  CtlWords w;
+  auto& socketPath = w.socket;
+  bool const& json = w.json;
   CLI::App app("agentctl");
   // The help text is ours (usage()). Parsing stops at the command: its
   // arguments are the host's to read, whatever they look like.
   app.set_help_flag();
   app.prefix_command();
   app.allow_windows_style_options(false);
-  app.add_flag("-h,--help", help);
-  app.add_flag("--json", json)->disable_flag_override();
-  app.add_option("--socket", socketPath);
-  app.add_flag("--version", version)->disable_flag_override();
+  cliOptionsAdd(app, optionTable(), w);
   // The command's own words may be anything; only those before it are ours.
   std::size_t ours = 0;
   while (ours < args.size() && args[ours].rfind("-", 0) == 0 && args[ours] != "--")
     ours += args[ours] == "--socket" ? 2 : 1;
-  if (auto why = emptyValueRefusal(args, ours, {{"--socket", "a path"}}); !why.empty()) {
+  if (auto why = emptyValueRefusal(args, ours, optionTable()); !why.empty()) {
     err << "agentctl: " << why << "\nTry agentctl --help.\n";
     return kExitUsage;
   }
@@ -142,11 +165,11 @@ int run(std::vector<std::string> const& args, std::ostream& out, std::ostream& e
     err << "agentctl: " << cliRefusal(e) << "\nTry agentctl --help.\n";
     return kExitUsage;
   }
-  if (help) {
+  if (w.help) {
     out << usage();
     return kExitOk;
   }
-  if (version) {
+  if (w.version) {
     out << versionLine("agentctl") << "\n";
     return kExitOk;
   }

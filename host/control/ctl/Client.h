@@ -30,4 +30,7 @@ int run(std::vector<std::string> const& args, std::ostream& out, std::ostream& e
 
 std::string usage();
 
+// Each name of agentctl's own options ("-h", "--help", "--json", ...).
+std::vector<std::string> optionNames();
+
 }  // namespace Host::Ctl
