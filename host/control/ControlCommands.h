@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "host/control/ControlProtocol.h"
+
 namespace Host {
 
 class Session;
@@ -31,10 +33,13 @@ struct ControlContext {
 //   help
 // PATH names an object from the agent's root ("." or "/" is the root itself),
 // in the form of attribute paths: bcm53134Sm.cpuIfMgr.cpuInterface[mgmt1].
+// A connection that may only look (`access`) is refused the commands that
+// change something: set, call, sim, reload, hold, and record and trace with
+// words.
 // Returns {"ok": true, "text": ..., "result": ...} or {"ok": false, "error":
 // ...}; never throws for a bad command.
-nlohmann::ordered_json controlCommand(ControlContext& context,
-                                      std::vector<std::string> const& argv);
+nlohmann::ordered_json controlCommand(ControlContext& context, std::vector<std::string> const& argv,
+                                      Control::Access access = Control::Access::change);
 
 // The commands, as "help" answers.
 std::string controlHelp();

@@ -8,7 +8,7 @@ namespace Host::Control {
 
 std::string defaultSocketPath() {
   if (::geteuid() == 0)
-    return "/run/agenthost/control.sock";
+    return kServiceSocketPath;
   if (char const* xdg = std::getenv("XDG_RUNTIME_DIR"); xdg && xdg[0] == '/')
     return std::string(xdg) + "/agenthost/control.sock";
   return "/tmp/agenthost-" + std::to_string(::geteuid()) + "/control.sock";
