@@ -42,6 +42,11 @@ TEST(ApplianceFile, ReadsEverythingItStates) {
   EXPECT_EQ(a.slices[1].interfaces[0].state, Interface::IntfEnabledState::disabled);
   EXPECT_EQ(a.links, (std::map<unsigned, bool>{{1, true}, {2, false}}));
   EXPECT_DOUBLE_EQ(a.accessTime, 0.5);
+  EXPECT_FALSE(a.pollPeriod) << "the agent's own";
+  EXPECT_EQ(
+      Host::loadAppliance(dir.file("b.yaml", replaced(kGood, "  bus: 2", "  pollPeriod: 0.25")))
+          .pollPeriod,
+      0.25);
   EXPECT_EQ(a.netdevices, Host::NetdevMode::privateNamespace);
   EXPECT_EQ(a.cpuInterfaceNames(), std::vector<std::string>{"mgmt1"});
   // The file installed under /etc starts without touching this machine.
@@ -78,7 +83,16 @@ TEST(ApplianceFile, EachKindOfBadInputIsRefusedWithLineAndReason) {
   };
   std::vector<Case> cases = {
       {replaced(kGood, "  bus: 2", "  bsu: 2"),
-       ":3: unknown key 'bsu' in switch (known keys: ham, bus, managementInterfaces)"},
+       ":3: unknown key 'bsu' in switch (known keys: ham, bus, managementInterfaces, "
+       "pollPeriod)"},
+      {replaced(kGood, "  bus: 2", "  bus: 2\n  pollPeriod: 0"),
+       ":4: switch.pollPeriod must be from 0.001 to 86400 seconds, not '0'"},
+      {replaced(kGood, "  bus: 2", "  bus: 2\n  pollPeriod: 86401"),
+       ":4: switch.pollPeriod must be from 0.001 to 86400 seconds, not '86401'"},
+      {replaced(kGood, "  bus: 2", "  bus: 2\n  pollPeriod: -1"),
+       ":4: switch.pollPeriod must be a number of seconds, not '-1'"},
+      {replaced(kGood, "  bus: 2", "  bus: 2\n  pollPeriod: 2s"),
+       ":4: switch.pollPeriod must be a number of seconds, not '2s'"},
       {replaced(kGood, "      externalPort: 2\n", ""),
        ":9: managementInterfaces[1] lacks the required key 'externalPort'"},
       {replaced(kGood, "externalPort: 2", "externalPort: 8"),

@@ -11,7 +11,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <csignal>
 #include <fstream>
 #include <future>
 #include <nlohmann/json.hpp>
@@ -121,7 +123,7 @@ TEST(ControlVirtualTime, ReloadAnswersItsOutcome) {
   EXPECT_EQ(h.refused({"reload"}),
             "agentctl: " + h.appliance +
                 ":2: unknown key 'bsu' in switch (known keys: ham, bus, "
-                "managementInterfaces)\n"
+                "managementInterfaces, pollPeriod)\n"
                 "reload refused; the running configuration stays in force\n");
   EXPECT_EQ(h.refused({"reload", "now"}), "agentctl: usage: reload\n");
 }
@@ -537,6 +539,55 @@ steps:
   EXPECT_NE(out.find("trace   CpuIfMgr/8 "), std::string::npos) << out;
   EXPECT_NE(out.find("expect  bcm53134Sm.pollPeriod = 0.5 ... ok"), std::string::npos) << out;
   EXPECT_NE(out.find("result: 1 passed, 0 failed"), std::string::npos) << out;
+}
+
+// The appliance file's switch.pollPeriod reaches the agent's attribute at
+// start and on a reload, also a reload that changes nothing else and one
+// that finds a period set by hand; a bad one is refused with the file and
+// line, at start and on a reload, and the period in force stays.
+TEST(ControlRealTime, ThePollPeriodOfTheApplianceFileReachesTheAgent) {
+  HostTest::TempDir dir;
+  auto const example = HostTest::readFile(std::string(EXAMPLES_DIR) + "/appliance.yaml");
+  auto withPeriod = [&](std::string const& p) {
+    auto text = example;
+    return text.replace(text.find("  bus: 0"), 8, "  bus: 0\n  pollPeriod: " + p);
+  };
+  int const line = 1 +
+                   static_cast<int>(std::count(example.begin(),
+                                               example.begin() + example.find("  bus: 0"), '\n')) +
+                   1;
+  auto file = dir.file("appliance.yaml", withPeriod("0.5"));
+  std::string sock = dir.path() + "/c.sock";
+  HostProcess host(dir, {"--sim-cpu", "--control", sock, file});
+  auto period = [&] { return agentctl(sock, {"get", "bcm53134Sm", "pollPeriod"}).out; };
+  ASSERT_TRUE(until([&] { return period() == "0.5\n"; }, 10)) << period() << host.err();
+
+  dir.file("appliance.yaml", withPeriod("3"));
+  auto r = agentctl(sock, {"reload"});
+  EXPECT_EQ(r.status, 0) << r.out;
+  EXPECT_NE(r.out.find("reload: pollPeriod 0.5 -> 3 s\nreload: 1 change applied"),
+            std::string::npos)
+      << r.out;
+  EXPECT_EQ(period(), "3\n");
+  EXPECT_EQ(agentctl(sock, {"set", "bcm53134Sm", "pollPeriod", "1"}).status, 0);
+  r = agentctl(sock, {"reload"});
+  EXPECT_NE(r.out.find("reload: pollPeriod 1 -> 3 s"), std::string::npos) << r.out;
+  EXPECT_EQ(period(), "3\n");
+
+  std::string const refusal = file + ":" + std::to_string(line) +
+                              ": switch.pollPeriod must be from 0.001 to 86400 seconds, not '0'";
+  dir.file("appliance.yaml", withPeriod("0"));
+  r = agentctl(sock, {"reload"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.out.find(refusal), std::string::npos) << r.out;
+  EXPECT_EQ(period(), "3\n");
+  host.signal(SIGTERM);
+  EXPECT_EQ(host.wait(), 0) << host.err();
+
+  std::string both;
+  EXPECT_EQ(Host::runProgram(TestSupport::underEmulator({AGENTHOST_BIN, "--check", file}), &both),
+            2);
+  EXPECT_EQ(both, "agenthost: " + refusal + "\n");
 }
 
 }  // namespace
