@@ -125,8 +125,13 @@ void Session::start() {
   // poll period takes effect by the agent's rule: after the first wait.
   Kiv::EventLoop::instance().post([this] {
     afterHostChange();
-    if (appliance_.pollPeriod)
+    if (!appliance_.pollPeriod)
+      return;
+    try {
       pollPeriodIs(*appliance_.pollPeriod);
+    } catch (std::exception const& e) {
+      complain_(appliance_.file + ": switch.pollPeriod not applied: " + e.what());
+    }
   });
 }
 
