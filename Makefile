@@ -1,9 +1,9 @@
 # The front door. `make test` sets everything up on a fresh Debian machine,
 # builds and runs every test; `make run` starts the agent on the simulated
 # appliance; `make bench` measures the agent's cost (BENCHMARKS.md); `make soak`
-# and `make fuzz` are the reliability runs (README); `make deb` builds the
-# Debian package and `make install` installs (README, "Install on an
-# appliance").
+# and `make fuzz` are the reliability runs (docs/testing.md); `make deb` builds
+# the Debian package and `make install` installs (tests/packaging/README.md,
+# README "On an appliance").
 
 BUILD ?= build
 ASAN_BUILD ?= build-asan
@@ -25,8 +25,8 @@ HOURS ?= 1
 FUZZ_BUILD ?= build-fuzz
 FUZZ_SECONDS ?= 60
 FUZZERS := registerid appliance scenario record
-# The arm64 cross build, its suite run under qemu-aarch64 (README, "Other
-# architectures"), and the arm64 -dev packages that multiarch cannot install
+# The arm64 cross build, its suite run under qemu-aarch64 (docs/testing.md,
+# "Other architectures"), and the arm64 -dev packages that multiarch cannot install
 # beside their amd64 twins (cross/deps.sh).
 ARM64_BUILD ?= build-arm64
 ARM64_DEV ?= build-arm64-dev
@@ -40,7 +40,8 @@ PACKAGES := cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbenchm
 FUZZ_PACKAGES := clang libclang-rt-14-dev
 # Debian's Prometheus server, promtool and node_exporter for the monitoring
 # tests, taken out of their packages into the build tree (not installed:
-# tests/monitoring/install-tools.sh says why).
+# tests/monitoring/install-tools.sh says why), and node_exporter's package
+# kept there for the service-manager harness to install in its sandbox.
 MONITORING_TOOLS ?= $(BUILD)/monitoring-tools
 
 .PHONY: all deps fuzz-deps build test sanitize bench bench-smoke soak fuzz format format-check run clean \
@@ -194,7 +195,7 @@ build-arm64: deps-arm64 $(ARM64_BUILD)/build.ninja
 # The arm64 suite under emulation, and the comparison of its timelines with
 # the native build's; the monitoring tests run the emulated host under the
 # native build's Prometheus tools. What the emulator cannot carry skips with
-# the reason (README, "Other architectures").
+# the reason (docs/testing.md, "Other architectures").
 test-arm64: build build-arm64
 	cmake -S . -B $(ARM64_BUILD) -DMONITORING_TOOLS_DIR=$(abspath $(MONITORING_TOOLS)) >/dev/null
 	cd $(ARM64_BUILD) && nice ctest -j $(JOBS) $(CTEST_ARGS)

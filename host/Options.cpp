@@ -17,94 +17,20 @@ namespace Host {
 
 std::string usage() {
   return R"(Usage:
-  agenthost [OPTIONS] APPLIANCE.yaml
-      Starts the agent on the appliance described in the file, on the
-      simulated BCM53134 chip, in real time, until Ctrl-C (SIGINT) or SIGTERM.
-      Prints each change of the published switch status on stdout and the
-      agent's trace lines on stderr. Lines typed on stdin are scenario steps
-      carried out at once, e.g.
-          link: {port: 1, state: down}
-          expect: {port: 1, linkStatus: 0}
-      While it runs, agentctl reads and changes the agent through the
-      control socket (see --control), and SIGHUP re-reads the file and
-      applies what changed. Started by a service manager (NOTIFY_SOCKET),
-      it reports readiness, status and watchdog keep-alives to it.
-  agenthost --probe APPLIANCE.yaml
-      Reads, per port of every management interface, the PHY identifier,
-      MII status (the link), extended control and auxiliary control from the
-      appliance's MDIO bus, prints them and exits: the first thing to run on
-      a new appliance (mdio: {transport: mii-ioctl, netdev: NAME}). Exits 3
-      with what to check when the bus cannot be reached.
-  agenthost [OPTIONS] --scenario SCENARIO.yaml
-      Runs a scenario in virtual time and prints its timeline; exits 0 when
-      every expectation held, 1 otherwise. With --real-time the steps run at
-      their times in real time, and agentctl can look on and step in.
+  agenthost [OPTIONS] APPLIANCE.yaml         run the agent on the appliance, until SIGTERM
+  agenthost --check FILE.yaml                only check the appliance or scenario file
+  agenthost --probe APPLIANCE.yaml           only read the ports' PHY registers
+  agenthost [OPTIONS] --scenario FILE.yaml   run a scenario in virtual time
   agenthost --replay RECORD.jsonl [--as-scenario]
-      Replays a bus record made with --record (or agentctl record start)
-      in virtual time, or prints it as a scenario for the simulated chip.
+                                             replay a bus record
 
-Options:
-  --scenario FILE   run the scenario in FILE (see README.md for the format)
-  --check           only read and check the appliance or scenario file
-  --probe           only probe the appliance's MDIO bus (see above)
-  --real-time       run the scenario's steps in real time (Ctrl-C or SIGTERM
-                    stops early, and the steps not run count as failed)
-  --control PATH    the control socket for agentctl in real-time runs
-                    (default: /run/agenthost/control.sock as root, else
-                    $XDG_RUNTIME_DIR/agenthost/control.sock, else
-                    /tmp/agenthost-UID/control.sock); made with mode 0600,
-                    only this user and root may connect. When another host
-                    answers on the default path, this one runs without one
-  --no-control      no control socket
-  --trace SPEC      trace levels per facility, e.g. "Bcm53134Agent/0,1 CpuIfMgr/0-8"
-                    ("*" is every facility, levels as 0,1,8 or 0-8 or none);
-                    overrides the TRACE environment variable. Defaults:
-                    "Bcm53134Agent/0,1 CpuIfMgr/0,1 Mdio/0" when running,
-                    the scenario's own "trace:" (level 0) in scenarios
-  --record FILE     write every MDIO bus access to FILE, a bus record (JSON
-                    Lines, see README.md "Field records"), from the agent's
-                    start; refused at start-up when FILE cannot be made
-  --record-limit SIZE
-                    stop the record, with a line saying so, before it passes
-                    SIZE bytes (k, M, G: KiB, MiB, GiB; default 4M)
-  --replay FILE     run the appliance of the bus record FILE in virtual time
-                    against a bus that answers from the record; prints the
-                    timeline, exits 0 when the agent made the recorded
-                    accesses and 1 at the first difference (with the line)
-  --as-scenario     with --replay: print a scenario that makes the record's
-                    link and register changes on the simulated chip
-  --status FILE     keep the switch status (link status per port, error
-                    text) as JSON in FILE, replaced atomically on every change
-  --metrics [ADDRESS:]PORT
-                    serve the metrics on http://ADDRESS:PORT/metrics for
-                    Prometheus (a port alone binds the loopback address; the
-                    option alone serves on 127.0.0.1:9534); real-time runs
-  --metrics-textfile FILE
-                    keep the same metrics in FILE for node_exporter's
-                    textfile collector, replaced atomically on every change
-                    and at most once a second
-  --netns[=NAME]    make the appliance's CPU netdevices as macvlan devices in a
-                    private network namespace (named NAME, default
-                    agenthost-PID, when root; unnamed inside a user
-                    namespace otherwise) and run the agent's netlink
-                    operations there; fail if no namespace can be made
-  --keep-netns      keep that namespace after exit, for "ip -n NAME ..."
-  --sim-cpu         use the simulated CPU interface manager instead
-                    (default: a private namespace when one can be made,
-                    else the simulated manager; the host says which)
-  --agent NAME      agent to load, from libNAME.so (default Bcm53134Agent)
-  --agent-dir DIR   load the agent library from DIR (default: beside the
-                    host, in ../lib of a build or the installed library
-                    directory; --lib-dir DIR is the same)
-  --version         the program's version
-  --help            this text
+Options: --real-time, --control PATH, --no-control, --trace SPEC, --status FILE,
+  --record FILE, --record-limit SIZE, --metrics [[ADDRESS:]PORT],
+  --metrics-textfile FILE, --netns[=NAME], --keep-netns, --sim-cpu,
+  --agent NAME, --agent-dir DIR, --version, --help
 
-Exit status: 0 success (every expectation held); 1 a scenario expectation
-failed; 2 bad command line or input file (the message names file and line);
-3 the agent, the namespace or the MDIO bus could not be set up (for
-mdio.transport mii-ioctl the host refuses a netdevice whose switch the
-kernel's own driver owns, then reads every management-interface port's PHY
-identifier before it starts the agent).
+Every option, output, signal and exit status: man agenthost; the files:
+man agenthost-appliance, man agenthost-scenario, man agenthost-record.
 )";
 }
 

@@ -15,6 +15,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "host/appliance/ApplianceJson.h"
+
 namespace Host {
 
 namespace {
@@ -25,48 +27,6 @@ constexpr std::uint8_t kMiiStatus = 0x01;
 constexpr std::uint16_t kLinkBit = 0x0004;
 // Bigger records are refused unread.
 constexpr std::size_t kMaxRecordBytes = std::size_t(1) << 30;
-
-// The appliance in its file's own terms, so that a replay reads it back with
-// the appliance file's checks.
-Json applianceJson(ApplianceDesc const& a) {
-  Json sw = {{"ham", a.ham}, {"bus", a.bus}, {"managementInterfaces", Json::array()}};
-  for (auto const& m : a.mgmtInterfaces) {
-    Json j = {{"intfId", m.intfId}};
-    if (!m.cpuInterface.empty())
-      j["cpuInterface"] = m.cpuInterface;
-    j["externalPort"] = m.externalPort;
-    j["internalPort"] = m.internalPort;
-    sw["managementInterfaces"].push_back(j);
-  }
-  Json j = {{"switch", sw}};
-  if (!a.slices.empty()) {
-    Json ic = Json::object();
-    for (auto const& s : a.slices) {
-      Json intfs = Json::object();
-      for (auto const& i : s.interfaces)
-        intfs[i.intfId] = Interface::stringValue(i.state);
-      ic[s.name] = s.interfaces.empty() ? Json() : intfs;
-    }
-    j["interfaceConfig"] = ic;
-  }
-  if (a.mdio == MdioTransport::sim) {
-    Json chip = {{"txDisableCoupling", a.txDisableCoupling}};
-    if (a.accessTime > 0)
-      chip["accessTime"] = a.accessTime;
-    if (!a.links.empty()) {
-      Json links = Json::object();
-      for (auto const& [p, up] : a.links)
-        links[std::to_string(p)] = up ? "up" : "down";
-      chip["links"] = links;
-    }
-    j["chip"] = chip;
-    j["mdio"] = {{"transport", "sim"}};
-  } else {
-    j["mdio"] = {{"transport", "mii-ioctl"}, {"netdev", a.mdioNetdev}};
-  }
-  j["netdevices"] = a.netdevices == NetdevMode::hostNamespace ? "host" : "private";
-  return j;
-}
 
 Json headerJson(Rec::BusRecord const& r) {
   Json h = Json::parse(r.header, nullptr, false);
@@ -239,7 +199,7 @@ ApplianceDesc recordedAppliance(Rec::BusRecord const& r) {
   auto it = h.find("appliance");
   if (it == h.end() || !it->is_object())
     throw InputError(r.name + ":1: the first line describes no appliance");
-  ApplianceDesc a = parseAppliance(loadYamlText(it->dump(), r.name), r.name);
+  ApplianceDesc a = applianceFromJson(*it, r.name, 1);
   // The replayed bus stands in for the chip and any real bus, and the CPU
   // netdevices are made or simulated as in a scenario.
   a.mdio = MdioTransport::sim;

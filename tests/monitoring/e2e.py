@@ -1,6 +1,8 @@
 """agenthost watched by the real clients: Debian's Prometheus server scraping a
-real-time host on the simulated chip and firing the shipped link-down alert,
-and Debian's node_exporter reading the host's textfile while it is rewritten.
+real-time host on the simulated chip, firing the shipped link-down alert and
+evaluating every query of the shipped Grafana dashboard, and Debian's
+node_exporter reading the host's textfile through a link while it is
+rewritten.
 
 Run by ctest with the programs named in the environment (tests/monitoring/
 CMakeLists.txt); a cross build's host and agentctl run under the emulator
@@ -24,7 +26,8 @@ import urllib.parse
 import urllib.request
 
 ENV = {k: os.environ.get(k, "") for k in
-       ("AGENTHOST", "AGENTCTL", "MONITORING_TOOLS", "RULES", "APPLIANCE", "README")}
+       ("AGENTHOST", "AGENTCTL", "MONITORING_TOOLS", "RULES", "APPLIANCE", "README",
+        "RUNBOOK", "DASHBOARD")}
 TOOLS = ENV["MONITORING_TOOLS"]
 PROMETHEUS = os.path.join(TOOLS, "prometheus")
 PROMTOOL = os.path.join(TOOLS, "promtool")
@@ -106,11 +109,12 @@ def sample(text, name, labels=""):
 
 class Monitored(unittest.TestCase):
     """A real-time agenthost on the example appliance (two management
-    interfaces, links 1 and 2 up, simulated CPU netdevices) with its control
-    socket in a directory of the test's own."""
+    interfaces, links 1 and 2 up, simulated CPU netdevices unless
+    host_args() leaves out --sim-cpu) with its control socket in a
+    directory of the test's own."""
 
     def host_args(self):
-        return []
+        return ["--sim-cpu"]
 
     def setUp(self):
         for program in (PROMETHEUS, PROMTOOL, NODE_EXPORTER):
@@ -120,7 +124,7 @@ class Monitored(unittest.TestCase):
         self.tmp = tempfile.mkdtemp(prefix="agenthost-monitoring-")
         self.addCleanup(shutil.rmtree, self.tmp, True)
         self.socket = os.path.join(self.tmp, "control.sock")
-        self.host = self.start("agenthost", EMULATOR + [ENV["AGENTHOST"], "--sim-cpu", "--control",
+        self.host = self.start("agenthost", EMULATOR + [ENV["AGENTHOST"], "--control",
                                                         self.socket] + self.host_args() +
                                [ENV["APPLIANCE"]])
         self.host.find(r"(ready): 2 management interfaces")
@@ -139,9 +143,11 @@ class Monitored(unittest.TestCase):
         return process.find(r'msg="Listening on" address=(127\.0\.0\.1:\d+)')
 
 
-class PrometheusServer(Monitored):
+class WithPrometheus(Monitored):
+    """The host's /metrics scraped by a real Prometheus server."""
+
     def host_args(self):
-        return ["--metrics", "127.0.0.1:0"]
+        return ["--sim-cpu", "--metrics", "127.0.0.1:0"]
 
     def configure(self, target):
         """The README's scrape configuration with 1 s intervals, this host as
@@ -169,6 +175,28 @@ class PrometheusServer(Monitored):
         self.assertEqual(reply["status"], "success", reply)
         return reply["data"]
 
+    def start_prometheus(self):
+        """Prometheus scraping the host, the shipped rules loaded; returns
+        the target's address once it is up."""
+        metrics_url = self.host.find(r"metrics: (http://127\.0\.0\.1:\d+/metrics)")
+        target = urllib.parse.urlparse(metrics_url).netloc
+        server = self.start("prometheus", [
+            PROMETHEUS, "--config.file", self.configure(target),
+            "--storage.tsdb.path", os.path.join(self.tmp, "data"),
+            "--web.listen-address", "127.0.0.1:0"])
+        address = self.listening(server)
+        until(lambda: answers(f"http://{address}/-/ready"), 30, "ready Prometheus")
+        self.api_url = f"http://{address}/api/v1"
+
+        def up():
+            targets = self.api("targets")["activeTargets"]
+            return targets and targets[0]["health"] == "up" and targets[0]
+        t = until(up, 15, "healthy target")
+        self.assertEqual((t["labels"]["job"], t["labels"]["instance"]), ("agenthost", target))
+        return target
+
+
+class PrometheusServer(WithPrometheus):
     def link_alert(self):
         alerts = [a for a in self.api("alerts")["alerts"]
                   if a["labels"]["alertname"] == "AgentHostManagementLinkDown"]
@@ -189,19 +217,7 @@ class PrometheusServer(Monitored):
                                    text=True)
         self.assertEqual(check.returncode, 0, check.stdout + check.stderr)
 
-        server = self.start("prometheus", [
-            PROMETHEUS, "--config.file", self.configure(target),
-            "--storage.tsdb.path", os.path.join(self.tmp, "data"),
-            "--web.listen-address", "127.0.0.1:0"])
-        address = self.listening(server)
-        until(lambda: answers(f"http://{address}/-/ready"), 30, "ready Prometheus")
-        self.api_url = f"http://{address}/api/v1"
-
-        def up():
-            targets = self.api("targets")["activeTargets"]
-            return targets and targets[0]["health"] == "up" and targets[0]
-        t = until(up, 15, "healthy target")
-        self.assertEqual((t["labels"]["job"], t["labels"]["instance"]), ("agenthost", target))
+        self.assertEqual(self.start_prometheus(), target)
         link = lambda: self.api("query", query='agenthost_port_link_up{port="1"}')["result"]
         self.assertEqual(until(link, 10, "link metric")[0]["value"][1], "1")
         self.assertIsNone(self.link_alert())
@@ -219,6 +235,10 @@ class PrometheusServer(Monitored):
         self.assertEqual(alert["labels"]["interface"], "Management1")
         self.assertEqual(alert["annotations"]["summary"],
                          f"Management1 on {target} has no outside link (switch port 1)")
+        # Without the server's external label, the installed runbook.
+        self.assertEqual(alert["annotations"]["runbook_url"],
+                         "file:///usr/share/doc/bcm53134-agent/runbook.md"
+                         "#agenthostmanagementlinkdown")
         self.assertEqual(link()[0]["value"][1], "0")
 
         self.link("up")
@@ -228,17 +248,83 @@ class PrometheusServer(Monitored):
         rules = [r for g in self.api("rules")["groups"] for r in g["rules"]]
         self.assertEqual([(r["name"], r["health"]) for r in rules if r["health"] != "ok"], [])
         self.assertEqual(len(rules), 9)
+        # Each rule links to a section of the runbook of its own name.
+        with open(ENV["RUNBOOK"]) as f:
+            sections = re.findall(r'^<a id="([^"]+)"></a>\n## (\w+)$', f.read(), re.M)
+        self.assertEqual(sorted((r["name"].lower(), r["name"]) for r in rules), sorted(sections))
+        for r in rules:
+            self.assertTrue(r["annotations"]["runbook_url"].endswith("#" + r["name"].lower()), r)
         self.assertEqual([a["labels"]["alertname"] for a in self.api("alerts")["alerts"]], [])
         self.assertEqual(self.host.stop(), 0, self.host.output())
 
 
+class GrafanaDashboard(WithPrometheus):
+    """Every query of the shipped dashboard, its panels' and its variables',
+    read out of the JSON and evaluated by the real server. The host acts on
+    real netdevices (a private network namespace) so that the kernel's
+    protodown and the restores have series too."""
+
+    def host_args(self):
+        return ["--metrics", "127.0.0.1:0"]
+
+    def test_every_panel_query_returns_series(self):
+        target = self.start_prometheus()
+        with open(ENV["DASHBOARD"]) as f:
+            dashboard = json.load(f)
+        # What Grafana puts in for the variables: this server's job and
+        # target, and a window of five 1 s scrapes.
+        values = {"job": "agenthost", "instance": target, "__rate_interval": "5s"}
+        variables = dashboard["templating"]["list"]
+        self.assertEqual(sorted(v["name"] for v in variables if v["type"] != "datasource"),
+                         sorted(k for k in values if not k.startswith("__")))
+
+        def substituted(expr):
+            for name, value in values.items():
+                expr = expr.replace("$" + name, value)
+            self.assertNotIn("$", expr, "a variable the test does not know")
+            return expr
+
+        # A variable offers this server's job and target.
+        for v in variables:
+            if v["type"] == "query":
+                m = re.fullmatch(r"label_values\((.+), (\w+)\)", v["query"]["query"])
+                self.assertIsNotNone(m, v)
+                got = {s["metric"].get(m.group(2)) for s in
+                       until(lambda: self.api("query", query=substituted(m.group(1)))["result"], 10,
+                             f"series of variable {v['name']}")}
+                self.assertIn(values[v["name"]], got, v)
+
+        queries = [(p["title"], substituted(t["expr"])) for p in dashboard["panels"]
+                   for t in p["targets"]]
+        self.assertGreaterEqual(len(queries), len(dashboard["panels"]))
+
+        def empty():
+            return [q for q in queries if not self.api("query", query=q[1])["result"]]
+        # Rates need two scrapes within their window; until then some are
+        # empty.
+        try:
+            until(lambda: not empty(), 20, "series for every panel query")
+        except AssertionError:
+            pass
+        self.assertEqual(empty(), [], "panel queries without series")
+
+
 class NodeExporterTextfile(Monitored):
     def host_args(self):
-        self.textfiles = os.path.join(self.tmp, "textfile")
+        # As the shipped drop-in has it: the host writes in a directory of
+        # its own, and node_exporter's directory, where other collectors
+        # write too, has a link to the file.
+        run = os.path.join(self.tmp, "run")
+        self.textfiles = os.path.join(self.tmp, "node-exporter")
+        os.mkdir(run)
         os.mkdir(self.textfiles)
-        return ["--metrics-textfile", os.path.join(self.textfiles, "agenthost.prom")]
+        os.symlink(os.path.join(run, "agenthost.prom"),
+                   os.path.join(self.textfiles, "agenthost.prom"))
+        with open(os.path.join(self.textfiles, "apt.prom"), "w") as f:
+            f.write("apt_upgrades_pending 0\n")
+        return ["--sim-cpu", "--metrics-textfile", os.path.join(run, "agenthost.prom")]
 
-    def test_reads_the_agents_samples_while_the_host_rewrites_the_file(self):
+    def test_reads_the_agents_samples_through_a_link_while_the_host_rewrites_the_file(self):
         exporter = self.start("node_exporter", [
             NODE_EXPORTER, "--web.listen-address=127.0.0.1:0", "--collector.disable-defaults",
             "--collector.textfile", "--collector.textfile.directory=" + self.textfiles])
@@ -255,6 +341,7 @@ class NodeExporterTextfile(Monitored):
             self.assertEqual(sample(text, "node_textfile_scrape_error"), 0, text)
             self.assertIsNotNone(sample(text, "agenthost_poll_cycles_completed_total"), text)
             self.assertIsNotNone(sample(text, "agenthost_error"), text)
+            self.assertEqual(sample(text, "apt_upgrades_pending"), 0, text)
             return sample(text, "agenthost_port_link_up", port1) == link
 
         until(lambda: shows(1), 10, "link up through node_exporter")

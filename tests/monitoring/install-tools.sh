@@ -4,13 +4,16 @@
 # the packages instead would add a system user, a dozen JavaScript packages
 # and two daemons that their maintainer scripts start at once (on ports 9090
 # and 9100) where no systemd runs; the tests need the three programs only,
-# and these run from anywhere. Does nothing when DIR already holds them
+# and these run from anywhere. node_exporter's package itself is kept in
+# DIR/debs: the service-manager harness (tests/system) installs it in its
+# sandbox, as on an appliance. Does nothing when DIR already holds them
 # (DIR/versions says which; remove DIR to take the lists' current ones).
 set -eu
 [ $# = 1 ] || { echo "usage: $0 DIR" >&2; exit 2; }
 dir=$1
 if [ -f "$dir/versions" ] && [ -x "$dir/bin/prometheus" ] && [ -x "$dir/bin/promtool" ] &&
-   [ -x "$dir/bin/prometheus-node-exporter" ]; then
+   [ -x "$dir/bin/prometheus-node-exporter" ] &&
+   ls "$dir"/debs/prometheus-node-exporter_*.deb >/dev/null 2>&1; then
   exit 0
 fi
 packages="prometheus prometheus-node-exporter"
@@ -44,5 +47,8 @@ mkdir -p "$dir/bin"
 for program in prometheus promtool prometheus-node-exporter; do
   mv root/usr/bin/$program "$dir/bin/$program"
 done
+rm -rf "$dir/debs"
+mkdir "$dir/debs"
+mv ./prometheus-node-exporter_*.deb "$dir/debs/"
 echo "$want" >"$dir/versions"
 echo "monitoring tools in $dir/bin: $(echo $want)"

@@ -32,9 +32,12 @@ for path in '/bin/agenthost$' '/bin/agentctl$' '/agenthost/libplatform.so$' \
             '/share/doc/bcm53134-agent/copyright$' '/share/doc/bcm53134-agent/changelog.gz$' \
             '/share/doc/bcm53134-agent/README.md$' '/share/man/man8/agenthost.8.gz$' \
             '/share/man/man8/agentctl.8.gz$' '/share/man/man5/agenthost-appliance.5.gz$' \
+            '/share/man/man5/agenthost-record.5.gz$' '/share/man/man5/agenthost-scenario.5.gz$' \
             '/share/agenthost/examples/metrics.conf$' '/share/agenthost/prometheus/agenthost-alerts.yml$' \
-            '/share/agenthost/examples/networkd/10-mgmt1.network$' '/lib/sysusers.d/agenthost.conf$' \
-            '/share/bash-completion/completions/agenthost$' '/share/bash-completion/completions/agentctl$'; do
+            '/share/agenthost/examples/networkd/10-mgmt1.network$' \
+            '/share/agenthost/grafana/agenthost-dashboard.json$' '/share/doc/bcm53134-agent/runbook.md$' \
+            '/lib/sysusers.d/agenthost.conf$' '/share/bash-completion/completions/agenthost$' \
+            '/share/bash-completion/completions/agentctl$'; do
   grep -q "$path" "$scratch/contents" || fail "package lacks $path"
 done
 ! grep -E '_tests$|/soak$|fuzz|bench' "$scratch/contents" || fail "test programs in the package"

@@ -6,13 +6,13 @@
 # netdevice (netdevices: host; the sandbox's netdevices are its own). Checks
 # that protodown follows the link under networkd, that the host puts it back
 # when networkd makes mgmt1 anew, and what networkd does with the address
-# on the carrier loss that protodown causes (README, "A network manager
+# on the carrier loss that protodown causes (docs/networkd.md, "A network manager
 # owning the CPU netdevice"). Each check prints ok or FAILED.
 #   networkd-test.sh PACKAGE_DIR SCRATCH_DIR [EMULATOR ARG...]
 # Skips and fails as service-test.sh does; also skips without networkd.
 set -u
 SANDBOX_SH=$(dirname "$(readlink -f "$0")")/sandbox.sh
-README=$(dirname "$SANDBOX_SH")/../../README.md
+NETWORKD_DOC=$(dirname "$SANDBOX_SH")/../../docs/networkd.md
 . "$SANDBOX_SH"
 pkgdir=$(readlink -f "$1")
 scratch=$(readlink -m "$2")
@@ -66,8 +66,8 @@ check "dpkg -i $(basename "$deb")" logged "$scratch/install.log" sb dpkg -i "/tm
 sb ip link add eth1 type veth peer name eth1-peer
 sb ip link set eth1-peer up
 sb sh -c "mkdir -p $network && cp $examples/* $network/"
-check "the README's 10-mgmt1.network is the one installed" \
-  test "$(sed -n '/^```ini$/,/^```$/{/^```/d;p}' "$README")" = "$(sb grep -v '^#' $examples/10-mgmt1.network)"
+check "the 10-mgmt1.network of docs/networkd.md is the one installed" \
+  test "$(sed -n '/^```ini$/,/^```$/{/^```/d;p}' "$NETWORKD_DOC")" = "$(sb grep -v '^#' $examples/10-mgmt1.network)"
 sb networkctl reload
 within 10 addressed
 check "networkd made mgmt1, a macvlan over eth1, with 192.0.2.10/24 ($(nd_state))" \

@@ -2,7 +2,7 @@
 # The package under a real service manager: boots systemd as PID 1 in the
 # sandbox of sandbox.sh, installs the package there with dpkg and drives the
 # service with systemctl, journalctl, agentctl and curl, as an appliance
-# engineer would (README, "Install on an appliance"). Each check prints ok or
+# engineer would (README, "On an appliance"). Each check prints ok or
 # FAILED; the sandbox is powered off and checked to have left nothing.
 #   service-test.sh PACKAGE_DIR SCRATCH_DIR [EMULATOR ARG...]
 # Exits 77 (skipped) without root or the kernel features, unless
@@ -173,8 +173,48 @@ within 5 sb test -s /run/agenthost/agenthost.prom
 check "the textfile read by another user" \
   sb setpriv --reuid=65534 --regid=65534 --clear-groups grep -q '^agenthost_error 0' /run/agenthost/agenthost.prom
 
+# Debian's node_exporter beside the drop-in, a block of its own: its package
+# installed here as on an appliance (its maintainer scripts enable and start
+# the unit, which stays as shipped), it serves the agent's samples from its
+# own directory beside another collector's file with no scrape error; the
+# link goes when the service stops and comes back when it starts.
+node_exporter_textfile() {
+  local deb nx=http://127.0.0.1:9100/metrics dir=/var/lib/prometheus/node-exporter
+  deb=$(ls "${MONITORING_TOOLS_DIR:-}"/debs/prometheus-node-exporter_*_"$(dpkg --print-architecture)".deb 2>/dev/null | head -1)
+  [ -n "$deb" ] || { fail "no prometheus-node-exporter package in ${MONITORING_TOOLS_DIR:-MONITORING_TOOLS_DIR}/debs (tests/monitoring/install-tools.sh)"; return 1; }
+  sb sh -c "cat > /tmp/$(basename "$deb")" <"$deb"
+  check "dpkg -i $(basename "$deb")" logged "$scratch/node-exporter.log" sb dpkg -i "/tmp/$(basename "$deb")" || return 1
+  within 10 active prometheus-node-exporter.service
+  check "prometheus-node-exporter.service active as shipped ($(prop prometheus-node-exporter.service FragmentPath))" \
+    eval 'active prometheus-node-exporter.service &&
+      [ "$(prop prometheus-node-exporter.service FragmentPath)" = /lib/systemd/system/prometheus-node-exporter.service ] &&
+      [ -z "$(prop prometheus-node-exporter.service DropInPaths)" ]'
+  # A collector of Debian's writes here as root.
+  sb sh -c "echo 'apt_upgrades_pending 0' >$dir/apt.prom"
+  nx_served() { # nx_served LINK?: node_exporter's scrape with (or without) the agent's samples
+    local text
+    text=$(sb curl -sf "$nx") || return 1
+    grep -q '^node_textfile_scrape_error 0$' <<<"$text" && grep -q '^apt_upgrades_pending 0$' <<<"$text" &&
+      if [ "$1" = yes ]; then grep -q '^agenthost_port_link_up{interface="Management1",port="1"} [01]$' <<<"$text"
+      else ! grep -q '^agenthost_' <<<"$text"; fi
+  }
+  # The service ran before node_exporter came: a reload makes the link.
+  check "systemctl reload agenthost" sb systemctl reload agenthost.service
+  within 10 nx_served yes
+  check "node_exporter serves agenthost_port_link_up, node_textfile_scrape_error 0" nx_served yes
+  check "through a link to the runtime directory's file" \
+    test "$(sb readlink $dir/agenthost.prom)" = /run/agenthost/agenthost.prom
+  sb systemctl stop agenthost.service
+  check "agenthost stopped: the link gone, node_textfile_scrape_error 0" \
+    eval '! sb test -L $dir/agenthost.prom && nx_served no'
+  sb systemctl start agenthost.service
+  within 10 nx_served yes
+  check "agenthost started: served again" nx_served yes
+}
+node_exporter_textfile
+
 # Records and IPv6 under the shipped unit, a block of their own: /metrics on
-# the IPv6 loopback (the README's example), a record in the service's
+# the IPv6 loopback (the example of agenthost(8)), a record in the service's
 # private /var/tmp refused, and a record made with agentctl under a
 # relative name kept in the state directory, whole, across a restart.
 records_and_ipv6() {

@@ -120,29 +120,15 @@ Json request(std::string const& socketPath, std::vector<std::string> const& argv
 
 std::string usage() {
   return "Usage: agentctl [--socket PATH] [--json] COMMAND [ARGS...]\n"
-         "Looks at and changes the agent in a running agenthost through its control socket.\n"
-         "\n"
-         "Commands:\n" +
-         Control::commandSummary() +
-         "\n"
-         "Options:\n"
-         "  --socket PATH   the host's control socket (default " +
-         Control::defaultSocketPath() +
-         ",\n"
-         "                  as agenthost makes it for this user; when there is none,\n"
-         "                  the service's, " +
+         "Looks at and changes the agent in a running agenthost through its control socket\n"
+         "(default " +
+         Control::defaultSocketPath() + "; when there is none, the service's, " +
          Control::kServiceSocketPath +
-         ")\n"
-         "  --json          print the host's response as JSON: {\"ok\": true, \"text\": ...,\n"
-         "                  \"result\": ...} or {\"ok\": false, \"error\": ...}\n"
-         "  --version       the program's version\n"
-         "  --help          this text\n"
+         ").\n"
          "\n"
-         "Exit status: 0 done; 1 the host refused the command (unknown path or attribute,\n"
-         "a value that does not parse, a read-only attribute, ...); 2 bad usage; 3 no answer\n"
-         "from a host (none running, connection refused). For reload: 0 the file is applied\n"
-         "or changed nothing; 1 it was refused (a bad file, a change that needs a restart) or\n"
-         "failed and was undone: the running configuration stays in force.\n";
+         "Commands: show status, show agent, get, set, call, list, trace, sim, reload,\n"
+         "record, hold, help (a running host answers agentctl help with their words).\n"
+         "Every command, option and exit status: man agentctl.\n";
 }
 
 int run(std::vector<std::string> const& args, std::ostream& out, std::ostream& err) {

@@ -5,7 +5,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <nlohmann/json.hpp>
+
 #include "host/appliance/Appliance.h"
+#include "host/appliance/ApplianceJson.h"
 #include "host/scenario/Scenario.h"
 #include "tests/host/HostTestSupport.h"
 
@@ -74,6 +77,34 @@ TEST(ApplianceFile, JsonIsAcceptedToo) {
   EXPECT_TRUE(a.ham);
   EXPECT_EQ(a.mgmtInterfaces.at(0).externalPort, 3u);
   EXPECT_EQ(a.netdevices, Host::NetdevMode::hostNamespace);
+}
+
+// A bus record's first line carries the appliance in JSON: it reads back to
+// the same appliance, on either transport, and a damaged one is refused as
+// the file would be, at the record's line.
+TEST(ApplianceFile, ItsJsonReadsBackWithTheFilesChecks) {
+  HostTest::TempDir dir;
+  auto a = Host::loadAppliance(dir.file("a.yaml", kGood));
+  auto mii = Host::loadAppliance(
+      dir.file("b.yaml", noChip + "mdio: {transport: mii-ioctl, netdev: eth1}\n"));
+  for (auto const& original : {a, mii}) {
+    auto json = Host::applianceJson(original);
+    auto back = Host::applianceFromJson(json, "r.jsonl", 1);
+    EXPECT_EQ(back.file, "r.jsonl");
+    EXPECT_EQ(Host::applianceJson(back), json);
+    EXPECT_EQ(back.mgmtInterfaces, original.mgmtInterfaces);
+    EXPECT_EQ(back.slices.at(1).interfaces.at(0).state,
+              original.slices.at(1).interfaces.at(0).state);
+  }
+  auto json = Host::applianceJson(a);
+  json["switch"]["managementInterfaces"][0]["externalPort"] = 9;
+  try {
+    Host::applianceFromJson(json, "r.jsonl", 1);
+    ADD_FAILURE() << "accepted";
+  } catch (InputError const& e) {
+    EXPECT_STREQ(e.what(),
+                 "r.jsonl:1: managementInterfaces[0].externalPort 9 is out of range (0 to 7)");
+  }
 }
 
 TEST(ApplianceFile, EachKindOfBadInputIsRefusedWithLineAndReason) {
