@@ -84,7 +84,8 @@ TEST(ApplianceFile, JsonIsAcceptedToo) {
 // the file would be, at the record's line.
 TEST(ApplianceFile, ItsJsonReadsBackWithTheFilesChecks) {
   HostTest::TempDir dir;
-  auto a = Host::loadAppliance(dir.file("a.yaml", kGood));
+  auto a = Host::loadAppliance(
+      dir.file("a.yaml", replaced(kGood, "  bus: 2", "  bus: 2\n  pollPeriod: 0.25")));
   auto mii = Host::loadAppliance(
       dir.file("b.yaml", noChip + "mdio: {transport: mii-ioctl, netdev: eth1}\n"));
   for (auto const& original : {a, mii}) {
@@ -93,6 +94,7 @@ TEST(ApplianceFile, ItsJsonReadsBackWithTheFilesChecks) {
     EXPECT_EQ(back.file, "r.jsonl");
     EXPECT_EQ(Host::applianceJson(back), json);
     EXPECT_EQ(back.mgmtInterfaces, original.mgmtInterfaces);
+    EXPECT_EQ(back.pollPeriod, original.pollPeriod);
     EXPECT_EQ(back.slices.at(1).interfaces.at(0).state,
               original.slices.at(1).interfaces.at(0).state);
   }
