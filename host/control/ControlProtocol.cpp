@@ -14,7 +14,7 @@ std::string jsonText(nlohmann::ordered_json const& j, int indent) {
 
 std::string defaultSocketPath() {
   if (::geteuid() == 0)
-    return "/run/agenthost/control.sock";
+    return kServiceSocketPath;
   if (char const* xdg = std::getenv("XDG_RUNTIME_DIR"); xdg && xdg[0] == '/')
     return std::string(xdg) + "/agenthost/control.sock";
   return "/tmp/agenthost-" + std::to_string(::geteuid()) + "/control.sock";

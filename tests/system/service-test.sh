@@ -130,6 +130,34 @@ reloads() { # reloads LABEL
 }
 reloads "without metrics"
 
+# Read access for the agenthost group, under the shipped unit (its
+# runtime directory 0750): the package made the user and group and the
+# service runs as that user; a user in the group, logged in as runuser logs
+# in (with its supplementary groups), looks through agentctl's default
+# socket and is refused a change; a user outside it is refused at the socket.
+group_read_access() {
+  local viewer='sb runuser -u agenthost-viewer --' outsider='sb runuser -u agenthost-outsider --'
+  local out status
+  check "sysusers: group agenthost, the service runs as user agenthost" \
+    eval 'sb getent group agenthost >/dev/null && [ "$(sb stat -c %U /proc/$(mainpid))" = agenthost ]'
+  sb useradd --system --no-create-home --groups agenthost agenthost-viewer
+  sb useradd --system --no-create-home agenthost-outsider
+  check "a member of agenthost: agentctl show status" \
+    eval "$viewer agentctl show status | grep -q Management1"
+  out=$($viewer agentctl set bcm53134Sm pollPeriod 3 2>&1)
+  status=$?
+  check "a member of agenthost: set refused (status $status: $out)" \
+    eval '[ $status = 1 ] && grep -q "^agentctl: set changes the running host" <<<"$out" &&
+      [ "$(sb agentctl get bcm53134Sm pollPeriod)" = 2 ]'
+  out=$($outsider agentctl show status 2>&1)
+  status=$?
+  check "a user outside agenthost: refused (status $status: $out)" \
+    eval '[ $status = 3 ] && grep -q "permission denied" <<<"$out"'
+  sb userdel agenthost-viewer
+  sb userdel agenthost-outsider
+}
+group_read_access
+
 # The documented metrics drop-in: /metrics inside the sandbox, the textfile
 # read by a user other than the service's.
 sb mkdir -p /etc/systemd/system/agenthost.service.d
