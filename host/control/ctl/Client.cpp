@@ -126,7 +126,8 @@ std::string usage() {
          "failed and was undone: the running configuration stays in force.\n";
 }
 
-int run(std::vector<std::string> const& args, std::ostream& out, std::ostream& err) {
+int run(std::vector<std::string> const& args, std::ostream& out, std::ostream& err,
+        Amend const& amend) {
   std::string socketPath;
   bool json = false, help = false, version = false;
   CLI::App app("agentctl");
@@ -186,6 +187,8 @@ int run(std::vector<std::string> const& args, std::ostream& out, std::ostream& e
     return kExitNoHost;
   }
   bool ok = response["ok"].get<bool>();
+  if (ok && amend)
+    amend(command, response);
   if (json) {
     out << response.dump(2, ' ', false, Json::error_handler_t::replace) << "\n";
   } else if (ok) {
