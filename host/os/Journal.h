@@ -77,7 +77,8 @@ void journalLinksIs(std::vector<JournalLink> links);
 
 // What sends the host's event lines as entries of their own
 // (journalFields, with the links last set): true when the line was one and
-// the journal took it. Throws std::runtime_error when the journal's API
+// the journal took it. None (empty) where the journal's socket is not
+// there to send to. Throws std::runtime_error when the journal's API
 // cannot be loaded.
 std::function<bool(std::string const& kind, std::string const& text, std::string const& message)>
 journalEventSender();
