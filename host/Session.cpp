@@ -12,6 +12,7 @@
 
 #include "host/MetricsLibrary.h"
 #include "host/appliance/Reload.h"
+#include "host/os/Journal.h"
 #include "host/os/KernelSwitch.h"
 #include "host/record/FieldRecord.h"
 #include "host/show/StatusExport.h"
@@ -35,6 +36,11 @@ Session::Session(ApplianceDesc appliance, SessionOptions const& options, Timelin
   status_ = std::make_unique<StatusWatcher>(db_->status(),
                                             [this](std::string const& t) { complain_(t); });
   timelineOut_ = std::make_unique<StatusFollower>([this](StatusChange const& c) {
+    // The interfaces the journal's entries of these lines name.
+    std::vector<JournalLink> links;
+    for (auto const& m : db_->mgmtInterfaces())
+      links.push_back({m.intfId, m.cpuInterface, m.externalPort, m.internalPort});
+    journalLinksIs(std::move(links));
     for (auto const& l : c.lines)
       timeline_.line("status", l);
   });

@@ -21,8 +21,10 @@ std::string defaultSocketPath() {
 }
 
 std::string commandSummary() {
-  return R"(  show status                     published link status per port, the error text, and each CPU
-                                  netdevice's protodown: the agent's, the kernel's, restores
+  return R"(  show status [INTERFACE]         the error text and one line per management interface: ports,
+                                  link, last down and up, transitions, CPU netdevice with the
+                                  agent's and the kernel's protodown, reason bits, restores; an
+                                  INTERFACE named adds its recent journal lines (under the journal)
   show agent                      the state machine: state, xid, repollingNeeded, pollPeriod,
                                   the next poll's time, register records, intfState, the CPU
                                   interface manager

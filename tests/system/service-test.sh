@@ -247,6 +247,35 @@ records_and_ipv6() {
 }
 records_and_ipv6
 
+# Journal fields and the status of one interface, a block of their own: a
+# link down and up of Management1 go to the journal as entries of their own
+# that `journalctl -u agenthost INTERFACE=Management1` finds, with the
+# netdevice, the port and the message id of their kind (link down at
+# priority warning); `agentctl show status Management1` shows that
+# interface's line and its journal lines, which agentctl reads itself.
+journal_fields_and_interface_status() {
+  local ctl='sb agentctl --socket /run/agenthost/control.sock' t=$(now)
+  local lines="sb journalctl -q --no-pager -o cat -u agenthost --since @$t INTERFACE=Management1"
+  $ctl sim link 1 down >/dev/null
+  within 10 eval "$lines | grep -q 'link status 0 (linkDown)'"
+  $ctl sim link 1 up >/dev/null
+  within 10 eval "$lines | grep -q 'link status 1 (linkUp)'"
+  check "journalctl -u agenthost INTERFACE=Management1: the link's down and up" \
+    eval "$lines | grep -q '^status  port 1 link status 0 (linkDown)$' &&
+      $lines | grep -q '^status  port 1 link status 1 (linkUp)$'"
+  check "the link down's fields: NETDEV, PORT, MESSAGE_ID, PRIORITY 4" \
+    eval "sb journalctl -q --no-pager -o export -u agenthost --since @$t \
+        MESSAGE_ID=0e01bdf1a8124e1ea31107fb8b490bb2 INTERFACE=Management1 |
+      tr -d '\\0' | grep -c -e '^NETDEV=mgmt1$' -e '^PORT=1$' -e '^PRIORITY=4$' | grep -qx 3"
+  check "agentctl show status Management1: its line and its journal lines" \
+    eval "$ctl show status Management1 | grep -q '^Management1 ' &&
+      ! $ctl show status Management1 | grep -q '^Management2 ' &&
+      $ctl show status Management1 | grep -q 'agenthost\[[0-9]*\]: status  port 1 link status 1 (linkUp)$'"
+  check "agentctl --json show status Management1: journalLines" \
+    eval "$ctl --json show status Management1 | grep -q '\"journalLines\"'"
+}
+journal_fields_and_interface_status
+
 # Restarts: the watchdog after a hang, Restart= after a crash.
 restarted() { # restarted LABEL SIGNAL
   local pid=$(mainpid) n=$(prop agenthost.service NRestarts)

@@ -131,7 +131,8 @@ std::string usage() {
          "Every command, option and exit status: man agentctl.\n";
 }
 
-int run(std::vector<std::string> const& args, std::ostream& out, std::ostream& err) {
+int run(std::vector<std::string> const& args, std::ostream& out, std::ostream& err,
+        Amend const& amend) {
   std::string socketPath;
   bool json = false, help = false, version = false;
   CLI::App app("agentctl");
@@ -191,6 +192,8 @@ int run(std::vector<std::string> const& args, std::ostream& out, std::ostream& e
     return kExitNoHost;
   }
   bool ok = response["ok"].get<bool>();
+  if (ok && amend)
+    amend(command, response);
   if (json) {
     out << Control::jsonText(response, 2) << "\n";
   } else if (ok) {
