@@ -8,6 +8,7 @@
 
 #include "host/agent/RunningAgent.h"
 #include "host/appliance/StateDb.h"
+#include "host/os/Journal.h"
 #include "host/os/ServiceManager.h"
 #include "host/record/FieldRecord.h"
 #include "host/show/Timeline.h"
@@ -35,13 +36,24 @@ bool stderrIsJournal() {
 void detectJournal() {
   journalOut = journalStream(1);
   journalErr = journalStream(2);
+  if (journalOut) {
+    try {
+      journalEntriesTo(journalEventSender());
+    } catch (std::runtime_error const& e) {
+      complain(std::string(e.what()) + "; event lines go without their fields");
+    }
+  }
 }
 
 void say(std::string const& text) {
+  if (journalOut && sentToJournal("host", text, "agenthost: " + text))
+    return;
   stdoutLine((journalOut ? SD_INFO : "") + ("agenthost: " + text) + "\n");
 }
 
 void complain(std::string const& text) {
+  if (journalErr && sentToJournal("host", text, "agenthost: " + text))
+    return;
   std::fprintf(stderr, "%sagenthost: %s\n", journalErr ? SD_ERR : "", text.c_str());
 }
 

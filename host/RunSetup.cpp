@@ -19,8 +19,8 @@ std::unique_ptr<ControlServer> controlServer(Options const& o, ControlContext& c
   if (o.noControl)
     return nullptr;
   std::string path = o.control.empty() ? Control::defaultSocketPath() : o.control;
-  auto handler = [&context](std::vector<std::string> const& argv) {
-    return controlCommand(context, argv);
+  auto handler = [&context](std::vector<std::string> const& argv, Control::Access access) {
+    return controlCommand(context, argv, access);
   };
   try {
     auto server = std::make_unique<ControlServer>(path, handler);

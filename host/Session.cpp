@@ -12,6 +12,7 @@
 
 #include "host/MetricsLibrary.h"
 #include "host/appliance/Reload.h"
+#include "host/os/Journal.h"
 #include "host/os/KernelSwitch.h"
 #include "host/record/FieldRecord.h"
 #include "host/show/StatusExport.h"
@@ -35,6 +36,11 @@ Session::Session(ApplianceDesc appliance, SessionOptions const& options, Timelin
   status_ = std::make_unique<StatusWatcher>(db_->status(),
                                             [this](std::string const& t) { complain_(t); });
   timelineOut_ = std::make_unique<StatusFollower>([this](StatusChange const& c) {
+    // The interfaces the journal's entries of these lines name.
+    std::vector<JournalLink> links;
+    for (auto const& m : db_->mgmtInterfaces())
+      links.push_back({m.intfId, m.cpuInterface, m.externalPort, m.internalPort});
+    journalLinksIs(std::move(links));
     for (auto const& l : c.lines)
       timeline_.line("status", l);
   });
@@ -121,8 +127,18 @@ void Session::start() {
     keeper_->rootIs(root_.get());
   root_->doInit();
   // The mount completion was posted by doInit; this runs right after it,
-  // before the state machine's first register read comes back.
-  Kiv::EventLoop::instance().post([this] { afterHostChange(); });
+  // before the state machine's first register read comes back. The file's
+  // poll period takes effect by the agent's rule: after the first wait.
+  Kiv::EventLoop::instance().post([this] {
+    afterHostChange();
+    if (!appliance_.pollPeriod)
+      return;
+    try {
+      pollPeriodIs(*appliance_.pollPeriod);
+    } catch (std::exception const& e) {
+      complain_(appliance_.file + ": switch.pollPeriod not applied: " + e.what());
+    }
+  });
 }
 
 void Session::stop() {
@@ -135,6 +151,13 @@ void Session::stop() {
     keeper_->rootIs(nullptr);
   root_ = {};
   status_->flush();
+}
+
+void Session::pollPeriodIs(double seconds) {
+  auto sm = stateMachine();
+  if (!sm)
+    throw std::runtime_error("the agent's state machine is not there");
+  Kiv::Generic::set(*sm, "pollPeriod", Kiv::Value::of(seconds));
 }
 
 Orba::Ptr<Orba::Node> Session::stateMachine() const {
@@ -284,6 +307,8 @@ ReloadOutcome Session::reloadFile(std::vector<std::string>& made) {
               {next.file + ": " + why, "reload refused; the running configuration stays in force"}};
   }
   auto live = liveConfigOf(*db_);
+  if (auto sm = stateMachine())
+    live.pollPeriod = Kiv::Generic::get(*sm, "pollPeriod").as<double>();
   auto plan = planReload(live, appliance_, next);
   if (plan.refused())
     return {Result::refused, {"reload refused: " + plan.refusal()}};
@@ -316,7 +341,7 @@ ReloadOutcome Session::reloadFile(std::vector<std::string>& made) {
                             "the new configuration)");
   }
   try {
-    applyPlan(*db_, plan);
+    applyPlan(*db_, plan, [this](double p) { pollPeriodIs(p); });
   } catch (ReloadFailed const& e) {
     outcome.result = Result::failed;
     outcome.lines.push_back(e.what());

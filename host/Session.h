@@ -115,6 +115,8 @@ class Session final : public RunningAgent {
 
  private:
   void chooseCpuMode(SessionOptions const& options);
+  // Writes the agent's pollPeriod attribute; throws what refuses it.
+  void pollPeriodIs(double seconds);
   void ensureSimulatedCpuIfMgr();
   void watchKernelProtodown();
   // The CPU netdevices of the management interfaces in force, each with

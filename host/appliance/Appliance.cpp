@@ -144,9 +144,16 @@ ApplianceDesc parseAppliance(YAML::Node const& node, std::string const& file) {
   MapReader top(file, node, "the appliance",
                 {"switch", "interfaceConfig", "chip", "netdevices", "mdio"});
 
-  MapReader sw(file, top.required("switch"), "switch", {"ham", "bus", "managementInterfaces"});
+  MapReader sw(file, top.required("switch"), "switch",
+               {"ham", "bus", "managementInterfaces", "pollPeriod"});
   a.ham = sw.flag("ham", true);
   a.bus = static_cast<unsigned>(sw.number("bus", 0, 31, 0));
+  if (sw.has("pollPeriod")) {
+    a.pollPeriod = sw.seconds("pollPeriod");
+    if (!(*a.pollPeriod >= kMinPollPeriod && *a.pollPeriod <= kMaxPollPeriod))
+      refuse(sw.at("pollPeriod"), "switch.pollPeriod must be from 0.001 to 86400 seconds, not '" +
+                                      clipped(sw.optional("pollPeriod").Scalar()) + "'");
+  }
   auto list = sw.required("managementInterfaces");
   if (!list.IsSequence())
     refuse(where(file, list), "switch.managementInterfaces must be a list");

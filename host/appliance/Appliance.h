@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -45,8 +46,11 @@ enum class MdioTransport { sim, miiIoctl };
 // An appliance as its description file states it, checked.
 struct ApplianceDesc {
   std::string file;
-  bool ham = true;                           // the hardware access handle is present at start
-  unsigned bus = 0;                          // the MDIO bus the switch sits on (bus selection bit)
+  bool ham = true;   // the hardware access handle is present at start
+  unsigned bus = 0;  // the MDIO bus the switch sits on (bus selection bit)
+  // Seconds between the agent's polls, written to its pollPeriod attribute;
+  // none keeps the agent's own.
+  std::optional<double> pollPeriod;
   std::vector<MgmtIntfDesc> mgmtInterfaces;  // keyed by position
   std::vector<SliceDesc> slices;
   std::map<unsigned, bool> links;  // the simulated chip's initial link per port
@@ -84,6 +88,9 @@ std::vector<SharedPort> sharedPorts(std::vector<MgmtIntfDesc> const& visited);
 // management interfaces brings.
 std::vector<SharedPort> newSharedPorts(std::vector<MgmtIntfDesc> const& before,
                                        std::vector<MgmtIntfDesc> const& after);
+
+// The poll periods the agent's pollPeriod attribute takes, in seconds.
+inline constexpr double kMinPollPeriod = 0.001, kMaxPollPeriod = 86400;
 
 // Ports of the simulated chip that a management interface may use.
 inline constexpr unsigned kMaxPort = 7;

@@ -46,6 +46,8 @@ Json applianceJson(ApplianceDesc const& a) {
     j["internalPort"] = m.internalPort;
     sw["managementInterfaces"].push_back(j);
   }
+  if (a.pollPeriod)
+    sw["pollPeriod"] = *a.pollPeriod;
   Json j = {{"switch", sw}};
   if (!a.slices.empty()) {
     Json ic = Json::object();

@@ -1,6 +1,7 @@
 #include "host/appliance/Reload.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <map>
 #include <optional>
 
@@ -28,6 +29,13 @@ template <class T>
 T const* findBy(std::vector<T> const& v, auto T::*field, std::string const& value) {
   auto it = std::find_if(v.begin(), v.end(), [&](T const& x) { return x.*field == value; });
   return it == v.end() ? nullptr : &*it;
+}
+
+// Seconds as a person writes them: 2, 0.5, 0.001.
+std::string secondsText(double s) {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%g", s);
+  return buf;
 }
 
 std::string stateText(Interface::IntfEnabledState s) {
@@ -174,6 +182,9 @@ ReloadChange reverse(ReloadChange const& c) {
     case Kind::ham:
       r.hamPresent = !c.hamPresent;
       break;
+    case Kind::pollPeriod:
+      std::swap(r.period, r.fromPeriod);
+      break;
   }
   return r;
 }
@@ -181,8 +192,8 @@ ReloadChange reverse(ReloadChange const& c) {
 // Makes one change; false when the database is not as the plan found it.
 // A removed management interface's key goes to `removedKey`; `key` puts an
 // added one back at the key it had.
-bool make(StateDb& db, ReloadChange const& c, std::optional<std::uint8_t> key = {},
-          std::optional<std::uint8_t>* removedKey = nullptr) {
+bool make(StateDb& db, ReloadChange const& c, std::function<void(double)> const& pollPeriodIs,
+          std::optional<std::uint8_t> key = {}, std::optional<std::uint8_t>* removedKey = nullptr) {
   switch (c.kind) {
     case Kind::mgmtInterfaceDel: {
       auto k = db.mgmtInterfaceKey(c.mgmt.intfId);
@@ -209,6 +220,11 @@ bool make(StateDb& db, ReloadChange const& c, std::optional<std::uint8_t> key = 
       if (db.hamPresent() == c.hamPresent)
         return false;
       db.hamPresentIs(c.hamPresent);
+      return true;
+    case Kind::pollPeriod:
+      if (!pollPeriodIs)
+        return false;
+      pollPeriodIs(c.period);
       return true;
   }
   return false;
@@ -284,17 +300,25 @@ ReloadPlan planReload(LiveConfig const& live, ApplianceDesc const& running,
          .text = std::string("ham ") + (next.ham ? "absent -> present" : "present -> absent"),
          .hamPresent = next.ham});
   }
+  if (next.pollPeriod && live.pollPeriod && *next.pollPeriod != *live.pollPeriod) {
+    plan.changes.push_back({.kind = Kind::pollPeriod,
+                            .text = "pollPeriod " + secondsText(*live.pollPeriod) + " -> " +
+                                    secondsText(*next.pollPeriod) + " s",
+                            .period = *next.pollPeriod,
+                            .fromPeriod = *live.pollPeriod});
+  }
   return plan;
 }
 
-void applyPlan(StateDb& db, ReloadPlan const& plan) {
+void applyPlan(StateDb& db, ReloadPlan const& plan,
+               std::function<void(double)> const& pollPeriodIs) {
   if (plan.refused())
     return;
   std::vector<Undo> done;
   auto undoAll = [&] {
     for (auto it = done.rbegin(); it != done.rend(); ++it) {
       try {
-        make(db, it->change, it->key);
+        make(db, it->change, pollPeriodIs, it->key);
       } catch (std::exception const&) {
         // Undoing puts back what was there a moment ago; nothing is left to
         // try when even that fails.
@@ -305,7 +329,7 @@ void applyPlan(StateDb& db, ReloadPlan const& plan) {
     std::string why;
     Undo undo{reverse(c), {}};
     try {
-      if (make(db, c, {}, &undo.key)) {
+      if (make(db, c, pollPeriodIs, {}, &undo.key)) {
         done.push_back(std::move(undo));
         continue;
       }

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -18,6 +20,7 @@ struct LiveConfig {
   std::vector<SliceDesc> slices;             // in name order
   bool ham = true;
   std::vector<std::uint8_t> mgmtKeys;  // each management interface's key (none: 0, 1, ...)
+  std::optional<double> pollPeriod;    // the agent's, once it runs (liveConfigOf leaves it out)
 };
 LiveConfig liveConfigOf(StateDb const& db);
 
@@ -34,6 +37,7 @@ struct ReloadChange {
     intfConfigAdd,     // sliceName, intf
     enabledState,      // sliceName, intf (its new state), from
     ham,               // hamPresent: the new presence
+    pollPeriod,        // period, fromPeriod: the agent's attribute, not the database's
   };
   Kind kind;
   std::string text;  // the line the reload prints for it
@@ -43,6 +47,7 @@ struct ReloadChange {
   IntfConfigDesc intf;
   Interface::IntfEnabledState from = Interface::IntfEnabledState::unknownEnabledState;
   bool hamPresent = false;
+  double period = 0, fromPeriod = 0;
 };
 
 // What a new appliance file would do to the running one: the differences
@@ -72,7 +77,8 @@ std::vector<std::string> restartChanges(ApplianceDesc const& running, ApplianceD
 // interfaces removed, then added (one whose ports or CPU netdevice changed
 // is removed and added again); slices removed, then in the file's order each
 // new slice added or an existing one's interface configurations removed,
-// added and changed; then ham. An addition that makes a switch port shared
+// added and changed; then ham; then the agent's pollPeriod, when the file
+// gives one that differs from the live one. An addition that makes a switch port shared
 // says so in its line, with the warning the file's check gives.
 // A plan that needs a restart holds no changes.
 ReloadPlan planReload(LiveConfig const& live, ApplianceDesc const& running,
@@ -85,11 +91,13 @@ class ReloadFailed : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-// Carries out the plan's changes through the StateDb, in order, all or
-// nothing: when one fails (its mutator throws, or finds the database no
+// Carries out the plan's changes through the StateDb, and a new poll period
+// through `pollPeriodIs` (which writes the agent's attribute), in order, all
+// or nothing: when one fails (its mutator throws, or finds the database no
 // longer as planned) the changes made so far are undone, last first, and
 // ReloadFailed says which change failed and why. A refused plan changes
 // nothing.
-void applyPlan(StateDb& db, ReloadPlan const& plan);
+void applyPlan(StateDb& db, ReloadPlan const& plan,
+               std::function<void(double)> const& pollPeriodIs = {});
 
 }  // namespace Host

@@ -21,28 +21,52 @@ Json helpCommand(ControlContext&, std::vector<std::string> const&) {
 // own file, declared in CommandFamilies.h, with its words here.
 std::vector<ControlCommand>& commandTable() {
   static std::vector<ControlCommand> table{
-      {"show", Commands::showCommand, Commands::showWords},
-      {"get", Commands::getCommand, nullptr},
-      {"set", Commands::setCommand, nullptr},
-      {"call", Commands::callCommand, nullptr},
-      {"list", Commands::listCommand, nullptr},
-      {"trace", Commands::traceCommand, nullptr},
-      {"reload", Commands::reloadCommand, nullptr},
-      {"record", Commands::recordCommand, Commands::recordWords},
-      {"hold", Commands::holdCommand, nullptr},
-      {"help", helpCommand, nullptr},
+      {"show", Commands::showCommand, Privilege::look, Commands::showWords},
+      {"get", Commands::getCommand, Privilege::look, nullptr},
+      {"set", Commands::setCommand, Privilege::change, nullptr},
+      {"call", Commands::callCommand, Privilege::change, nullptr},
+      {"list", Commands::listCommand, Privilege::look, nullptr},
+      {"trace", Commands::traceCommand, Privilege::lookWhenBare, nullptr},
+      {"reload", Commands::reloadCommand, Privilege::change, nullptr},
+      {"record", Commands::recordCommand, Privilege::lookWhenBare, Commands::recordWords},
+      {"hold", Commands::holdCommand, Privilege::change, nullptr},
+      {"help", helpCommand, Privilege::look, nullptr},
   };
   return table;
 }
 
 TerminalInputOpener terminalOpener = nullptr;
 
-Json dispatch(ControlContext& c, std::vector<std::string> const& argv) {
+// Refuses a command that changes something to a connection that may only
+// look, naming the commands it may run.
+void checkPrivilege(ControlCommand const& command, std::vector<std::string> const& argv,
+                    Control::Access access) {
+  if (access == Control::Access::change || command.privilege == Privilege::look ||
+      (command.privilege == Privilege::lookWhenBare && argv.size() == 1))
+    return;
+  std::string looks, bare;
+  for (auto const& c : commandTable()) {
+    auto& to = c.privilege == Privilege::look ? looks : bare;
+    if (c.privilege != Privilege::change)
+      to += std::string(to.empty() ? "" : ", ") + c.name;
+  }
+  std::string what = command.name;
+  if (command.privilege == Privilege::lookWhenBare)
+    what += " " + argv[1];
+  throw Commands::CommandError(what +
+                               " changes the running host: only root and the host's own user "
+                               "may; members of its group may look (" +
+                               looks + "; " + bare + " without words)");
+}
+
+Json dispatch(ControlContext& c, std::vector<std::string> const& argv, Control::Access access) {
   std::string cmd = argv.empty() ? "" : argv[0];
   std::string names;
   for (auto const& command : commandTable()) {
-    if (cmd == command.name)
+    if (cmd == command.name) {
+      checkPrivilege(command, argv, access);
       return command.run(c, argv);
+    }
     names += std::string(names.empty() ? "" : ", ") + command.name;
   }
   throw Commands::CommandError(
@@ -52,9 +76,10 @@ Json dispatch(ControlContext& c, std::vector<std::string> const& argv) {
 
 }  // namespace
 
-Json controlCommand(ControlContext& context, std::vector<std::string> const& argv) {
+Json controlCommand(ControlContext& context, std::vector<std::string> const& argv,
+                    Control::Access access) {
   try {
-    return dispatch(context, argv);
+    return dispatch(context, argv, access);
   } catch (std::exception const& e) {
     return Json{{"ok", false}, {"error", e.what()}};
   }

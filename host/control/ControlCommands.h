@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "host/control/ControlProtocol.h"
+
 namespace Host {
 
 class RunningAgent;
@@ -32,19 +34,30 @@ struct ControlContext {
 //   help
 // PATH names an object from the agent's root ("." or "/" is the root itself),
 // in the form of attribute paths: bcm53134Sm.cpuIfMgr.cpuInterface[mgmt1].
+// A connection that may only look (`access`) is refused the commands that
+// change something: set, call, sim, reload, hold, and record and trace with
+// words.
 // Returns {"ok": true, "text": ..., "result": ...} or {"ok": false, "error":
 // ...}; never throws for a bad command.
-nlohmann::ordered_json controlCommand(ControlContext& context,
-                                      std::vector<std::string> const& argv);
+nlohmann::ordered_json controlCommand(ControlContext& context, std::vector<std::string> const& argv,
+                                      Control::Access access = Control::Access::change);
 
 // The commands, as "help" answers.
 std::string controlHelp();
 
 // One command of the control socket: its first word and what carries it
 // out (its answer, or a thrown std::exception for a bad command).
+// Who may run a command: a connection that may only look (a member of the
+// control socket's group) runs the commands that change nothing.
+enum class Privilege {
+  look,          // changes nothing
+  change,        // changes the agent, the chip, the configuration or the host's outputs
+  lookWhenBare,  // looks when given alone (record, trace); changes with words
+};
 struct ControlCommand {
   char const* name;
   nlohmann::ordered_json (*run)(ControlContext& context, std::vector<std::string> const& argv);
+  Privilege privilege;
   // The words of its sub-commands ("status" and "agent" of show), as its
   // usage lists them; null when its words are all arguments.
   std::vector<std::string> (*subcommands)();

@@ -14,15 +14,17 @@ std::string jsonText(nlohmann::ordered_json const& j, int indent) {
 
 std::string defaultSocketPath() {
   if (::geteuid() == 0)
-    return "/run/agenthost/control.sock";
+    return kServiceSocketPath;
   if (char const* xdg = std::getenv("XDG_RUNTIME_DIR"); xdg && xdg[0] == '/')
     return std::string(xdg) + "/agenthost/control.sock";
   return "/tmp/agenthost-" + std::to_string(::geteuid()) + "/control.sock";
 }
 
 std::string commandSummary() {
-  return R"(  show status                     published link status per port, the error text, and each CPU
-                                  netdevice's protodown: the agent's, the kernel's, restores
+  return R"(  show status [INTERFACE]         the error text and one line per management interface: ports,
+                                  link, last down and up, transitions, CPU netdevice with the
+                                  agent's and the kernel's protodown, reason bits, restores; an
+                                  INTERFACE named adds its recent journal lines (under the journal)
   show agent                      the state machine: state, xid, repollingNeeded, pollPeriod,
                                   the next poll's time, register records, intfState, the CPU
                                   interface manager

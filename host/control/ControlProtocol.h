@@ -16,6 +16,15 @@ namespace Host::Control {
 // A longer request is refused and its connection closed.
 constexpr std::size_t kMaxRequestBytes = 64 * 1024;
 
+// What the one asking may do, told by the credentials of its connection:
+// the host's own user and root change things (every command); members of
+// the socket's group only look (the commands that change nothing).
+enum class Access { look, change };
+
+// Where the service's host listens (the unit's RuntimeDirectory), and root's
+// default.
+constexpr char const* kServiceSocketPath = "/run/agenthost/control.sock";
+
 // Where the host listens unless told otherwise: /run/agenthost/control.sock
 // as root, else $XDG_RUNTIME_DIR/agenthost/control.sock, else
 // /tmp/agenthost-UID/control.sock.

@@ -60,6 +60,23 @@ void checkDirectory(std::string const& dir) {
   }
 }
 
+// Whether `group` is among the supplementary groups the peer had when it
+// connected.
+bool inPeerGroups(int fd, gid_t group) {
+  std::vector<gid_t> groups(32);
+  for (;;) {
+    socklen_t len = static_cast<socklen_t>(groups.size() * sizeof(gid_t));
+    if (::getsockopt(fd, SOL_SOCKET, SO_PEERGROUPS, groups.data(), &len) == 0) {
+      groups.resize(len / sizeof(gid_t));
+      return std::find(groups.begin(), groups.end(), group) != groups.end();
+    }
+    // ERANGE: len says how much room they take.
+    if (errno != ERANGE || len / sizeof(gid_t) <= groups.size())
+      return false;
+    groups.resize(len / sizeof(gid_t));
+  }
+}
+
 }  // namespace
 
 ControlServer::ControlServer(std::string path, Handler handler)
@@ -129,8 +146,9 @@ void ControlServer::listen() {
   fd_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
   if (fd_ < 0)
     throw std::runtime_error(errnoText("socket"));
-  // The file is born 0600: no moment at which another user could connect.
-  mode_t old = ::umask(0177);
+  // The file is born 0660: no moment at which another user could connect
+  // but a member of its group, whom peerAccess() lets only look.
+  mode_t old = ::umask(0117);
   int rc = ::bind(fd_, reinterpret_cast<sockaddr const*>(&addr), sizeof addr);
   int err = errno;
   ::umask(old);
@@ -147,21 +165,25 @@ void ControlServer::listen() {
   }
   dev_ = st.st_dev;
   ino_ = st.st_ino;
+  group_ = st.st_gid;
   Kiv::EventLoop::instance().fdWatchIs(fd_, [this] { accept(); });
 }
 
-bool ControlServer::peerAllowed(int fd, std::string* why) const {
+std::optional<Control::Access> ControlServer::peerAccess(int fd, std::string* why) const {
   ucred cred{};
   socklen_t len = sizeof cred;
   if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &cred, &len) != 0) {
     *why = errnoText("refused: cannot tell who is asking");
-    return false;
+    return std::nullopt;
   }
   if (cred.uid == ::geteuid() || cred.uid == 0)
-    return true;
+    return Control::Access::change;
+  if (cred.gid == group_ || inPeerGroups(fd, group_))
+    return Control::Access::look;
   *why = "refused: uid " + std::to_string(cred.uid) + " is neither this host's user (uid " +
-         std::to_string(::geteuid()) + ") nor root";
-  return false;
+         std::to_string(::geteuid()) + ") nor root, nor a member of the socket's group (gid " +
+         std::to_string(group_) + ")";
+  return std::nullopt;
 }
 
 void ControlServer::accept() {
@@ -173,7 +195,8 @@ void ControlServer::accept() {
       return;  // EAGAIN: nothing more waiting (or out of descriptors: try later)
     }
     std::string why;
-    if (!peerAllowed(fd, &why)) {
+    auto access = peerAccess(fd, &why);
+    if (!access) {
       sendNow(fd, errorLine(why));
       ::close(fd);
       continue;
@@ -185,6 +208,7 @@ void ControlServer::accept() {
     }
     auto c = std::make_unique<Client>();
     c->fd = fd;
+    c->access = *access;
     c->lastActive = Kiv::EventLoop::instance().now();
     watch(*c, true);
     clients_.push_back(std::move(c));
@@ -257,7 +281,7 @@ bool ControlServer::serve(Client& c) {
       std::string line = c.in.substr(0, nl);
       c.in.erase(0, nl + 1);
       c.lastActive = now;
-      c.out = respond(line) + "\n";
+      c.out = respond(line, c.access) + "\n";
     }
     c.outSince = now;
     if (!flush(c)) {
@@ -275,7 +299,7 @@ bool ControlServer::serve(Client& c) {
   return true;
 }
 
-std::string ControlServer::respond(std::string const& line) const {
+std::string ControlServer::respond(std::string const& line, Control::Access access) const {
   Json request = Json::parse(line, nullptr, false);
   if (request.is_discarded() || !request.is_object() || !request.contains("argv") ||
       !request["argv"].is_array()) {
@@ -290,7 +314,7 @@ std::string ControlServer::respond(std::string const& line) const {
     argv.push_back(a.get<std::string>());
   }
   try {
-    return Control::jsonText(handler_(argv));
+    return Control::jsonText(handler_(argv, access));
   } catch (std::exception const& e) {
     return Control::jsonText(Json{{"ok", false}, {"error", e.what()}});
   }

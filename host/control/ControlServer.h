@@ -6,10 +6,12 @@
 #include <functional>
 #include <memory>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "host/control/ControlProtocol.h"
 #include "platform/kiv/EventLoop.h"
 
 namespace Host {
@@ -20,19 +22,24 @@ class ControlSocketBusy : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-// The host's control socket: a Unix stream socket that only its owner (the
-// user the host runs as) and root may use. Requests are lines of at most
+// The host's control socket: a Unix stream socket that its owner (the user
+// the host runs as) and root may use for everything, and members of the
+// socket file's group to look (Control::Access::look); anyone else is
+// refused at the connection. Requests are lines of at most
 // Control::kMaxRequestBytes; each is handed to the handler, whose answer is
 // sent back as one line. Everything runs on the event loop without
 // blocking it: a connection is read only while its previous answer is out,
 // and one that leaves an answer unread or stays silent for long is closed.
 class ControlServer {
  public:
-  // Carries out one request's command words and returns the response
-  // object. What it throws is answered as an error.
-  using Handler = std::function<nlohmann::ordered_json(std::vector<std::string> const& argv)>;
+  // Carries out one request's command words, with what the connection that
+  // asks may do, and returns the response object. What it throws is
+  // answered as an error.
+  using Handler = std::function<nlohmann::ordered_json(std::vector<std::string> const& argv,
+                                                       Control::Access access)>;
 
-  // Makes the socket with mode 0600, creating its directory with mode 0700
+  // Makes the socket with mode 0660 (its group: the host's, or the
+  // directory's when that is set-group-ID), creating its directory with mode 0700
   // when missing, and starts watching it. A socket file left by a host that
   // is gone is replaced. Throws ControlSocketBusy when a host answers on the
   // path, std::runtime_error for anything else that stops it.
@@ -61,6 +68,7 @@ class ControlServer {
     std::string in, out;
     bool closing = false;  // close once the answer is out
     bool watched = false;
+    Control::Access access = Control::Access::look;
     Kiv::Seconds lastActive = 0;
     Kiv::Seconds outSince = 0;
   };
@@ -73,10 +81,12 @@ class ControlServer {
   void listen();
   void removeDir() const;  // the directory the socket is in, when made here
   void accept();
-  bool peerAllowed(int fd, std::string* why) const;
+  // What the peer on fd may do, by its credentials; nothing (with the reason
+  // in `why`) for anyone but the host's user, root and the socket's group.
+  std::optional<Control::Access> peerAccess(int fd, std::string* why) const;
   void readable(int fd);
   bool serve(Client& c);  // false when it closed the connection
-  std::string respond(std::string const& line) const;
+  std::string respond(std::string const& line, Control::Access access) const;
   bool flush(Client& c);  // false when the connection broke
   void watch(Client& c, bool on);
   void drop(int fd);
@@ -90,6 +100,7 @@ class ControlServer {
   bool madeDir_ = false;
   dev_t dev_ = 0;
   ino_t ino_ = 0;
+  gid_t group_ = 0;  // the socket file's: its members look
   std::vector<std::unique_ptr<Client>> clients_;
   Housekeeping timer_{*this};
 };

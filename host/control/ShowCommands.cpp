@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <map>
+#include <optional>
 #include <sstream>
 
 #include "host/agent/RunningAgent.h"
@@ -10,6 +11,7 @@
 #include "host/control/CommandSupport.h"
 #include "host/os/AgentLibrary.h"
 #include "host/show/StatusExport.h"
+#include "host/show/Timeline.h"
 #include "platform/agent/CAgent.h"
 #include "platform/kiv/Clock.h"
 
@@ -44,18 +46,10 @@ Orba::Ptr<Orba::Node> objectIn(Kiv::Value const& v) {
   return h ? *h : Orba::Ptr<Orba::Node>();
 }
 
-// Each CPU netdevice's protodown as the host keeps it, and what stands out.
-std::string protodownTable(std::map<std::string, ProtodownKeeping> const& keeping, double now) {
-  if (keeping.empty())
-    return "";
-  auto onOff = [](std::optional<bool> v) { return v ? (*v ? "on" : "off") : "-"; };
-  Table t({"netdev", "interface", "agentProtodown", "kernelProtodown", "reasons", "restores"});
+// Each CPU netdevice's protodown as the host keeps it: what stands out.
+std::string protodownNotes(std::map<std::string, ProtodownKeeping> const& keeping, double now) {
   std::string notes;
   for (auto const& [netdev, k] : keeping) {
-    char reasons[16];
-    std::snprintf(reasons, sizeof reasons, "0x%x", k.reasons);
-    t.row({netdev, k.interface, onOff(k.verdict), k.kernel ? onOff(k.kernel) : "no netdevice",
-           reasons, std::to_string(k.restores)});
     if (k.heldUntil > 0) {
       char held[64];
       std::snprintf(held, sizeof held, " held by hand for %.0f s more\n", k.heldUntil - now);
@@ -64,10 +58,72 @@ std::string protodownTable(std::map<std::string, ProtodownKeeping> const& keepin
     if (!k.trouble.empty())
       notes += netdev + ": protodown cannot be restored: " + k.trouble + "\n";
   }
-  return t.text("") + notes;
+  return notes;
 }
 
-Json showStatus(RunningAgent& s) {
+// One management interface as `show status` shows it: its ports, the link
+// of its external port with its history, and its CPU netdevice's protodown
+// as the host keeps it.
+Json interfaceStatus(MgmtIntfDesc const& m, StatusSnapshot const& snap,
+                     LinkHistories const& history) {
+  auto time = [](double t) { return t >= 0 ? Json(t) : Json(); };
+  auto onOff = [](std::optional<bool> v) { return v ? Json(*v ? "on" : "off") : Json(); };
+  Json j{
+      {"interface", m.intfId}, {"externalPort", m.externalPort}, {"internalPort", m.internalPort}};
+  auto link = snap.linkStatus.find(m.externalPort);
+  j["linkStatus"] = link == snap.linkStatus.end() ? Json() : Json(link->second);
+  j["link"] = link == snap.linkStatus.end() ? Json() : Json(linkName(link->second));
+  auto h = history.find(m.externalPort);
+  bool const known = link != snap.linkStatus.end() && h != history.end();
+  j["transitions"] = known ? Json(h->second.transitions) : Json();
+  j["lastDown"] = known ? time(h->second.lastDown) : Json();
+  j["lastUp"] = known ? time(h->second.lastUp) : Json();
+  j["cpuNetdevice"] = m.cpuInterface.empty() ? Json() : Json(m.cpuInterface);
+  if (m.cpuInterface.empty())
+    return j;
+  auto k = snap.protodown.find(m.cpuInterface);
+  bool const kept = k != snap.protodown.end();
+  j["missingNetdevice"] =
+      snap.missingNetdevs.contains(m.cpuInterface) || (kept && !k->second.kernel);
+  j["agentProtodown"] = kept ? onOff(k->second.verdict) : Json();
+  j["kernelProtodown"] = kept ? onOff(k->second.kernel) : Json();
+  j["protodownReasons"] = kept ? Json(k->second.reasons) : Json();
+  j["restores"] = kept ? Json(k->second.restores) : Json();
+  return j;
+}
+
+// The table of `show status`: one line per management interface.
+std::string interfaceTable(Json const& interfaces) {
+  auto text = [](Json const& v) {
+    if (v.is_null())
+      return std::string("-");
+    if (v.is_number_float()) {
+      char t[32];
+      std::snprintf(t, sizeof t, "%.3f", v.get<double>());
+      return std::string(t);
+    }
+    return v.is_string() ? v.get<std::string>() : v.dump();
+  };
+  Table t({"interface", "ports", "link", "lastDown", "lastUp", "transitions", "netdev",
+           "agentProtodown", "kernelProtodown", "reasons", "restores"});
+  for (auto const& j : interfaces) {
+    char reasons[16] = "-";
+    if (j.value("protodownReasons", Json()).is_number())
+      std::snprintf(reasons, sizeof reasons, "0x%x", j["protodownReasons"].get<unsigned>());
+    bool const missing = j.value("missingNetdevice", false);
+    t.row({j["interface"], text(j["externalPort"]) + "/" + text(j["internalPort"]), text(j["link"]),
+           text(j["lastDown"]), text(j["lastUp"]), text(j["transitions"]), text(j["cpuNetdevice"]),
+           text(j.value("agentProtodown", Json())),
+           missing ? "no netdevice" : text(j.value("kernelProtodown", Json())), reasons,
+           text(j.value("restores", Json()))});
+  }
+  return t.text("");
+}
+
+// `show status [INTERFACE]`: the error text and one line per management
+// interface (or the one named; the host says whether it runs under the
+// journal, where agentctl then reads the interface's lines).
+Json showStatus(RunningAgent& s, std::optional<std::string> const& only) {
   LinkHistories none;
   auto* watcher = s.statusWatcher();
   if (watcher)
@@ -75,37 +131,43 @@ Json showStatus(RunningAgent& s) {
   // The watcher's copy: only the ports in use.
   auto snap = watcher ? watcher->last() : snapshotOf(s.db().status());
   auto const& history = watcher ? watcher->history() : none;
-  std::map<unsigned, std::string> intfOf;
-  for (auto const& m : s.db().mgmtInterfaces())
-    intfOf[m.externalPort] = m.intfId;
-  Table t({"port", "interface", "linkStatus", "link", "transitions", "lastChange"});
-  for (auto const& [port, link] : snap.linkStatus) {
-    auto it = intfOf.find(port);
-    auto h = history.find(port);
-    bool const known = h != history.end();
-    char last[32] = "-";
-    if (known)
-      std::snprintf(last, sizeof last, "%.3f", h->second.lastChange);
-    t.row({std::to_string(port), it == intfOf.end() ? "-" : it->second, std::to_string(link),
-           linkName(link), known ? std::to_string(h->second.transitions) : "-", last});
+  double const now = Kiv::System::currentTime();
+  Json interfaces = Json::array();
+  std::vector<std::string> names;
+  for (auto const& m : s.db().mgmtInterfaces()) {
+    names.push_back(m.intfId);
+    if (!only || *only == m.intfId)
+      interfaces.push_back(interfaceStatus(m, snap, history));
   }
+  if (only && interfaces.empty())
+    throw CommandError("no management interface " + *only + " (" + joined(names) + ")");
   std::string text = "error: " + (snap.error.empty() ? std::string("none") : snap.error) + "\n";
   for (auto const& n : snap.missingNetdevs)
     text += "cpuInterface " + n + " names no netdevice of this machine\n";
-  text += snap.linkStatus.empty() ? "no port status published yet\n" : t.text("");
-  text += protodownTable(snap.protodown, Kiv::System::currentTime());
-  return done(text, statusDocument(snap, history, Kiv::System::currentTime()));
+  text += interfaceTable(interfaces);
+  text += protodownNotes(snap.protodown, now);
+  if (only) {
+    Json result{{"time", now},
+                {"error", snap.error},
+                {"interface", interfaces.front()},
+                {"journal", journalEntriesOn()}};
+    return done(text, result);
+  }
+  auto doc = statusDocument(snap, history, now);
+  doc["interfaces"] = std::move(interfaces);
+  return done(text, doc);
 }
 
-// One part of "show agent": its text and its JSON.
-struct Part {
+// A section of "show agent" (register records, interface states, CPU
+// interfaces): its text and its JSON.
+struct AgentSection {
   std::string text;
   Json json;
 };
 
-Part registerRecords(Orba::Node const& sm) {
+AgentSection registerRecords(Orba::Node const& sm) {
   Table t({"id", "size", "val", "valid", "configVal", "configValid"});
-  Part p{"", Json::array()};
+  AgentSection p{"", Json::array()};
   for (auto const& [key, value] : sortedMembers(sm, "registerVal")) {
     auto rec = objectIn(value);
     if (!rec)
@@ -125,9 +187,9 @@ Part registerRecords(Orba::Node const& sm) {
   return p;
 }
 
-Part interfaceStates(Orba::Node const& sm) {
+AgentSection interfaceStates(Orba::Node const& sm) {
   Table t({"interface", "enabled state"});
-  Part p{"", Json::object()};
+  AgentSection p{"", Json::object()};
   for (auto const& [key, value] : sortedMembers(sm, "intfState")) {
     t.row({key.text(), value.text()});
     p.json[key.text()] = value.text();
@@ -137,7 +199,7 @@ Part interfaceStates(Orba::Node const& sm) {
   return p;
 }
 
-Part cpuInterfaces(Orba::Node const& sm) {
+AgentSection cpuInterfaces(Orba::Node const& sm) {
   auto mgr = objectIn(attrOr(sm, "cpuIfMgr"));
   if (!mgr)
     return {"CPU interface manager: none yet\n", nullptr};
@@ -211,11 +273,11 @@ Json showAgent(RunningAgent& s) {
   head.row({"  next poll", due});
   jsm["nextPoll"] = dueJson;
   std::string text = head.text("");
-  for (auto [name, part] :
+  for (auto [name, section] :
        {std::pair{"registerVal", registerRecords(*sm)},
         std::pair{"intfState", interfaceStates(*sm)}, std::pair{"cpuIfMgr", cpuInterfaces(*sm)}}) {
-    text += "\n" + part.text;
-    jsm[name] = part.json;
+    text += "\n" + section.text;
+    jsm[name] = section.json;
   }
   result["stateMachine"] = jsm;
   return done(text, result);
@@ -225,17 +287,29 @@ Json showAgent(RunningAgent& s) {
 
 namespace {
 
-// Each word of show, with what it shows.
+Json showStatusOf(RunningAgent& s, std::vector<std::string> const& argv) {
+  return showStatus(s, argv.size() == 3 ? std::optional(argv[2]) : std::nullopt);
+}
+
+Json showAgentOf(RunningAgent& s, std::vector<std::string> const&) {
+  return showAgent(s);
+}
+
+// Each word of show: its arguments in the usage, how many words it takes
+// at most, and what it shows.
 struct ShowWord {
   char const* word;
-  Json (*show)(RunningAgent& s);
+  char const* arguments;
+  std::size_t most;
+  Json (*show)(RunningAgent& s, std::vector<std::string> const& argv);
 };
-constexpr ShowWord kShowWords[] = {{"status", showStatus}, {"agent", showAgent}};
+constexpr ShowWord kShowWords[] = {{"status", " [INTERFACE]", 3, showStatusOf},
+                                   {"agent", "", 2, showAgentOf}};
 
 std::string showUsage() {
   std::string u;
   for (auto const& w : kShowWords)
-    u += (u.empty() ? "show " : " | show ") + std::string(w.word);
+    u += (u.empty() ? "show " : " | show ") + std::string(w.word) + w.arguments;
   return u;
 }
 
@@ -249,10 +323,10 @@ std::vector<std::string> showWords() {
 }
 
 Json showCommand(ControlContext& c, std::vector<std::string> const& argv) {
-  needArgs(argv, 2, 2, showUsage().c_str());
+  needArgs(argv, 2, 3, showUsage().c_str());
   for (auto const& w : kShowWords) {
-    if (argv[1] == w.word)
-      return w.show(c.agent);
+    if (argv[1] == w.word && argv.size() <= w.most)
+      return w.show(c.agent, argv);
   }
   throw CommandError("usage: " + showUsage());
 }

@@ -168,6 +168,7 @@ StatusWatcher::StatusWatcher(Hardware::Bcm53134::Status& status, Report report)
     : status_(status), report_(std::move(report)), last_(snapshotOf(status)) {
   for (auto const& [port, link] : last_.linkStatus)
     history_[port].lastChange = Kiv::System::currentTime();
+  linkTimes(last_.linkStatus);
   slot_.callbackIs([this](Kiv::AttributeId, void const*) {
     if (!flush_.armed())
       flush_.arm(Kiv::System::currentTime());
@@ -233,8 +234,23 @@ void StatusWatcher::changed() {
       history_[port].lastChange = t;
     }
   }
+  linkTimes(now.linkStatus, &last_.linkStatus);
   last_ = std::move(now);
   tell(lines, false);
+}
+
+void StatusWatcher::linkTimes(std::map<unsigned, unsigned> const& now,
+                              std::map<unsigned, unsigned> const* before) {
+  double const t = Kiv::System::currentTime();
+  for (auto const& [port, link] : now) {
+    auto const b = before ? before->find(port) : now.end();
+    if (before && b != before->end() && b->second == link)
+      continue;
+    if (link == 0)
+      history_[port].lastDown = t;
+    else if (link == 1)
+      history_[port].lastUp = t;
+  }
 }
 
 void StatusWatcher::tell(std::vector<std::string> const& lines, bool failedOnly) {

@@ -48,11 +48,15 @@ struct StatusSnapshot {
 };
 
 // The history of one port's published link status: how many times it
-// changed, and when it last changed (or was first published), in the loop's
-// seconds since the start.
+// changed, when it last changed (or was first published), and when it last
+// went down and up, in the loop's seconds since the start.
 struct LinkHistory {
   std::uint64_t transitions = 0;
   double lastChange = 0;
+  // When the link was last published down, and up; below 0: not since the
+  // start.
+  double lastDown = -1;
+  double lastUp = -1;
   bool operator==(LinkHistory const&) const = default;
 };
 using LinkHistories = std::map<unsigned, LinkHistory>;
@@ -191,6 +195,10 @@ class StatusWatcher {
     Owner& owner;
   };
   void changed();
+  // The times of the links published down or up in `now` that were not so
+  // `before` (none: all of them).
+  void linkTimes(std::map<unsigned, unsigned> const& now,
+                 std::map<unsigned, unsigned> const* before = nullptr);
   void tell(std::vector<std::string> const& lines, bool failedOnly);
   void retry() { tell({}, true); }
 

@@ -11,6 +11,19 @@ namespace Host {
 
 namespace {
 bool stdoutGone = false;
+JournalEntrySend journalSend;
+}  // namespace
+
+void journalEntriesTo(JournalEntrySend send) {
+  journalSend = std::move(send);
+}
+
+bool journalEntriesOn() {
+  return static_cast<bool>(journalSend);
+}
+
+bool sentToJournal(std::string const& kind, std::string const& text, std::string const& message) {
+  return journalSend && journalSend(kind, text, message);
 }
 
 void stdoutLine(std::string const& line) {
@@ -33,6 +46,8 @@ void Timeline::line(std::string const& kind, std::string const& text) const {
                            : text.rfind("error: ", 0) == 0 ? SD_WARNING
                                                            : SD_NOTICE;
     std::snprintf(head, sizeof head, "%s%-7s ", priority, kind.c_str());
+    if (sentToJournal(kind, text, head + std::strlen(priority) + text))
+      return;
   } else {
     // Milliseconds in a column of ten; a run past 10^6 s gives up decimals
     // rather than the column.

@@ -45,6 +45,11 @@ std::string TraceSpec::handleSpec() const {
 }
 
 void JournalTraceSink::write(Kiv::TraceHandle const&, unsigned level, std::string_view line) {
+  if (level == 0) {
+    std::string const text(line);
+    if (sentToJournal("trace", text, text))
+      return;
+  }
   char const* priority = level == 0 ? SD_NOTICE : level == 1 ? SD_INFO : SD_DEBUG;
   std::fprintf(stderr, "%s%.*s\n", priority, static_cast<int>(line.size()), line.data());
 }

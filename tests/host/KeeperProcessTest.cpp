@@ -147,8 +147,71 @@ TEST_F(Keeper, ForeignChangesAreUndoneSaidOnceAndCounted) {
   EXPECT_EQ(netdev("mgmt1")["restores"], 4) << HostTest::readFile(status);
   EXPECT_EQ(netdev("mgmt1")["kernelProtodown"], "off");
   auto const shown = ctl({"show", "status"});
-  EXPECT_TRUE(std::regex_search(shown, std::regex(R"(mgmt1 +Management1 +off +off +0x0 +4\n)")))
+  EXPECT_TRUE(std::regex_search(
+      shown,
+      std::regex(R"(\nManagement1 +1/5 +linkUp +[0-9.]+ +[0-9.]+ +1 +mgmt1 +off +off +0x0 +4\n)")))
       << shown;
+}
+
+// `show status`, in text and as JSON, through a link down, a restore and a
+// netdevice deleted: one line per management interface, with the times of
+// its link's last down and up and its CPU netdevice's protodown on both
+// sides. Named, one interface, without journal lines outside the journal.
+TEST_F(Keeper, ShowStatusFollowsALinkDownARestoreAndAMissingNetdevice) {
+  auto status = [&](std::vector<std::string> args) {
+    args.insert(args.begin(), {"--json", "show", "status"});
+    auto j = nlohmann::json::parse(ctl(args), nullptr, false);
+    return j.is_object() ? j["result"] : nlohmann::json();
+  };
+  auto intf = [&](char const* name) { return status({name})["interface"]; };
+  auto shows = [&](std::string const& pattern) {
+    std::string shown;
+    bool const found = until(
+        [&] {
+          return std::regex_search(shown = ctl({"show", "status"}), std::regex(pattern));
+        },
+        10);
+    EXPECT_TRUE(found) << pattern << "\n" << shown;
+  };
+  // Down since the start: a time of its last down, none of an up.
+  auto m1 = intf("Management1");
+  EXPECT_EQ(m1["link"], "linkDown");
+  EXPECT_TRUE(m1["lastDown"].is_number() && m1["lastUp"].is_null()) << m1;
+  EXPECT_EQ(m1["agentProtodown"], "on");
+  EXPECT_EQ(m1["kernelProtodown"], "on");
+
+  ctl({"sim", "link", "2", "down"});
+  ASSERT_TRUE(until([&] { return intf("Management2")["agentProtodown"] == "on"; }, 10));
+  auto m2 = intf("Management2");
+  EXPECT_EQ(m2["transitions"], 1);
+  EXPECT_GT(m2["lastDown"].get<double>(), m2["lastUp"].get<double>()) << m2;
+  shows(
+      R"(\nManagement2 +2/6 +linkDown +[0-9]+\.[0-9]{3} +[0-9]+\.[0-9]{3} +1 +mgmt2 +on +on +0x0 +0\n)");
+
+  ip("link set mgmt1 protodown off");
+  restored(1, true, "protodown off");
+  shows(R"(\nManagement1 +1/5 +linkDown +[0-9.]+ +- +0 +mgmt1 +on +on +0x0 +1\n)");
+  EXPECT_EQ(intf("Management1")["restores"], 1);
+
+  ip("link del mgmt2");
+  ASSERT_TRUE(until([&] { return intf("Management2")["missingNetdevice"] == true; }, 10))
+      << ctl({"show", "status"});
+  EXPECT_EQ(intf("Management2")["kernelProtodown"], nullptr);
+  shows(R"(\nManagement2 +2/6 +linkDown +[0-9.]+ +[0-9.]+ +1 +mgmt2 +on +no netdevice +0x0 +0\n)");
+  auto const all = status({});
+  ASSERT_EQ(all["interfaces"].size(), 2u) << all;
+  EXPECT_EQ(all["interfaces"][1]["interface"], "Management2");
+
+  auto const one = status({"Management1"});
+  EXPECT_EQ(one["journal"], false);
+  EXPECT_FALSE(one.contains("journalLines")) << one;
+  auto const text = ctl({"show", "status", "Management1"});
+  EXPECT_EQ(text.find("Management2"), std::string::npos) << text;
+  std::string out;
+  EXPECT_EQ(::Host::runProgram(agentctl({"show", "status", "Management7"}), &out), 1);
+  EXPECT_NE(out.find("no management interface Management7 (Management1, Management2)"),
+            std::string::npos)
+      << out;
 }
 
 // Where restoring cannot work the keeper tries twice, says why once in the

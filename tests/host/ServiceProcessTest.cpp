@@ -85,7 +85,7 @@ TEST(AgentHostService, RefusalsOnTheJournalsStreamAreErrors) {
   EXPECT_EQ(h.wait(), 2);
   EXPECT_EQ(h.err(), "<3>agenthost: " + bad +
                          ":2: unknown key 'bsu' in switch (known keys: ham, bus, "
-                         "managementInterfaces)\n");
+                         "managementInterfaces, pollPeriod)\n");
   EXPECT_EQ(h.out(), "") << "refused before anything starts";
 }
 

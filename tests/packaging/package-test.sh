@@ -35,7 +35,9 @@ for path in '/bin/agenthost$' '/bin/agentctl$' '/agenthost/libplatform.so$' \
             '/share/man/man5/agenthost-record.5.gz$' '/share/man/man5/agenthost-scenario.5.gz$' \
             '/share/agenthost/examples/metrics.conf$' '/share/agenthost/prometheus/agenthost-alerts.yml$' \
             '/share/agenthost/examples/networkd/10-mgmt1.network$' \
-            '/share/agenthost/grafana/agenthost-dashboard.json$' '/share/doc/bcm53134-agent/runbook.md$'; do
+            '/share/agenthost/grafana/agenthost-dashboard.json$' '/share/doc/bcm53134-agent/runbook.md$' \
+            '/lib/sysusers.d/agenthost.conf$' '/share/bash-completion/completions/agenthost$' \
+            '/share/bash-completion/completions/agentctl$'; do
   grep -q "$path" "$scratch/contents" || fail "package lacks $path"
 done
 ! grep -E '_tests$|/soak$|fuzz|bench' "$scratch/contents" || fail "test programs in the package"

@@ -130,6 +130,34 @@ reloads() { # reloads LABEL
 }
 reloads "without metrics"
 
+# Read access for the agenthost group, under the shipped unit (its
+# runtime directory 0750): the package made the user and group and the
+# service runs as that user; a user in the group, logged in as runuser logs
+# in (with its supplementary groups), looks through agentctl's default
+# socket and is refused a change; a user outside it is refused at the socket.
+group_read_access() {
+  local viewer='sb runuser -u agenthost-viewer --' outsider='sb runuser -u agenthost-outsider --'
+  local out status
+  check "sysusers: group agenthost, the service runs as user agenthost" \
+    eval 'sb getent group agenthost >/dev/null && [ "$(sb stat -c %U /proc/$(mainpid))" = agenthost ]'
+  sb useradd --system --no-create-home --groups agenthost agenthost-viewer
+  sb useradd --system --no-create-home agenthost-outsider
+  check "a member of agenthost: agentctl show status" \
+    eval "$viewer agentctl show status | grep -q Management1"
+  out=$($viewer agentctl set bcm53134Sm pollPeriod 3 2>&1)
+  status=$?
+  check "a member of agenthost: set refused (status $status: $out)" \
+    eval '[ $status = 1 ] && grep -q "^agentctl: set changes the running host" <<<"$out" &&
+      [ "$(sb agentctl get bcm53134Sm pollPeriod)" = 2 ]'
+  out=$($outsider agentctl show status 2>&1)
+  status=$?
+  check "a user outside agenthost: refused (status $status: $out)" \
+    eval '[ $status = 3 ] && grep -q "permission denied" <<<"$out"'
+  sb userdel agenthost-viewer
+  sb userdel agenthost-outsider
+}
+group_read_access
+
 # The documented metrics drop-in: /metrics inside the sandbox, the textfile
 # read by a user other than the service's.
 sb mkdir -p /etc/systemd/system/agenthost.service.d
@@ -218,6 +246,35 @@ records_and_ipv6() {
   sb systemctl restart agenthost.service
 }
 records_and_ipv6
+
+# Journal fields and the status of one interface, a block of their own: a
+# link down and up of Management1 go to the journal as entries of their own
+# that `journalctl -u agenthost INTERFACE=Management1` finds, with the
+# netdevice, the port and the message id of their kind (link down at
+# priority warning); `agentctl show status Management1` shows that
+# interface's line and its journal lines, which agentctl reads itself.
+journal_fields_and_interface_status() {
+  local ctl='sb agentctl --socket /run/agenthost/control.sock' t=$(now)
+  local lines="sb journalctl -q --no-pager -o cat -u agenthost --since @$t INTERFACE=Management1"
+  $ctl sim link 1 down >/dev/null
+  within 10 eval "$lines | grep -q 'link status 0 (linkDown)'"
+  $ctl sim link 1 up >/dev/null
+  within 10 eval "$lines | grep -q 'link status 1 (linkUp)'"
+  check "journalctl -u agenthost INTERFACE=Management1: the link's down and up" \
+    eval "$lines | grep -q '^status  port 1 link status 0 (linkDown)$' &&
+      $lines | grep -q '^status  port 1 link status 1 (linkUp)$'"
+  check "the link down's fields: NETDEV, PORT, MESSAGE_ID, PRIORITY 4" \
+    eval "sb journalctl -q --no-pager -o export -u agenthost --since @$t \
+        MESSAGE_ID=0e01bdf1a8124e1ea31107fb8b490bb2 INTERFACE=Management1 |
+      tr -d '\\0' | grep -c -e '^NETDEV=mgmt1$' -e '^PORT=1$' -e '^PRIORITY=4$' | grep -qx 3"
+  check "agentctl show status Management1: its line and its journal lines" \
+    eval "$ctl show status Management1 | grep -q '^Management1 ' &&
+      ! $ctl show status Management1 | grep -q '^Management2 ' &&
+      $ctl show status Management1 | grep -q 'agenthost\[[0-9]*\]: status  port 1 link status 1 (linkUp)$'"
+  check "agentctl --json show status Management1: journalLines" \
+    eval "$ctl --json show status Management1 | grep -q '\"journalLines\"'"
+}
+journal_fields_and_interface_status
 
 # Restarts: the watchdog after a hang, Restart= after a crash.
 restarted() { # restarted LABEL SIGNAL

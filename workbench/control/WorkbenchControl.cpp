@@ -9,7 +9,7 @@ namespace Host {
 
 void workbenchControlInstall() {
   // Listed where the help text lists it, before reload.
-  controlCommandAdd({"sim", Commands::simCommand, Commands::simWords}, "reload");
+  controlCommandAdd({"sim", Commands::simCommand, Privilege::change, Commands::simWords}, "reload");
   terminalInputIs([](RunningAgent& agent, int fd) -> std::unique_ptr<TerminalInput> {
     return std::make_unique<StdinCommands>(agent, fd);
   });

@@ -1,6 +1,7 @@
 #include "host/control/ctl/Client.h"
 
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/time.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -40,10 +41,25 @@ std::string connectError(std::string const& path, int err) {
       return "nothing answers on " + path + " (left behind by a host that is gone?)";
     case EACCES:
     case EPERM:
-      return path + ": permission denied (the control socket is for the host's user and root)";
+      return path +
+             ": permission denied (the control socket is for the host's user, root, and to "
+             "look, the members of its group)";
     default:
       return path + ": " + std::strerror(err);
   }
+}
+
+// The socket when none is named: the one a host run by this user makes, or,
+// when there is none, the service's (which its group's members may use;
+// anyone else hears that permission is denied there).
+std::string defaultSocket() {
+  std::string own = Control::defaultSocketPath();
+  struct stat st {};
+  if (own == Control::kServiceSocketPath || ::lstat(own.c_str(), &st) == 0 || errno != ENOENT)
+    return own;
+  if (::lstat(Control::kServiceSocketPath, &st) == 0 || errno == EACCES)
+    return Control::kServiceSocketPath;
+  return own;
 }
 
 }  // namespace
@@ -106,7 +122,8 @@ std::string usage() {
   return "Usage: agentctl [--socket PATH] [--json] COMMAND [ARGS...]\n"
          "Looks at and changes the agent in a running agenthost through its control socket\n"
          "(default " +
-         Control::defaultSocketPath() +
+         Control::defaultSocketPath() + "; when there is none, the service's, " +
+         Control::kServiceSocketPath +
          ").\n"
          "\n"
          "Commands: show status, show agent, get, set, call, list, trace, sim, reload,\n"
@@ -139,7 +156,8 @@ std::vector<std::string> optionNames() {
   return cliOptionNames(optionTable());
 }
 
-int run(std::vector<std::string> const& args, std::ostream& out, std::ostream& err) {
+int run(std::vector<std::string> const& args, std::ostream& out, std::ostream& err,
+        Amend const& amend) {
   CtlWords w;
   auto& socketPath = w.socket;
   bool const& json = w.json;
@@ -185,7 +203,7 @@ int run(std::vector<std::string> const& args, std::ostream& out, std::ostream& e
     return kExitUsage;
   }
   if (socketPath.empty())
-    socketPath = Control::defaultSocketPath();
+    socketPath = defaultSocket();
   Json response;
   try {
     response = request(socketPath, command);
@@ -197,6 +215,8 @@ int run(std::vector<std::string> const& args, std::ostream& out, std::ostream& e
     return kExitNoHost;
   }
   bool ok = response["ok"].get<bool>();
+  if (ok && amend)
+    amend(command, response);
   if (json) {
     out << Control::jsonText(response, 2) << "\n";
   } else if (ok) {

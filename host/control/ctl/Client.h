@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <iosfwd>
 #include <nlohmann/json.hpp>
 #include <stdexcept>
@@ -23,10 +24,21 @@ class NoAnswer : public std::runtime_error {
 nlohmann::ordered_json request(std::string const& socketPath, std::vector<std::string> const& argv,
                                double timeoutSeconds = 30);
 
+// What agentctl adds on its own side to a good response to `command`
+// before printing it.
+using Amend =
+    std::function<void(std::vector<std::string> const& command, nlohmann::ordered_json& response)>;
+
 // The whole program on its arguments (without the program name): prints
 // the response's text on out, or its error on err (the JSON response on out
 // with --json), and returns the exit status.
-int run(std::vector<std::string> const& args, std::ostream& out, std::ostream& err);
+int run(std::vector<std::string> const& args, std::ostream& out, std::ostream& err,
+        Amend const& amend = {});
+
+// `show status INTERFACE` from a host under the journal: the interface's
+// recent journal lines after the text, and as "journalLines" in the result
+// (or why they cannot be read, as "journalError").
+void addJournalLines(std::vector<std::string> const& command, nlohmann::ordered_json& response);
 
 std::string usage();
 

@@ -6,5 +6,6 @@
 #include "host/control/ctl/Client.h"
 
 int main(int argc, char** argv) {
-  return Host::Ctl::run(std::vector<std::string>(argv + 1, argv + argc), std::cout, std::cerr);
+  return Host::Ctl::run(std::vector<std::string>(argv + 1, argv + argc), std::cout, std::cerr,
+                        Host::Ctl::addJournalLines);
 }

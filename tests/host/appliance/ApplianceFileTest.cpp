@@ -45,6 +45,11 @@ TEST(ApplianceFile, ReadsEverythingItStates) {
   EXPECT_EQ(a.slices[1].interfaces[0].state, Interface::IntfEnabledState::disabled);
   EXPECT_EQ(a.links, (std::map<unsigned, bool>{{1, true}, {2, false}}));
   EXPECT_DOUBLE_EQ(a.accessTime, 0.5);
+  EXPECT_FALSE(a.pollPeriod) << "the agent's own";
+  EXPECT_EQ(
+      Host::loadAppliance(dir.file("b.yaml", replaced(kGood, "  bus: 2", "  pollPeriod: 0.25")))
+          .pollPeriod,
+      0.25);
   EXPECT_EQ(a.netdevices, Host::NetdevMode::privateNamespace);
   EXPECT_EQ(a.cpuInterfaceNames(), std::vector<std::string>{"mgmt1"});
   // The file installed under /etc starts without touching this machine.
@@ -79,7 +84,8 @@ TEST(ApplianceFile, JsonIsAcceptedToo) {
 // the file would be, at the record's line.
 TEST(ApplianceFile, ItsJsonReadsBackWithTheFilesChecks) {
   HostTest::TempDir dir;
-  auto a = Host::loadAppliance(dir.file("a.yaml", kGood));
+  auto a = Host::loadAppliance(
+      dir.file("a.yaml", replaced(kGood, "  bus: 2", "  bus: 2\n  pollPeriod: 0.25")));
   auto mii = Host::loadAppliance(
       dir.file("b.yaml", noChip + "mdio: {transport: mii-ioctl, netdev: eth1}\n"));
   for (auto const& original : {a, mii}) {
@@ -88,6 +94,7 @@ TEST(ApplianceFile, ItsJsonReadsBackWithTheFilesChecks) {
     EXPECT_EQ(back.file, "r.jsonl");
     EXPECT_EQ(Host::applianceJson(back), json);
     EXPECT_EQ(back.mgmtInterfaces, original.mgmtInterfaces);
+    EXPECT_EQ(back.pollPeriod, original.pollPeriod);
     EXPECT_EQ(back.slices.at(1).interfaces.at(0).state,
               original.slices.at(1).interfaces.at(0).state);
   }
@@ -109,7 +116,16 @@ TEST(ApplianceFile, EachKindOfBadInputIsRefusedWithLineAndReason) {
   };
   std::vector<Case> cases = {
       {replaced(kGood, "  bus: 2", "  bsu: 2"),
-       ":3: unknown key 'bsu' in switch (known keys: ham, bus, managementInterfaces)"},
+       ":3: unknown key 'bsu' in switch (known keys: ham, bus, managementInterfaces, "
+       "pollPeriod)"},
+      {replaced(kGood, "  bus: 2", "  bus: 2\n  pollPeriod: 0"),
+       ":4: switch.pollPeriod must be from 0.001 to 86400 seconds, not '0'"},
+      {replaced(kGood, "  bus: 2", "  bus: 2\n  pollPeriod: 86401"),
+       ":4: switch.pollPeriod must be from 0.001 to 86400 seconds, not '86401'"},
+      {replaced(kGood, "  bus: 2", "  bus: 2\n  pollPeriod: -1"),
+       ":4: switch.pollPeriod must be a number of seconds, not '-1'"},
+      {replaced(kGood, "  bus: 2", "  bus: 2\n  pollPeriod: 2s"),
+       ":4: switch.pollPeriod must be a number of seconds, not '2s'"},
       {replaced(kGood, "      externalPort: 2\n", ""),
        ":9: managementInterfaces[1] lacks the required key 'externalPort'"},
       {replaced(kGood, "externalPort: 2", "externalPort: 8"),

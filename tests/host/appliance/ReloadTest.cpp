@@ -216,4 +216,42 @@ TEST(Reload, APlanThatFailsHalfWayIsUndone) {
   EXPECT_FALSE(db.mgmtInterfaceKey("Management3"));
 }
 
+// The file's pollPeriod is the agent's attribute, compared with the live
+// value (a period set by hand is brought back) and written last; one the
+// agent refuses undoes the plan.
+TEST(Reload, APollPeriodIsPlannedAgainstTheAgentsAndWrittenLast) {
+  auto running = twoInterfaces();
+  Host::StateDb db(running);
+  auto next = running;
+  next.pollPeriod = 5;
+  next.ham = !running.ham;
+  auto live = Host::liveConfigOf(db);
+  EXPECT_EQ(Host::planReload(live, running, next).changes.size(), 1u) << "not running yet";
+  live.pollPeriod = 0.5;
+  auto plan = Host::planReload(live, running, next);
+  ASSERT_EQ(plan.changes.size(), 2u);
+  EXPECT_EQ(plan.changes[1].text, "pollPeriod 0.5 -> 5 s");
+  live.pollPeriod = 5;
+  EXPECT_EQ(Host::planReload(live, running, next).changes.size(), 1u);
+  next.pollPeriod.reset();
+  live.pollPeriod = 0.5;
+  EXPECT_EQ(Host::planReload(live, running, next).changes.size(), 1u) << "left out: kept";
+
+  std::vector<double> written;
+  auto before = text(Host::liveConfigOf(db));
+  try {
+    Host::applyPlan(db, plan, [&](double p) {
+      written.push_back(p);
+      throw std::runtime_error("pollPeriod must be from 0.001 to 86400 seconds");
+    });
+    FAIL() << "applied";
+  } catch (Host::ReloadFailed const& e) {
+    EXPECT_STREQ(e.what(), "pollPeriod 0.5 -> 5 s: pollPeriod must be from 0.001 to 86400 seconds");
+  }
+  EXPECT_EQ(text(Host::liveConfigOf(db)), before);
+  Host::applyPlan(db, plan, [&](double p) { written.push_back(p); });
+  EXPECT_EQ(written, (std::vector<double>{5, 5}));
+  EXPECT_EQ(db.hamPresent(), next.ham);
+}
+
 }  // namespace

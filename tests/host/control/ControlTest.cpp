@@ -11,7 +11,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <csignal>
 #include <fstream>
 #include <future>
 #include <nlohmann/json.hpp>
@@ -58,8 +60,9 @@ class ControlledHost {
     context_ = std::make_unique<Host::ControlContext>(
         Host::ControlContext{*session_, Host::handleTraceLevels, Host::handleTraceLevelsIs});
     path = dir + "/control/agenthost.sock";
-    server = std::make_unique<Host::ControlServer>(
-        path, [this](auto const& argv) { return Host::controlCommand(*context_, argv); });
+    server = std::make_unique<Host::ControlServer>(path, [this](auto const& argv, auto access) {
+      return Host::controlCommand(*context_, argv, access);
+    });
     session_->start();
     TestSupport::advance(0.5);  // mounted, first cycle done
   }
@@ -122,7 +125,7 @@ TEST(ControlVirtualTime, ReloadAnswersItsOutcome) {
   EXPECT_EQ(h.refused({"reload"}),
             "agentctl: " + h.appliance +
                 ":2: unknown key 'bsu' in switch (known keys: ham, bus, "
-                "managementInterfaces)\n"
+                "managementInterfaces, pollPeriod)\n"
                 "reload refused; the running configuration stays in force\n");
   EXPECT_EQ(h.refused({"reload", "now"}), "agentctl: usage: reload\n");
 }
@@ -267,11 +270,13 @@ TEST(ControlVirtualTime, SimulatedLinkDownLeadsToProtodownWithinAPollPeriodAndAC
   ASSERT_TRUE(TestSupport::runUntil([&] { return mgmt1() == "disabled"; }, period + cycle));
   EXPECT_GT(TestSupport::now() - t0, period - cycle) << "found at the next cycle, not sooner";
   EXPECT_EQ(h.ok({"get", kMgmt1State, "state"}), "disabled\n");
-  // With its history: one transition, at the time the next cycle published it.
+  // With its history: one transition, the last down at the time the next
+  // cycle published it, the last up at the start.
   char down[128];
-  std::snprintf(down, sizeof down, "\n1     Management1  0           linkDown  1            %.3f\n",
-                TestSupport::now());
-  EXPECT_NE(h.ok({"show", "status"}).find(down), std::string::npos) << h.ok({"show", "status"});
+  std::snprintf(down, sizeof down, "\nManagement1  1/5    linkDown  %.3f", TestSupport::now());
+  auto const shown = h.ok({"show", "status"});
+  EXPECT_NE(shown.find(down), std::string::npos) << shown;
+  EXPECT_NE(shown.find(" 0.000   1            mgmt1 "), std::string::npos) << shown;
 
   h.ok({"sim", "link", "1", "up"});
   ASSERT_TRUE(TestSupport::runUntil([&] { return mgmt1() == "enabled"; }, period + cycle));
@@ -382,13 +387,13 @@ TEST(ControlSocket, OneAnswerPerLineBoundedRequestsAndNoWaitForSlowClients) {
 TEST(ControlSocket, SocketFileIsOwnedRemovedAndNotTakenFromALiveHost) {
   TestSupport::resetLoop();
   HostTest::TempDir dir;
-  auto handler = [](auto const&) { return Json{{"ok", true}}; };
+  auto handler = [](auto const&, auto) { return Json{{"ok", true}}; };
   std::string path = dir.path() + "/run/c.sock";
   {
     Host::ControlServer s(path, handler);
     struct stat st {};
     ASSERT_EQ(::stat(path.c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    EXPECT_EQ(st.st_mode & 0777, 0660u);
     ASSERT_EQ(::stat((dir.path() + "/run").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0700u);
     try {
@@ -417,9 +422,11 @@ TEST(ControlSocket, SocketFileIsOwnedRemovedAndNotTakenFromALiveHost) {
 }
 
 // As root, a child that has become another user connects: refused by the
-// socket file's mode, and, were the file opened up by mistake, by the
-// host's check of the peer's credentials.
-TEST(ControlSocket, AnotherUserIsRefused) {
+// directory's and the socket file's modes, and, were they opened up by
+// mistake, by the host's check of the peer's credentials. A member of the
+// socket's group (a supplementary group, as logging in gives it) may look
+// and is refused each command that changes something.
+TEST(ControlSocket, AnotherUserIsRefusedAndTheGroupOnlyLooks) {
   if (::geteuid() != 0) {
     char const* req = std::getenv("REQUIRE_NETNS_TESTS");
     if (req && std::string(req) == "1")
@@ -428,33 +435,85 @@ TEST(ControlSocket, AnotherUserIsRefused) {
   }
   HostTest::TempDir dir;
   ControlledHost h(dir.path());
-  auto asNobody = [&] {
+  struct stat st {};
+  ASSERT_EQ(::stat(h.path.c_str(), &st), 0);
+  gid_t const group = st.st_gid;
+  // Each request's answer (its error, or "ok") or why there was none, from
+  // uid 65534 with the given supplementary groups.
+  auto asNobody = [&](std::vector<gid_t> groups, std::vector<std::vector<std::string>> requests) {
+    int pipeFds[2];
+    EXPECT_EQ(::pipe(pipeFds), 0);
     pid_t pid = ::fork();
     if (pid == 0) {
-      if (::setgroups(0, nullptr) != 0 || ::setresgid(65534, 65534, 65534) != 0 ||
+      ::close(pipeFds[0]);
+      if (::setgroups(groups.size(), groups.data()) != 0 || ::setresgid(65534, 65534, 65534) != 0 ||
           ::setresuid(65534, 65534, 65534) != 0)
         ::_exit(20);
-      try {
-        auto r = Host::Ctl::request(h.path, {"set", "bcm53134Sm", "pollPeriod", "9"}, 5);
-        auto e = r.value("error", std::string());
-        ::_exit(e.find("refused: uid 65534 is neither this host's user (uid 0) nor root") == 0
-                    ? 11
-                    : 12);
-      } catch (Host::Ctl::NoAnswer const& e) {
-        ::_exit(std::string(e.what()).find("permission denied") != std::string::npos ? 10 : 13);
+      std::string all;
+      for (auto const& argv : requests) {
+        try {
+          auto r = Host::Ctl::request(h.path, argv, 5);
+          all += r["ok"].get<bool>() ? "ok" : r.value("error", std::string("?"));
+        } catch (Host::Ctl::NoAnswer const& e) {
+          all += std::string("no answer: ") + e.what();
+        }
+        all += "\n";
       }
+      [[maybe_unused]] auto n = ::write(pipeFds[1], all.data(), all.size());
+      ::_exit(0);
     }
+    ::close(pipeFds[1]);
     int status = 0;
     while (::waitpid(pid, &status, WNOHANG) == 0)
       h.server->pollOnce(10);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    std::string out;
+    char buf[4096];
+    for (ssize_t n; (n = ::read(pipeFds[0], buf, sizeof buf)) > 0;)
+      out.append(buf, static_cast<std::size_t>(n));
+    ::close(pipeFds[0]);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    return out;
   };
-  EXPECT_EQ(asNobody(), 10);
+  std::vector<std::string> const set = {"set", "bcm53134Sm", "pollPeriod", "9"};
+  EXPECT_EQ(asNobody({}, {set}),
+            "no answer: " + h.path +
+                ": permission denied (the control socket is for the host's user, root, and to "
+                "look, the members of its group)\n");
   ::chmod(dir.path().c_str(), 0755);
   ::chmod((dir.path() + "/control").c_str(), 0755);
   ::chmod(h.path.c_str(), 0666);
-  EXPECT_EQ(asNobody(), 11);
-  EXPECT_EQ(h.ok({"get", "bcm53134Sm", "pollPeriod"}), "2\n") << "nothing was done for it";
+  EXPECT_EQ(asNobody({}, {set}),
+            "refused: uid 65534 is neither this host's user (uid 0) nor "
+            "root, nor a member of the socket's group (gid " +
+                std::to_string(group) + ")\n");
+  ::chmod(h.path.c_str(), 0660);
+  auto const traceBefore = h.ok({"trace"});
+  std::string const refusal =
+      " changes the running host: only root and the host's own user may; members of its group "
+      "may look (show, get, list, help; trace, record without words)\n";
+  EXPECT_EQ(asNobody({65533, group}, {{"show", "status"},
+                                      {"get", "bcm53134Sm", "pollPeriod"},
+                                      {"list", "bcm53134Sm"},
+                                      {"record"},
+                                      {"trace"},
+                                      {"help"},
+                                      set,
+                                      {"call", "bcm53134Sm", "readRegVals"},
+                                      {"sim", "link", "1", "down"},
+                                      {"reload"},
+                                      {"hold", "mgmt1", "off"},
+                                      {"record", "start", dir.path() + "/r.jsonl"},
+                                      {"record", "stop"},
+                                      {"trace", "CpuIfMgr", "0-8"},
+                                      {"frobnicate"}}),
+            "ok\nok\nok\nok\nok\nok\nset" + refusal + "call" + refusal + "sim" + refusal +
+                "reload" + refusal + "hold" + refusal + "record start" + refusal + "record stop" +
+                refusal + "trace CpuIfMgr" + refusal +
+                "unknown command 'frobnicate'; the commands are: show, get, set, call, list, "
+                "trace, sim, reload, record, hold, help\n");
+  EXPECT_EQ(h.ok({"get", "bcm53134Sm", "pollPeriod"}), "2\n") << "nothing was done for them";
+  EXPECT_EQ(h.ok({"trace"}), traceBefore);
+  EXPECT_NE(::access((dir.path() + "/r.jsonl").c_str(), F_OK), 0);
 }
 
 using HostTest::HostProcess;
@@ -494,6 +553,55 @@ steps:
   EXPECT_NE(out.find("trace   CpuIfMgr/8 "), std::string::npos) << out;
   EXPECT_NE(out.find("expect  bcm53134Sm.pollPeriod = 0.5 ... ok"), std::string::npos) << out;
   EXPECT_NE(out.find("result: 1 passed, 0 failed"), std::string::npos) << out;
+}
+
+// The appliance file's switch.pollPeriod reaches the agent's attribute at
+// start and on a reload, also a reload that changes nothing else and one
+// that finds a period set by hand; a bad one is refused with the file and
+// line, at start and on a reload, and the period in force stays.
+TEST(ControlRealTime, ThePollPeriodOfTheApplianceFileReachesTheAgent) {
+  HostTest::TempDir dir;
+  auto const example = HostTest::readFile(std::string(EXAMPLES_DIR) + "/appliance.yaml");
+  auto withPeriod = [&](std::string const& p) {
+    auto text = example;
+    return text.replace(text.find("  bus: 0"), 8, "  bus: 0\n  pollPeriod: " + p);
+  };
+  int const line = 1 +
+                   static_cast<int>(std::count(example.begin(),
+                                               example.begin() + example.find("  bus: 0"), '\n')) +
+                   1;
+  auto file = dir.file("appliance.yaml", withPeriod("0.5"));
+  std::string sock = dir.path() + "/c.sock";
+  HostProcess host(dir, {"--sim-cpu", "--control", sock, file});
+  auto period = [&] { return agentctl(sock, {"get", "bcm53134Sm", "pollPeriod"}).out; };
+  ASSERT_TRUE(until([&] { return period() == "0.5\n"; }, 10)) << period() << host.err();
+
+  dir.file("appliance.yaml", withPeriod("3"));
+  auto r = agentctl(sock, {"reload"});
+  EXPECT_EQ(r.status, 0) << r.out;
+  EXPECT_NE(r.out.find("reload: pollPeriod 0.5 -> 3 s\nreload: 1 change applied"),
+            std::string::npos)
+      << r.out;
+  EXPECT_EQ(period(), "3\n");
+  EXPECT_EQ(agentctl(sock, {"set", "bcm53134Sm", "pollPeriod", "1"}).status, 0);
+  r = agentctl(sock, {"reload"});
+  EXPECT_NE(r.out.find("reload: pollPeriod 1 -> 3 s"), std::string::npos) << r.out;
+  EXPECT_EQ(period(), "3\n");
+
+  std::string const refusal = file + ":" + std::to_string(line) +
+                              ": switch.pollPeriod must be from 0.001 to 86400 seconds, not '0'";
+  dir.file("appliance.yaml", withPeriod("0"));
+  r = agentctl(sock, {"reload"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.out.find(refusal), std::string::npos) << r.out;
+  EXPECT_EQ(period(), "3\n");
+  host.signal(SIGTERM);
+  EXPECT_EQ(host.wait(), 0) << host.err();
+
+  std::string both;
+  EXPECT_EQ(Host::runProgram(TestSupport::underEmulator({AGENTHOST_BIN, "--check", file}), &both),
+            2);
+  EXPECT_EQ(both, "agenthost: " + refusal + "\n");
 }
 
 }  // namespace

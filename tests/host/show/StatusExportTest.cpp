@@ -62,14 +62,15 @@ TEST(StatusExport, ReportsChangesOncePerEventAndKeepsTheJsonFile) {
 }
 )");
   // Each change after the first publication is a transition, stamped with
-  // its time; a port that stays as it is keeps its history.
+  // its time, and so are its last down and up; a port that stays as it is
+  // keeps its history (down since the start, never up).
   TestSupport::advance(3.0);
   db.status().port(1)->linkStatusIs(LinkStatus::linkDown);
   TestSupport::advance(1.5);
   db.status().port(1)->linkStatusIs(LinkStatus::linkUp);
   TestSupport::runUntilIdle();
-  EXPECT_EQ(w.history().at(1), (Host::LinkHistory{2, 4.5}));
-  EXPECT_EQ(w.history().at(2), (Host::LinkHistory{0, 0}));
+  EXPECT_EQ(w.history().at(1), (Host::LinkHistory{2, 4.5, 3.0, 4.5}));
+  EXPECT_EQ(w.history().at(2), (Host::LinkHistory{0, 0, 0, -1}));
   EXPECT_NE(HostTest::compactJson(path).find(
                 R"("1":{"linkStatus":1,"link":"linkUp","transitions":2,"lastChange":4.5})"),
             std::string::npos);
