@@ -54,7 +54,7 @@ namespace {
 
 struct Tally {
   unsigned passed = 0, failed = 0;
-  void add(Step const& step, StepOutcome const& r) {
+  void add(Step const& step, StepResult const& r) {
     if (step.kind == Step::Kind::expect)
       ++(r.ok ? passed : failed);
     else if (!r.ok)
@@ -66,8 +66,8 @@ struct Tally {
 // the loop at the scenario's end.
 class StepPlayer : public Kiv::Timer {
  public:
-  StepPlayer(Scenario const& sc, World& world, Tally& tally)
-      : sc_(sc), world_(world), tally_(tally), t0_(Kiv::EventLoop::instance().now()) {
+  StepPlayer(Scenario const& sc, StepContext& context, Tally& tally)
+      : sc_(sc), context_(context), tally_(tally), t0_(Kiv::EventLoop::instance().now()) {
     arm(t0_ + (sc_.steps.empty() ? sc_.end : sc_.steps.front().at));
   }
   // Steps not run (the loop was stopped early).
@@ -79,7 +79,7 @@ class StepPlayer : public Kiv::Timer {
     double now = loop.now() - t0_;
     while (next_ < sc_.steps.size() && sc_.steps[next_].at <= now) {
       auto const& step = sc_.steps[next_++];
-      tally_.add(step, runStep(step, world_));
+      tally_.add(step, runStep(step, context_));
     }
     if (next_ < sc_.steps.size())
       arm(t0_ + sc_.steps[next_].at);
@@ -90,7 +90,7 @@ class StepPlayer : public Kiv::Timer {
   }
 
   Scenario const& sc_;
-  World& world_;
+  StepContext& context_;
   Tally& tally_;
   Kiv::Seconds t0_;
   std::size_t next_ = 0;
@@ -213,11 +213,11 @@ int runScenario(Options const& o) {
     if (signals)
       signals->hangupIs([&] { agent.reload("SIGHUP"); });
     auto& loop = Kiv::EventLoop::instance();
-    World world{agent, &traces};
+    StepContext context{agent, &traces};
     if (o.realTime) {
       timeline.note("running in real time; Ctrl-C or SIGTERM stops early");
       loop.modeIs(Kiv::EventLoop::Mode::realTime);
-      StepPlayer player(sc, world, tally);
+      StepPlayer player(sc, context, tally);
       loop.run();
       if (player.remaining() > 0) {
         timeline.line("end", signals->stoppedBy() + ": " + std::to_string(player.remaining()) +
@@ -240,7 +240,7 @@ int runScenario(Options const& o) {
           advanceTo(step.at);
         if (over())
           break;
-        tally.add(step, runStep(step, world));
+        tally.add(step, runStep(step, context));
         ++stepsRun;
       }
       if (!over() && sc.end > loop.now())

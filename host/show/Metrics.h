@@ -5,9 +5,14 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "host/show/StatusExport.h"
 #include "platform/hardware/Bcm53134.h"
+
+namespace prometheus {
+class Collectable;
+}  // namespace prometheus
 
 namespace Host {
 
@@ -72,6 +77,8 @@ class Metrics {
                                        std::map<std::string, std::string> const& labels) const = 0;
   // Writes the textfile now, if there is one.
   virtual void writeTextfile() = 0;
+  // What an endpoint serves of them (the library's own collectables).
+  virtual std::vector<std::shared_ptr<prometheus::Collectable>> collectables() const = 0;
 };
 
 // The HTTP endpoint that serves /metrics. Made before the agent starts and
@@ -80,7 +87,7 @@ class Metrics {
 class MetricsServer {
  public:
   virtual ~MetricsServer() = default;
-  // Serves the metrics until withdrawn; only the library's own Metrics.
+  // Serves the metrics until withdrawn.
   virtual void serve(Metrics const& m) = 0;
   virtual void withdraw(Metrics const& m) = 0;
   // "http://127.0.0.1:9534/metrics", with the port actually bound.

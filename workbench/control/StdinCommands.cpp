@@ -43,7 +43,7 @@ void StdinCommands::command(std::string const& line) {
     return;
   try {
     auto step = parseStep(loadYamlText(line, "stdin"), "stdin", "the command", false);
-    World w{agent_, nullptr};
+    StepContext w{agent_, nullptr};
     runStep(step, w);
   } catch (InputError const& e) {
     agent_.timeline().line("input", e.what());

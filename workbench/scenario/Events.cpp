@@ -91,7 +91,7 @@ void chipEvent(Step& s, ChipAction const& act, EventInput const& in) {
     }
   }
   s.text = act.text(a);
-  s.apply = [&act, a](World& w) { act.apply(w.agent.db().chip(), a); };
+  s.apply = [&act, a](StepContext& w) { act.apply(w.agent.db().chip(), a); };
 }
 
 // The state database: configuration, slices, the ham, management
@@ -102,7 +102,7 @@ void enabledStateEvent(Step& s, EventInput const& in) {
   std::string intf = m.text("intf");
   auto state = parseEnabledState(m.file(), m.required("state"), m.what() + ".state");
   s.text = "interface " + intf + " enabled state " + Interface::stringValue(state);
-  s.apply = [intf, state](World& w) {
+  s.apply = [intf, state](StepContext& w) {
     if (!w.agent.db().enabledStateIs(intf, state))
       throw std::runtime_error("no interface configuration " + intf + " in any slice");
   };
@@ -117,7 +117,7 @@ void intfConfigAddEvent(Step& s, EventInput const& in) {
                            : Interface::IntfEnabledState::enabled;
   s.text = "interface configuration " + d.intfId + " (" + Interface::stringValue(d.state) +
            ") added to slice " + slice;
-  s.apply = [slice, d](World& w) {
+  s.apply = [slice, d](StepContext& w) {
     if (w.agent.db().enabledState(d.intfId))
       throw std::runtime_error("interface " + d.intfId + " is configured already");
     if (!w.agent.db().intfConfigAdd(slice, d))
@@ -130,7 +130,7 @@ void intfConfigDelEvent(Step& s, EventInput const& in) {
   std::string slice = m.text("slice");
   std::string intf = m.text("intf");
   s.text = "interface configuration " + intf + " removed from slice " + slice;
-  s.apply = [slice, intf](World& w) {
+  s.apply = [slice, intf](StepContext& w) {
     if (!w.agent.db().intfConfigDel(slice, intf))
       throw std::runtime_error("no interface configuration " + intf + " in slice " + slice);
   };
@@ -154,7 +154,7 @@ void sliceAddEvent(Step& s, EventInput const& in) {
   for (auto const& i : d.interfaces)
     names.push_back(i.intfId + " " + Interface::stringValue(i.state));
   s.text = "slice " + d.name + " added" + (names.empty() ? "" : " with " + joined(names));
-  s.apply = [d](World& w) {
+  s.apply = [d](StepContext& w) {
     for (auto const& i : d.interfaces) {
       if (w.agent.db().enabledState(i.intfId))
         throw std::runtime_error("interface " + i.intfId + " is configured already");
@@ -167,7 +167,7 @@ void sliceAddEvent(Step& s, EventInput const& in) {
 void sliceDelEvent(Step& s, EventInput const& in) {
   std::string name = in.scalar();
   s.text = "slice " + name + " removed";
-  s.apply = [name](World& w) {
+  s.apply = [name](StepContext& w) {
     if (!w.agent.db().sliceDel(name))
       throw std::runtime_error("no slice " + name);
   };
@@ -177,7 +177,7 @@ void hamEvent(Step& s, EventInput const& in) {
   std::string v = in.scalar();
   if (v == "replaced") {
     s.text = "hardware access handle (ham) replaced by a new one over the same bus";
-    s.apply = [](World& w) { w.agent.db().hamReplace(); };
+    s.apply = [](StepContext& w) { w.agent.db().hamReplace(); };
     return;
   }
   bool present;
@@ -190,7 +190,7 @@ void hamEvent(Step& s, EventInput const& in) {
            in.what + " must be present, absent or replaced, not '" + clipped(v) + "'");
   }
   s.text = present ? "hardware access handle (ham) appears" : "hardware access handle (ham) goes";
-  s.apply = [present](World& w) { w.agent.db().hamPresentIs(present); };
+  s.apply = [present](StepContext& w) { w.agent.db().hamPresentIs(present); };
 }
 
 void mgmtAddEvent(Step& s, EventInput const& in) {
@@ -201,7 +201,7 @@ void mgmtAddEvent(Step& s, EventInput const& in) {
            (d.cpuInterface.empty() ? ", no CPU netdevice" : ", CPU netdevice " + d.cpuInterface) +
            ")";
   auto at = m.at();
-  s.apply = [d, at](World& w) {
+  s.apply = [d, at](StepContext& w) {
     checkMgmtInterfaces(w.agent.db().mgmtInterfaces(), d, at);
     if (auto* ns = w.agent.netns(); ns && !d.cpuInterface.empty())
       ns->netdevAdd(d.cpuInterface);
@@ -215,7 +215,7 @@ void mgmtAddEvent(Step& s, EventInput const& in) {
 void mgmtDelEvent(Step& s, EventInput const& in) {
   std::string intf = in.scalar();
   s.text = "management interface " + intf + " removed";
-  s.apply = [intf](World& w) {
+  s.apply = [intf](StepContext& w) {
     if (!w.agent.db().mgmtInterfaceDel(intf))
       throw std::runtime_error("no management interface " + intf);
   };
@@ -230,7 +230,7 @@ void expectRefusal(Step& s, MapReader const& m) {
     return;
   std::string want = m.text("refused");
   s.text += " (refused: " + want + ")";
-  s.apply = [apply = std::move(s.apply), want](World& w) {
+  s.apply = [apply = std::move(s.apply), want](StepContext& w) {
     try {
       apply(w);
     } catch (std::exception const& e) {
@@ -251,14 +251,14 @@ void setEvent(Step& s, EventInput const& in) {
   if (m.has("new")) {
     std::string type = m.text("new");
     s.text = "set " + path + " to a new " + type;
-    s.apply = [path, type](World& w) {
+    s.apply = [path, type](StepContext& w) {
       auto t = resolvePath(rootOf(w), path);
       writeAttr(t, Kiv::Generic::construct(type, {}));
     };
   } else {
     std::string value = m.text("value");
     s.text = "set " + path + " = " + value;
-    s.apply = [path, value](World& w) { writeAttr(resolvePath(rootOf(w), path), value); };
+    s.apply = [path, value](StepContext& w) { writeAttr(resolvePath(rootOf(w), path), value); };
   }
   expectRefusal(s, m);
 }
@@ -268,7 +268,7 @@ void callOrInsert(Step& s, EventInput const& in, bool instantiate) {
   std::string path = m.text("attr");
   auto args = textList(m, "args");
   s.text = std::string(instantiate ? "insert into " : "call ") + path + "(" + joined(args) + ")";
-  s.apply = [path, args, instantiate](World& w) {
+  s.apply = [path, args, instantiate](StepContext& w) {
     auto t = resolvePath(rootOf(w), path);
     if (instantiate)
       insertAttr(t, args);
@@ -289,7 +289,7 @@ void insertEvent(Step& s, EventInput const& in) {
 void deleteEvent(Step& s, EventInput const& in) {
   std::string path = in.scalar();
   s.text = "delete " + path;
-  s.apply = [path](World& w) { deleteAttr(resolvePath(rootOf(w), path)); };
+  s.apply = [path](StepContext& w) { deleteAttr(resolvePath(rootOf(w), path)); };
 }
 
 // Every event by its key, in the order messages list them.

@@ -27,7 +27,7 @@ std::optional<std::string> mismatch(std::string const& got, std::string const& w
 
 // The state the agent's CPU interface manager holds for a netdevice, or
 // "absent".
-std::string cpuInterfaceState(World& wd, std::string const& name) {
+std::string cpuInterfaceState(StepContext& wd, std::string const& name) {
   auto v = readAttr(resolvePath(rootOf(wd), "bcm53134Sm.cpuIfMgr.cpuInterface[" + name + "]"));
   std::string got = "absent";
   if (auto const* h = std::any_cast<Orba::Ptr<Orba::Node>>(&v.raw()); h && *h)
@@ -45,7 +45,7 @@ void linkStatusExpectation(Step& s, MapReader const& e) {
     refuse(m.at("linkStatus"),
            m.what() + ".linkStatus must be 0, 1 or absent, not '" + clipped(want) + "'");
   s.text = portText(p) + " link status " + want;
-  s.check = [p, want](World& wd) {
+  s.check = [p, want](StepContext& wd) {
     auto ps = wd.agent.db().status().port(static_cast<Hardware::Bcm53134::PortId>(p));
     return mismatch(ps ? std::to_string(static_cast<unsigned>(ps->linkStatus())) : "absent", want);
   };
@@ -57,7 +57,7 @@ void errorExpectation(Step& s, MapReader const& e) {
   std::string want = exact ? m.text("error") : m.text("errorContains");
   s.text = exact ? (want.empty() ? "no error published" : "error \"" + want + "\"")
                  : "error containing \"" + want + "\"";
-  s.check = [exact, want](World& wd) -> std::optional<std::string> {
+  s.check = [exact, want](StepContext& wd) -> std::optional<std::string> {
     auto const& got = wd.agent.db().status().error();
     bool ok = exact ? got == want : got.find(want) != std::string::npos;
     if (ok)
@@ -79,7 +79,7 @@ void registerExpectation(Step& s, MapReader const& e) {
   if (m.has("value")) {
     auto v = m.number("value", 0, 0xffff);
     s.text = "chip " + portText(p) + " " + r.name + " = " + hex(v);
-    s.check = [a, r, v](World& wd) {
+    s.check = [a, r, v](StepContext& wd) {
       return mismatch(hex(wd.agent.db().chip().reg(a, r.reg)), hex(v));
     };
   } else {
@@ -87,7 +87,7 @@ void registerExpectation(Step& s, MapReader const& e) {
     auto n = m.number(reads ? "reads" : "writes", 0, ~0u);
     s.text = "chip " + portText(p) + " " + r.name + (reads ? " reads: " : " writes: ") +
              std::to_string(n);
-    s.check = [a, r, n, reads](World& wd) {
+    s.check = [a, r, n, reads](StepContext& wd) {
       auto& chip = wd.agent.db().chip();
       return mismatch(std::to_string(reads ? chip.reads(a, r.reg) : chip.writes(a, r.reg)),
                       std::to_string(n));
@@ -108,7 +108,7 @@ void chipCounterExpectation(Step& s, MapReader const& e) {
                        : k == "chipWrites" ? "register writes on the chip: "
                                            : "MII status reads on the chip: ") +
            std::to_string(n);
-  s.check = [k, n](World& wd) {
+  s.check = [k, n](StepContext& wd) {
     auto& chip = wd.agent.db().chip();
     unsigned got = k == "chipAccesses" ? chip.registerAccesses()
                    : k == "chipWrites" ? chip.registerWrites()
@@ -124,7 +124,7 @@ void cpuInterfaceExpectation(Step& s, MapReader const& e) {
   std::string name = m.text("cpuInterface");
   std::string want = m.text("state");
   s.text = "CPU interface " + name + " " + want + " in the agent's manager";
-  s.check = [name, want](World& wd) -> std::optional<std::string> {
+  s.check = [name, want](StepContext& wd) -> std::optional<std::string> {
     return mismatch(cpuInterfaceState(wd, name), want);
   };
 }
@@ -134,13 +134,13 @@ void protodownExpectation(Step& s, MapReader const& e) {
   std::string dev = m.text("protodown");
   bool want = m.flag("value", true);
   s.text = "netdevice " + dev + " protodown " + std::string(want ? "on" : "off");
-  s.check = [dev, want](World& wd) -> Verdict {
+  s.check = [dev, want](StepContext& wd) -> CheckResult {
     if (auto* ns = wd.agent.netns()) {
       std::string why;
       auto got = ns->protodown(dev, &why);
       if (!got)
         return std::optional<std::string>("no netdevice " + dev + ": " + why);
-      return *got == want ? Verdict(std::nullopt)
+      return *got == want ? CheckResult(std::nullopt)
                           : std::optional<std::string>(*got ? "protodown on" : "protodown off");
     }
     if (wd.agent.cpuMode() != CpuMode::simulated)
@@ -149,7 +149,7 @@ void protodownExpectation(Step& s, MapReader const& e) {
     std::string state = cpuInterfaceState(wd, dev);
     bool got = state == "disabled";
     if (got == want)
-      return Verdict::holds("simulated: interface " + dev + " is " + state + " in the manager");
+      return CheckResult::holds("simulated: interface " + dev + " is " + state + " in the manager");
     return std::optional<std::string>("simulated interface " + dev + " is " + state);
   };
 }
@@ -164,7 +164,7 @@ void attrExpectation(Step& s, MapReader const& e) {
   if (m.has("value")) {
     std::string want = m.text("value");
     s.text = path + " = " + want;
-    s.check = [path, want](World& wd) -> std::optional<std::string> {
+    s.check = [path, want](StepContext& wd) -> std::optional<std::string> {
       auto v = readAttr(resolvePath(rootOf(wd), path));
       if (valueMatches(v, want))
         return std::nullopt;
@@ -173,7 +173,7 @@ void attrExpectation(Step& s, MapReader const& e) {
   } else if (m.has("count")) {
     auto n = m.number("count", 0, ~0u);
     s.text = path + " has " + std::to_string(n) + " members";
-    s.check = [path, n](World& wd) {
+    s.check = [path, n](StepContext& wd) {
       auto t = resolvePath(rootOf(wd), path);
       return mismatch(std::to_string(Kiv::Generic::count(*t.owner, t.attr->name)),
                       std::to_string(n));
@@ -181,7 +181,7 @@ void attrExpectation(Step& s, MapReader const& e) {
   } else {
     std::string type = m.text("type");
     s.text = path + " is a " + type;
-    s.check = [path, type](World& wd) -> std::optional<std::string> {
+    s.check = [path, type](StepContext& wd) -> std::optional<std::string> {
       auto v = readAttr(resolvePath(rootOf(wd), path));
       auto const* h = std::any_cast<Orba::Ptr<Orba::Node>>(&v.raw());
       std::string got = !h || !*h          ? "absent"
@@ -204,7 +204,7 @@ void traceExpectation(Step& s, MapReader const& e) {
   s.traceText = text;
   s.text = std::string("trace line ") + (present ? "" : "without ") + "\"" + text + "\"" +
            (since > 0 ? std::string(" since ") + buf : std::string());
-  s.check = [text, present, since](World& wd) -> std::optional<std::string> {
+  s.check = [text, present, since](StepContext& wd) -> std::optional<std::string> {
     if (!wd.traces)
       return "no trace log here";
     bool has = wd.traces->contains(text, since);
@@ -239,7 +239,7 @@ void metricExpectation(Step& s, MapReader const& e) {
     refuse(m.at("value"), e.what() + ".value must be a number, not '" + clipped(text) + "'");
   s.text = "metric " + name + shown + " = " + text;
   s.metric = true;
-  s.check = [name, labels, want](World& wd) -> std::optional<std::string> {
+  s.check = [name, labels, want](StepContext& wd) -> std::optional<std::string> {
     auto const* metrics = wd.agent.metrics();
     if (!metrics)
       return "no metrics are kept in this run";

@@ -51,20 +51,20 @@ Step parseStep(YAML::Node const& node, std::string const& file, std::string cons
   return s;
 }
 
-StepOutcome runStep(Step const& step, World& world) {
-  auto const& tl = world.agent.timeline();
-  StepOutcome o;
+StepResult runStep(Step const& step, StepContext& context) {
+  auto const& tl = context.agent.timeline();
+  StepResult o;
   switch (step.kind) {
     case Step::Kind::note:
       tl.line("note", step.text);
       break;
     case Step::Kind::event:
-      world.remarks.clear();
+      context.remarks.clear();
       try {
-        step.apply(world);
-        world.agent.afterHostChange();
+        step.apply(context);
+        context.agent.afterHostChange();
         tl.line("event", step.text);
-        for (auto const& r : world.remarks)
+        for (auto const& r : context.remarks)
           tl.line("note", r);
       } catch (std::exception const& e) {
         o = {false, e.what()};
@@ -73,7 +73,7 @@ StepOutcome runStep(Step const& step, World& world) {
       break;
     case Step::Kind::expect:
       try {
-        auto v = step.check(world);
+        auto v = step.check(context);
         o = {v.ok, v.detail};
       } catch (std::exception const& e) {
         o = {false, e.what()};

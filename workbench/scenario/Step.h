@@ -13,7 +13,7 @@ namespace Host {
 class RunningAgent;
 
 // What events and expectations act on.
-struct World {
+struct StepContext {
   RunningAgent& agent;
   TraceLog const* traces = nullptr;  // null outside scenarios
   // What the event just carried out has to say besides its own line (a
@@ -23,13 +23,13 @@ struct World {
 
 // The outcome of an expectation: whether it held, and what was found
 // instead (or, when it held, a remark on how it was checked).
-struct Verdict {
+struct CheckResult {
   bool ok = true;
   std::string detail;
-  Verdict(std::nullopt_t) {}
-  Verdict(std::optional<std::string> failure) : ok(!failure), detail(failure.value_or("")) {}
-  static Verdict holds(std::string remark) {
-    Verdict v(std::nullopt);
+  CheckResult(std::nullopt_t) {}
+  CheckResult(std::optional<std::string> failure) : ok(!failure), detail(failure.value_or("")) {}
+  static CheckResult holds(std::string remark) {
+    CheckResult v(std::nullopt);
     v.detail = std::move(remark);
     return v;
   }
@@ -46,9 +46,9 @@ struct Step {
   Where where;
   std::string text;  // as the timeline shows it
   // Events: carry it out; throws std::exception when it cannot be done.
-  std::function<void(World&)> apply;
+  std::function<void(StepContext&)> apply;
   // Expectations.
-  std::function<Verdict(World&)> check;
+  std::function<CheckResult(StepContext&)> check;
   // The text a trace expectation looks for in trace lines.
   std::optional<std::string> traceText;
   // A metric expectation: the run keeps metrics for it.
@@ -65,11 +65,11 @@ Step parseStep(YAML::Node const& node, std::string const& file, std::string cons
                bool withTime);
 
 // Outcome of running a step: applied or held (ok), or the reason not.
-struct StepOutcome {
+struct StepResult {
   bool ok = true;
   std::string detail;
 };
 // Carries out one step and prints it on the running agent's timeline.
-StepOutcome runStep(Step const& step, World& world);
+StepResult runStep(Step const& step, StepContext& context);
 
 }  // namespace Host

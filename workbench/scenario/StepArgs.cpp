@@ -46,7 +46,7 @@ unsigned port(MapReader const& m, char const* key) {
   return static_cast<unsigned>(m.number(key, 0, kMaxPort));
 }
 
-Orba::Node& rootOf(World& w) {
+Orba::Node& rootOf(StepContext& w) {
   auto const& root = w.agent.root();
   if (!root)
     throw std::runtime_error("the agent is not running");

@@ -11,7 +11,7 @@
 // arguments and naming what they act on. Only this room includes it.
 namespace Host {
 
-struct World;
+struct StepContext;
 
 std::string hex(std::uint64_t v);
 std::string portText(unsigned p);
@@ -28,6 +28,6 @@ ChipReg chipReg(MapReader const& m, char const* key);
 unsigned port(MapReader const& m, char const* key = "port");
 
 // The agent's root; throws when the agent is not running.
-Orba::Node& rootOf(World& w);
+Orba::Node& rootOf(StepContext& w);
 
 }  // namespace Host

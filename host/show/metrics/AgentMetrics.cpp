@@ -81,15 +81,20 @@ void AgentMetrics::writeTextfile() {
   // family of its own process: a second one of those names there is
   // refused as inconsistent, so the file carries the agent's metrics only.
   bool const written = textfileHealth_.attempt([this] {
-    writeFileAtomically(textfile_, prometheus::TextSerializer().Serialize(registry()->Collect()));
+    writeFileAtomically(textfile_,
+                        prometheus::TextSerializer().Serialize(families_.registry()->Collect()));
   });
   // A file that could not be written is tried again, whatever changes.
   if (!written)
     textfileTimer_.arm(lastWrite_ + kTextfileRetry);
 }
 
+std::vector<std::shared_ptr<prometheus::Collectable>> AgentMetrics::collectables() const {
+  return {families_.registry(), process_};
+}
+
 std::string AgentMetrics::text() const {
-  auto families = registry()->Collect();
+  auto families = families_.registry()->Collect();
   for (auto& f : process_->Collect())
     families.push_back(std::move(f));
   return prometheus::TextSerializer().Serialize(families);
@@ -97,7 +102,7 @@ std::string AgentMetrics::text() const {
 
 std::optional<double> AgentMetrics::sample(std::string const& metric,
                                            MetricLabels const& labels) const {
-  auto families = registry()->Collect();
+  auto families = families_.registry()->Collect();
   for (auto& f : process_->Collect())
     families.push_back(std::move(f));
   auto labelsOf = [](prometheus::ClientMetric const& m) {

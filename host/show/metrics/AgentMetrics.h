@@ -34,11 +34,7 @@ class AgentMetrics : public Metrics {
   std::optional<double> sample(std::string const& name,
                                std::map<std::string, std::string> const& labels) const override;
   void writeTextfile() override;
-
-  std::shared_ptr<prometheus::Registry> const& registry() const noexcept {
-    return families_.registry();
-  }
-  std::shared_ptr<prometheus::Collectable> const& process() const noexcept { return process_; }
+  std::vector<std::shared_ptr<prometheus::Collectable>> collectables() const override;
 
  private:
   struct TextfileTimer : Kiv::Timer {

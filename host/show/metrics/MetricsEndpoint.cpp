@@ -18,8 +18,6 @@
 #include <deque>
 #include <stdexcept>
 
-#include "host/show/metrics/AgentMetrics.h"
-
 namespace Host {
 
 namespace {
@@ -146,18 +144,17 @@ MetricsEndpoint::~MetricsEndpoint() {
 }
 
 void MetricsEndpoint::serve(Metrics const& m) {
-  auto const& own = static_cast<AgentMetrics const&>(m);
+  auto const collectables = m.collectables();
   std::lock_guard lock(mutex_);
-  served_.push_back(own.registry());
-  served_.push_back(own.process());
+  served_.insert(served_.end(), collectables.begin(), collectables.end());
 }
 
 void MetricsEndpoint::withdraw(Metrics const& m) {
-  auto const& own = static_cast<AgentMetrics const&>(m);
+  auto const collectables = m.collectables();
   std::lock_guard lock(mutex_);
   std::erase_if(served_, [&](auto const& w) {
     auto const p = w.lock();
-    return !p || p == own.registry() || p == own.process();
+    return !p || std::find(collectables.begin(), collectables.end(), p) != collectables.end();
   });
 }
 
