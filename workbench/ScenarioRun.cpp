@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 
 #include "host/RunLines.h"
@@ -96,11 +97,91 @@ class StepPlayer : public Kiv::Timer {
   std::size_t next_ = 0;
 };
 
-}  // namespace
+// The timeline's head: the scenario's name, its description and the
+// appliance it runs on.
+void noteScenario(Timeline& timeline, Scenario const& sc) {
+  timeline.note("scenario: " + (sc.name.empty() ? sc.file : sc.name + " (" + sc.file + ")"));
+  if (!sc.description.empty()) {
+    std::string d = sc.description;
+    while (!d.empty() && d.back() == '\n')
+      d.pop_back();
+    for (std::size_t pos = 0; pos != std::string::npos;) {
+      auto nl = d.find('\n', pos);
+      timeline.note("  " + d.substr(pos, nl == std::string::npos ? nl : nl - pos));
+      pos = nl == std::string::npos ? nl : nl + 1;
+    }
+  }
+  for (auto const& l : describeAppliance(sc.appliance))
+    timeline.note("appliance " + l);
+}
 
-int runScenario(Options const& o) {
-  detectJournal();
-  Scenario sc;
+// The bus a replay answers from, and where its record ends.
+void noteReplay(Timeline& timeline, Scenario const& sc,
+                Hardware::Mdio::Record::ReplayBus const& replay) {
+  timeline.note("MDIO bus: " + replay.description() + " (" +
+                std::to_string(sc.replay->accesses.size()) + " accesses to " +
+                std::to_string(sc.replay->end) + " s)");
+  if (!sc.replay->cut.empty())
+    timeline.note(sc.replay->cut);
+  if (sc.replay->endReason == "reload")
+    timeline.note(sc.replay->name + ":" + std::to_string(sc.replay->endLine) +
+                  ": the record ends where the appliance was reloaded with changes; "
+                  "the replay ends there");
+}
+
+// The steps at their times in real time, until the last or a stop signal.
+void playInRealTime(Scenario const& sc, StepContext& context, Tally& tally, Timeline& timeline,
+                    Signals const& signals) {
+  auto& loop = Kiv::EventLoop::instance();
+  timeline.note("running in real time; Ctrl-C or SIGTERM stops early");
+  loop.modeIs(Kiv::EventLoop::Mode::realTime);
+  StepPlayer player(sc, context, tally);
+  loop.run();
+  if (player.remaining() > 0) {
+    timeline.line(
+        "end", signals.stoppedBy() + ": " + std::to_string(player.remaining()) + " steps not run");
+    tally.failed += static_cast<unsigned>(player.remaining());
+  }
+}
+
+// The steps in virtual time, the loop advanced to each; a replay that is
+// over (a divergence, or the record's end) ends the run.
+void playInVirtualTime(Scenario const& sc, StepContext& context, Tally& tally, Timeline& timeline,
+                       Orba::Ptr<Hardware::Mdio::Record::ReplayBus> const& replay) {
+  auto& loop = Kiv::EventLoop::instance();
+  auto over = [&replay] { return replay && replay->over(); };
+  auto advanceTo = [&](double t) {
+    if (replay)
+      loop.runUntil(over, t);
+    if (!over() && t > loop.now())
+      loop.advance(t - loop.now());
+  };
+  std::size_t stepsRun = 0;
+  for (auto const& step : sc.steps) {
+    if (step.at > loop.now())
+      advanceTo(step.at);
+    if (over())
+      break;
+    tally.add(step, runStep(step, context));
+    ++stepsRun;
+  }
+  if (!over() && sc.end > loop.now())
+    advanceTo(sc.end);
+  if (replay) {
+    replay->runEnds();
+    if (replay->divergence())
+      ++tally.failed;
+    if (stepsRun < sc.steps.size()) {
+      timeline.line(
+          "end", std::to_string(sc.steps.size() - stepsRun) + " steps not run: the replay is over");
+      tally.failed += static_cast<unsigned>(sc.steps.size() - stepsRun);
+    }
+  }
+}
+
+// The scenario or replay to run and the trace lines to show; the exit
+// status when the files or the options refuse.
+std::optional<int> scenarioRefusal(Options const& o, Scenario& sc, TraceSpec& display) {
   try {
     sc = o.replay.empty() ? loadScenario(o.scenario) : replayScenario(o.replay);
   } catch (InputError const& e) {
@@ -115,31 +196,29 @@ int runScenario(Options const& o) {
     complain("a replay runs in virtual time; drop --real-time");
     return kExitUsage;
   }
-  TraceSpec display;
   try {
     display = TraceSpec::parse(traceSpecText(o, sc.trace));
   } catch (std::invalid_argument const& e) {
     complain(e.what());
     return kExitUsage;
   }
+  return std::nullopt;
+}
+
+}  // namespace
+
+int runScenario(Options const& o) {
+  detectJournal();
+  Scenario sc;
+  TraceSpec display;
+  if (auto refusal = scenarioRefusal(o, sc, display))
+    return *refusal;
   std::unique_ptr<Signals> signals;
   if (o.realTime && !(signals = stopSignals()))
     return kExitSetup;
 
   Timeline timeline(stdout, stdoutIsJournal());
-  timeline.note("scenario: " + (sc.name.empty() ? sc.file : sc.name + " (" + sc.file + ")"));
-  if (!sc.description.empty()) {
-    std::string d = sc.description;
-    while (!d.empty() && d.back() == '\n')
-      d.pop_back();
-    for (std::size_t pos = 0; pos != std::string::npos;) {
-      auto nl = d.find('\n', pos);
-      timeline.note("  " + d.substr(pos, nl == std::string::npos ? nl : nl - pos));
-      pos = nl == std::string::npos ? nl : nl + 1;
-    }
-  }
-  for (auto const& l : describeAppliance(sc.appliance))
-    timeline.note("appliance " + l);
+  noteScenario(timeline, sc);
 
   // The facilities write what the timeline shows. A trace expectation may
   // look for a line at any level, so with trace expectations every level of
@@ -188,17 +267,8 @@ int runScenario(Options const& o) {
         setup.session.metrics = setup.session.metrics || step.metric;
       setup.bus = replay;
       setup.afterSession = [&](RunningAgent& s) {
-        if (replay) {
-          timeline.note("MDIO bus: " + replay->description() + " (" +
-                        std::to_string(sc.replay->accesses.size()) + " accesses to " +
-                        std::to_string(sc.replay->end) + " s)");
-          if (!sc.replay->cut.empty())
-            timeline.note(sc.replay->cut);
-          if (sc.replay->endReason == "reload")
-            timeline.note(sc.replay->name + ":" + std::to_string(sc.replay->endLine) +
-                          ": the record ends where the appliance was reloaded with changes; "
-                          "the replay ends there");
-        }
+        if (replay)
+          noteReplay(timeline, sc, *replay);
         if (startRecord(o, s, note))
           s.db().recorder().endHandlerIs(
               [&timeline](std::string const& t) { timeline.line("record", t); });
@@ -212,49 +282,12 @@ int runScenario(Options const& o) {
     RunningAgent& agent = run->agent();
     if (signals)
       signals->hangupIs([&] { agent.reload("SIGHUP"); });
-    auto& loop = Kiv::EventLoop::instance();
     StepContext context{agent, &traces};
     if (o.realTime) {
-      timeline.note("running in real time; Ctrl-C or SIGTERM stops early");
-      loop.modeIs(Kiv::EventLoop::Mode::realTime);
-      StepPlayer player(sc, context, tally);
-      loop.run();
-      if (player.remaining() > 0) {
-        timeline.line("end", signals->stoppedBy() + ": " + std::to_string(player.remaining()) +
-                                 " steps not run");
-        tally.failed += static_cast<unsigned>(player.remaining());
-      }
+      playInRealTime(sc, context, tally, timeline, *signals);
       run->stopServing();
     } else {
-      // A replay that is over (a divergence, or the record's end) ends the run.
-      auto over = [&replay] { return replay && replay->over(); };
-      auto advanceTo = [&](double t) {
-        if (replay)
-          loop.runUntil(over, t);
-        if (!over() && t > loop.now())
-          loop.advance(t - loop.now());
-      };
-      std::size_t stepsRun = 0;
-      for (auto const& step : sc.steps) {
-        if (step.at > loop.now())
-          advanceTo(step.at);
-        if (over())
-          break;
-        tally.add(step, runStep(step, context));
-        ++stepsRun;
-      }
-      if (!over() && sc.end > loop.now())
-        advanceTo(sc.end);
-      if (replay) {
-        replay->runEnds();
-        if (replay->divergence())
-          ++tally.failed;
-        if (stepsRun < sc.steps.size()) {
-          timeline.line("end", std::to_string(sc.steps.size() - stepsRun) +
-                                   " steps not run: the replay is over");
-          tally.failed += static_cast<unsigned>(sc.steps.size() - stepsRun);
-        }
-      }
+      playInVirtualTime(sc, context, tally, timeline, replay);
     }
     endRecord(agent, note);
     timeline.line("end", "stopping the agent");
