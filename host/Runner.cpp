@@ -139,6 +139,62 @@ int probeAppliance(Options const& o) {
   return kExitOk;
 }
 
+namespace {
+
+// Trace lines in the journal's form while an appliance's run lasts.
+struct JournalTrace {
+  explicit JournalTrace(bool on) : on(on) {
+    if (on)
+      Kiv::traceSinkIs(&sink);
+  }
+  ~JournalTrace() {
+    if (on)
+      Kiv::traceSinkIs(nullptr);
+  }
+  JournalTraceSink sink;
+  bool on;
+};
+
+void sayServiceManager(ServiceManager const& manager) {
+  if (manager.active()) {
+    char interval[64] = "no watchdog";
+    if (manager.watchdogInterval() > 0)
+      std::snprintf(interval, sizeof interval, "watchdog keep-alive every %g s",
+                    manager.watchdogInterval() / 2);
+    say(std::string("service manager: readiness and status through NOTIFY_SOCKET; ") + interval);
+  }
+}
+
+// Where the run's outputs go, and how it is stopped and driven.
+void sayRunning(Options const& o, std::string const& spec) {
+  if (!o.session.statusFile.empty())
+    say("status file: " + o.session.statusFile);
+  if (!o.session.metricsTextfile.empty())
+    say("metrics textfile: " + o.session.metricsTextfile);
+  say("trace: " + spec + " (stderr)");
+  say("running in real time; Ctrl-C or SIGTERM stops, SIGHUP reloads " + o.appliance +
+      ". Type steps on stdin, e.g. "
+      "link: {port: 1, state: down}");
+}
+
+// Stops the agent and ends the run, saying what became of its namespace.
+void stopAgent(std::unique_ptr<Run> run) {
+  Session& session = run->session();
+  session.stop();
+  say("agent stopped");
+  bool kept = session.netns() && session.netns()->keep();
+  std::string nsName = session.netns() ? session.netns()->name() : "";
+  bool named = session.netns() && session.netns()->named();
+  run.reset();
+  if (kept)
+    say("network namespace " + nsName + " kept; inspect with: ip -n " + nsName +
+        " -d link show; remove with: ip netns del " + nsName);
+  else if (named)
+    say("network namespace " + nsName + " removed");
+}
+
+}  // namespace
+
 int runAppliance(Options const& o) {
   detectJournal();
   std::string spec = traceSpecText(o, kRunTrace);
@@ -158,19 +214,7 @@ int runAppliance(Options const& o) {
     return kExitSetup;
 
   Timeline timeline(stdout, stdoutIsJournal());
-  // Trace lines in the journal's form while this run lasts.
-  struct JournalTrace {
-    explicit JournalTrace(bool on) : on(on) {
-      if (on)
-        Kiv::traceSinkIs(&sink);
-    }
-    ~JournalTrace() {
-      if (on)
-        Kiv::traceSinkIs(nullptr);
-    }
-    JournalTraceSink sink;
-    bool on;
-  } journalTrace(stderrIsJournal());
+  JournalTrace journalTrace(stderrIsJournal());
   for (auto const& l : describeAppliance(appliance))
     say("appliance " + l);
   std::optional<ServiceManager> serviceManager;
@@ -215,22 +259,9 @@ int runAppliance(Options const& o) {
     return kExitSetup;
   }
   Session& session = run->session();
-  if (manager.active()) {
-    char interval[64] = "no watchdog";
-    if (manager.watchdogInterval() > 0)
-      std::snprintf(interval, sizeof interval, "watchdog keep-alive every %g s",
-                    manager.watchdogInterval() / 2);
-    say(std::string("service manager: readiness and status through NOTIFY_SOCKET; ") + interval);
-  }
+  sayServiceManager(manager);
   signals->hangupIs([&] { session.reload("SIGHUP"); });
-  if (!o.session.statusFile.empty())
-    say("status file: " + o.session.statusFile);
-  if (!o.session.metricsTextfile.empty())
-    say("metrics textfile: " + o.session.metricsTextfile);
-  say("trace: " + spec + " (stderr)");
-  say("running in real time; Ctrl-C or SIGTERM stops, SIGHUP reloads " + o.appliance +
-      ". Type steps on stdin, e.g. "
-      "link: {port: 1, state: down}");
+  sayRunning(o, spec);
 
   auto& loop = Kiv::EventLoop::instance();
   {
@@ -248,17 +279,7 @@ int runAppliance(Options const& o) {
   say(stoppedBy +
       ": stopping; the agent's root is destroyed (netdevices keep their protodown "
       "setting)");
-  session.stop();
-  say("agent stopped");
-  bool kept = session.netns() && session.netns()->keep();
-  std::string nsName = session.netns() ? session.netns()->name() : "";
-  bool named = session.netns() && session.netns()->named();
-  run.reset();
-  if (kept)
-    say("network namespace " + nsName + " kept; inspect with: ip -n " + nsName +
-        " -d link show; remove with: ip netns del " + nsName);
-  else if (named)
-    say("network namespace " + nsName + " removed");
+  stopAgent(std::move(run));
   return kExitOk;
 }
 

@@ -138,12 +138,10 @@ void checkMgmtInterfaces(std::vector<MgmtIntfDesc> const& all, MgmtIntfDesc cons
   }
 }
 
-ApplianceDesc parseAppliance(YAML::Node const& node, std::string const& file) {
-  ApplianceDesc a;
-  a.file = file;
-  MapReader top(file, node, "the appliance",
-                {"switch", "interfaceConfig", "chip", "netdevices", "mdio"});
+namespace {
 
+// switch: the chip on its bus, its poll period and its management interfaces.
+void readSwitch(ApplianceDesc& a, MapReader& top, std::string const& file) {
   MapReader sw(file, top.required("switch"), "switch",
                {"ham", "bus", "managementInterfaces", "pollPeriod"});
   a.ham = sw.flag("ham", true);
@@ -164,7 +162,10 @@ ApplianceDesc parseAppliance(YAML::Node const& node, std::string const& file) {
     checkMgmtInterfaces(a.mgmtInterfaces, d, m.at("intfId"));
     a.mgmtInterfaces.push_back(d);
   }
+}
 
+// interfaceConfig: each slice's interfaces and their enabled states.
+void readInterfaceConfig(ApplianceDesc& a, MapReader& top, std::string const& file) {
   if (auto ic = top.optional("interfaceConfig")) {
     if (!ic.IsMap())
       refuse(where(file, ic), "interfaceConfig must map slice names to their interfaces");
@@ -197,7 +198,10 @@ ApplianceDesc parseAppliance(YAML::Node const& node, std::string const& file) {
       a.slices.push_back(std::move(s));
     }
   }
+}
 
+// mdio: how the switch's MDIO bus is reached.
+void readMdio(ApplianceDesc& a, MapReader& top, std::string const& file) {
   if (auto mdio = top.optional("mdio")) {
     MapReader m(file, mdio, "mdio", {"transport", "netdev"});
     std::string transport = m.text("transport", "sim");
@@ -223,7 +227,10 @@ ApplianceDesc parseAppliance(YAML::Node const& node, std::string const& file) {
              "mdio.transport must be sim or mii-ioctl, not '" + clipped(transport) + "'");
     }
   }
+}
 
+// chip: the simulated chip's links and behaviour.
+void readChip(ApplianceDesc& a, MapReader& top, std::string const& file) {
   if (auto chipNode = top.optional("chip")) {
     if (a.mdio != MdioTransport::sim) {
       refuse(top.at("chip"),
@@ -254,7 +261,10 @@ ApplianceDesc parseAppliance(YAML::Node const& node, std::string const& file) {
       }
     }
   }
+}
 
+// netdevices: whose netdevices the agent acts on.
+void readNetdevices(ApplianceDesc& a, MapReader& top, std::string const& file) {
   std::string mode = top.text("netdevices", "private");
   if (mode == "private") {
     a.netdevices = NetdevMode::privateNamespace;
@@ -271,6 +281,21 @@ ApplianceDesc parseAppliance(YAML::Node const& node, std::string const& file) {
   } else {
     refuse(top.at("netdevices"), "netdevices must be private or host, not '" + clipped(mode) + "'");
   }
+}
+
+}  // namespace
+
+ApplianceDesc parseAppliance(YAML::Node const& node, std::string const& file) {
+  ApplianceDesc a;
+  a.file = file;
+  MapReader top(file, node, "the appliance",
+                {"switch", "interfaceConfig", "chip", "netdevices", "mdio"});
+
+  readSwitch(a, top, file);
+  readInterfaceConfig(a, top, file);
+  readMdio(a, top, file);
+  readChip(a, top, file);
+  readNetdevices(a, top, file);
   return a;
 }
 
