@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <cstdlib>
 #include <span>
 #include <stdexcept>
 #include <string_view>
@@ -236,6 +237,14 @@ Options runOptions(Options o, bool netns, bool sim, std::vector<std::string> con
 }
 
 }  // namespace
+
+std::string traceSpecText(Options const& o, std::string const& fallback) {
+  if (o.trace)
+    return *o.trace;
+  if (char const* env = std::getenv("TRACE"); env && *env)
+    return env;
+  return fallback;
+}
 
 std::vector<std::string> optionNames() {
   return Ctl::cliOptionNames(optionTable());

@@ -33,6 +33,9 @@ Options parseOptions(std::vector<std::string> const& args);
 
 std::string usage();
 
+// --trace, else TRACE, else the fallback.
+std::string traceSpecText(Options const& o, std::string const& fallback);
+
 // Each name of every option parseOptions takes ("-h", "--help", "--check",
 // ...), as its table holds them: what the manual must describe.
 std::vector<std::string> optionNames();

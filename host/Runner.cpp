@@ -14,7 +14,8 @@
 #include <optional>
 #include <stdexcept>
 
-#include "host/RunLines.h"
+#include "host/HostLines.h"
+#include "host/RunRecord.h"
 #include "host/RunSetup.h"
 #include "host/Service.h"
 #include "host/Session.h"
@@ -32,6 +33,15 @@
 #include "platform/kiv/Trace.h"
 
 namespace Host {
+
+std::unique_ptr<Signals> stopSignals() {
+  try {
+    return std::make_unique<Signals>();
+  } catch (std::runtime_error const& e) {
+    complain(e.what());
+    return nullptr;
+  }
+}
 
 namespace {
 

@@ -1,10 +1,12 @@
 #pragma once
 
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "host/Options.h"
 #include "host/appliance/Appliance.h"
+#include "host/os/Signals.h"
 
 namespace Host {
 
@@ -18,6 +20,10 @@ int checkInput(Options const& o);
 // Probes the appliance's MDIO bus port by port; kExitSetup when it cannot
 // be reached.
 int probeAppliance(Options const& o);
+
+// The signals of a real-time run, or null after saying why they cannot be
+// had.
+std::unique_ptr<Signals> stopSignals();
 
 // The appliance in a few lines, for the user.
 std::vector<std::string> describeAppliance(ApplianceDesc const& a);

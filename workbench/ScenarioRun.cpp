@@ -7,7 +7,8 @@
 #include <optional>
 #include <stdexcept>
 
-#include "host/RunLines.h"
+#include "host/HostLines.h"
+#include "host/RunRecord.h"
 #include "host/RunSetup.h"
 #include "host/Runner.h"
 #include "host/agent/RunningAgent.h"
