@@ -15,8 +15,8 @@
 #include <stdexcept>
 
 #include "host/HostLines.h"
+#include "host/Run.h"
 #include "host/RunRecord.h"
-#include "host/RunSetup.h"
 #include "host/Service.h"
 #include "host/Session.h"
 #include "host/control/ControlCommands.h"
@@ -246,25 +246,33 @@ int runAppliance(Options const& o) {
   }
   std::unique_ptr<Run> run;
   std::unique_ptr<Service> service;
+  bool built = false;  // a run not built whole is gone before the complaint
   try {
-    RunSetup setup{.session = o.session, .bus = bus, .tell = say};
-    setup.session.applianceFile = o.appliance;
-    setup.loadedText = [](AgentLibrary const& l) {
-      return "agent " + l.name + " loaded from " + l.path;
-    };
-    setup.afterSession = [&](RunningAgent& s) {
-      startRecord(o, s, say);
-      s.db().recorder().endHandlerIs(say);
-    };
-    run = std::make_unique<Run>(appliance, o, std::move(setup), timeline);
+    run = std::make_unique<Run>(o);
+    SessionOptions options = o.session;
+    options.applianceFile = o.appliance;
+    run->sessionIs(appliance, options, timeline, bus);
+    startRecord(o, run->agent(), say);
+    run->agent().db().recorder().endHandlerIs(say);
+    run->metricsServe(say);
+    say("CPU netdevices: " + run->cpuModeText());
+    run->agentLoad();
+    say("agent " + run->agent().library().name + " loaded from " + run->agent().library().path);
+    run->controlServe(o, say);
+    run->agentStart();
+    built = true;
     run->session().reportIs(say, complain);
     for (auto const& w : run->session().cpuNetdevWarnings())
       complain(w);
     service = std::make_unique<Service>(run->session(), manager, say, complain);
   } catch (InputError const& e) {
+    if (!built)
+      run.reset();
     complain(e.what());
     return kExitUsage;
   } catch (std::exception const& e) {
+    if (!built)
+      run.reset();
     complain(e.what());
     return kExitSetup;
   }

@@ -8,8 +8,8 @@
 #include <stdexcept>
 
 #include "host/HostLines.h"
+#include "host/Run.h"
 #include "host/RunRecord.h"
-#include "host/RunSetup.h"
 #include "host/Runner.h"
 #include "host/agent/RunningAgent.h"
 #include "host/appliance/StateDb.h"
@@ -250,32 +250,32 @@ int runScenario(Options const& o) {
                                         std::to_string(replay->consumed()) + " accesses");
         });
       }
-      RunSetup setup{
-          .session = o.session,
-          .tell = [&](std::string const& t) { timeline.note(t); },
-          .loadedText =
-              [](AgentLibrary const& l) { return "agent: " + l.name + " from " + l.path; },
-          .beforeLoad = [&] { timeline.note("trace shown: " + display.text()); },
-          .control = o.realTime,
-          .traceLevels = [&traces](std::string const& f) { return traces.display().mask(f); },
-          .traceLevelsIs =
-              [&traces](std::string const& f, std::uint32_t m) {
-                traces.displayIs(f, m);
-                if (!traces.watching())
-                  Kiv::TraceHandle::maskSpecIs(f + "/" + levelsText(m));
-              }};
+      run = std::make_unique<Run>(o);
+      SessionOptions options = o.session;
       for (auto const& step : sc.steps)
-        setup.session.metrics = setup.session.metrics || step.metric;
-      setup.bus = replay;
-      setup.afterSession = [&](RunningAgent& s) {
-        if (replay)
-          noteReplay(timeline, sc, *replay);
-        if (startRecord(o, s, note))
-          s.db().recorder().endHandlerIs(
-              [&timeline](std::string const& t) { timeline.line("record", t); });
-      };
-      run = std::make_unique<Run>(sc.appliance, o, std::move(setup), timeline);
+        options.metrics = options.metrics || step.metric;
+      run->sessionIs(sc.appliance, options, timeline, replay);
+      if (replay)
+        noteReplay(timeline, sc, *replay);
+      if (startRecord(o, run->agent(), note))
+        run->agent().db().recorder().endHandlerIs(
+            [&timeline](std::string const& t) { timeline.line("record", t); });
+      run->metricsServe(note);
+      note("CPU netdevices: " + run->cpuModeText());
+      note("trace shown: " + display.text());
+      run->agentLoad();
+      note("agent: " + run->agent().library().name + " from " + run->agent().library().path);
+      if (o.realTime)
+        run->controlServe(
+            o, note, [&traces](std::string const& f) { return traces.display().mask(f); },
+            [&traces](std::string const& f, std::uint32_t m) {
+              traces.displayIs(f, m);
+              if (!traces.watching())
+                Kiv::TraceHandle::maskSpecIs(f + "/" + levelsText(m));
+            });
+      run->agentStart();
     } catch (std::exception const& e) {
+      run.reset();
       Kiv::traceSinkIs(previousSink);
       complain(e.what());
       return dynamic_cast<InputError const*>(&e) ? kExitUsage : kExitSetup;

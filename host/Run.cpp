@@ -1,4 +1,4 @@
-#include "host/RunSetup.h"
+#include "host/Run.h"
 
 #include "host/MetricsLibrary.h"
 #include "host/Session.h"
@@ -37,26 +37,40 @@ std::unique_ptr<ControlServer> controlServer(Options const& o, ControlContext& c
 
 }  // namespace
 
-Run::Run(ApplianceDesc appliance, Options const& o, RunSetup setup, Timeline const& timeline) {
+Run::Run(Options const& o) {
   if (!o.metrics.empty())
     metricsServer_ = metricsServerAt(o.metrics);
-  session_ = std::make_unique<Session>(std::move(appliance), setup.session, timeline, setup.bus);
-  if (setup.afterSession)
-    setup.afterSession(*session_);
+}
+
+void Run::sessionIs(ApplianceDesc appliance, SessionOptions const& options,
+                    Timeline const& timeline, Orba::Ptr<Hardware::Mdio::Bus> bus) {
+  session_ = std::make_unique<Session>(std::move(appliance), options, timeline, bus);
+}
+
+void Run::metricsServe(std::function<void(std::string const&)> const& tell) {
   if (metricsServer_) {
     metricsServer_->serve(*session_->metrics());
-    setup.tell("metrics: " + metricsServer_->url());
+    tell("metrics: " + metricsServer_->url());
   }
-  setup.tell("CPU netdevices: " + session_->cpuModeText());
-  if (setup.beforeLoad)
-    setup.beforeLoad();
+}
+
+std::string const& Run::cpuModeText() const noexcept {
+  return session_->cpuModeText();
+}
+
+void Run::agentLoad() {
   session_->load();
-  setup.tell(setup.loadedText(session_->library()));
-  if (setup.control) {
-    control_ = std::make_unique<ControlContext>(
-        ControlContext{*session_, setup.traceLevels, setup.traceLevelsIs});
-    server_ = controlServer(o, *control_, setup.tell);
-  }
+}
+
+void Run::controlServe(Options const& o, std::function<void(std::string const&)> const& tell,
+                       std::function<std::uint32_t(std::string const&)> traceLevels,
+                       std::function<void(std::string const&, std::uint32_t)> traceLevelsIs) {
+  control_ = std::make_unique<ControlContext>(
+      ControlContext{*session_, std::move(traceLevels), std::move(traceLevelsIs)});
+  server_ = controlServer(o, *control_, tell);
+}
+
+void Run::agentStart() {
   session_->start();
 }
 
@@ -74,7 +88,7 @@ Run::~Run() {
 
 void Run::stopServing() {
   server_.reset();
-  if (metricsServer_)
+  if (metricsServer_ && session_)
     metricsServer_->withdraw(*session_->metrics());
   metricsServer_.reset();
 }
