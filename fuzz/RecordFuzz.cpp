@@ -10,6 +10,7 @@
 #include <string>
 
 #include "host/record/FieldRecord.h"
+#include "workbench/scenario/RecordReplay.h"
 
 namespace {
 

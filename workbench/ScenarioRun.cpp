@@ -21,6 +21,7 @@
 #include "platform/bus/record/ReplayBus.h"
 #include "platform/kiv/EventLoop.h"
 #include "platform/kiv/Trace.h"
+#include "workbench/scenario/RecordReplay.h"
 #include "workbench/scenario/Scenario.h"
 
 namespace Host {

@@ -1,4 +1,5 @@
-// Field records: the appliance's bus recorded while it runs, read back for a replay or a scenario
+// Field records: the appliance's bus recorded while it runs (read back
+// for a replay or a scenario by the workbench, workbench/scenario/RecordReplay.h)
 #pragma once
 
 #include <cstddef>
@@ -22,16 +23,5 @@ void recordStart(StateDb& db, ApplianceDesc const& appliance, std::string const&
                  std::size_t limit, bool fromStart);
 // The line that says what a finished record holds.
 std::string recordSummary(Hardware::Mdio::Record::RecordingBus const& r);
-
-// Reads a record; InputError ("FILE:LINE: reason") when it is refused. Never
-// blocks: a FIFO or device is refused unread.
-Hardware::Mdio::Record::BusRecord loadBusRecord(std::string const& path);
-// The appliance the record's first line describes, checked as a file's
-// would be, on the simulated chip (whatever transport the record was made on).
-ApplianceDesc recordedAppliance(Hardware::Mdio::Record::BusRecord const& r);
-// A scenario for the simulated chip whose events make the link and register
-// changes the record saw, and its failed accesses, on the recorded
-// appliance: a start for an engineer to edit and keep.
-std::string scenarioFromRecord(Hardware::Mdio::Record::BusRecord const& r);
 
 }  // namespace Host

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "host/record/FieldRecord.h"
+#include "workbench/scenario/RecordReplay.h"
 
 namespace Host {
 

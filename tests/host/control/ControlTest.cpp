@@ -33,6 +33,7 @@
 #include "tests/support/Emulation.h"
 #include "tests/support/Loop.h"
 #include "workbench/control/WorkbenchControl.h"
+#include "workbench/scenario/RecordReplay.h"
 
 namespace {
 

@@ -14,6 +14,7 @@
 #include "tests/support/ChipIoctl.h"
 #include "tests/support/Loop.h"
 #include "tests/support/PrivateTmpfs.h"
+#include "workbench/scenario/RecordReplay.h"
 
 namespace {
 
