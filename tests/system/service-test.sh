@@ -254,7 +254,12 @@ records_and_ipv6
 # priority warning); `agentctl show status Management1` shows that
 # interface's line and its journal lines, which agentctl reads itself.
 journal_fields_and_interface_status() {
-  local ctl='sb agentctl --socket /run/agenthost/control.sock' t=$(now)
+  local ctl='sb agentctl --socket /run/agenthost/control.sock' t
+  # The host may have started with the link down (the chip's reset state):
+  # up first, so that the down below is a change the agent publishes.
+  $ctl sim link 1 up >/dev/null
+  within 10 eval "$ctl show status Management1 | grep -q '^Management1 .* linkUp '"
+  t=$(now)
   local lines="sb journalctl -q --no-pager -o cat -u agenthost --since @$t INTERFACE=Management1"
   $ctl sim link 1 down >/dev/null
   within 10 eval "$lines | grep -q 'link status 0 (linkDown)'"
