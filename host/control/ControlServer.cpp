@@ -9,6 +9,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <fstream>
+#include <sstream>
 
 #include "host/control/ControlProtocol.h"
 
@@ -60,9 +62,27 @@ void checkDirectory(std::string const& dir) {
   }
 }
 
+// The supplementary groups of process `pid` as /proc shows them: for a
+// kernel, or an emulator, that does not answer SO_PEERGROUPS.
+bool inProcGroups(pid_t pid, gid_t group) {
+  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.rfind("Groups:", 0) != 0)
+      continue;
+    std::istringstream groups(line.substr(7));
+    for (gid_t g; groups >> g;) {
+      if (g == group)
+        return true;
+    }
+    return false;
+  }
+  return false;
+}
+
 // Whether `group` is among the supplementary groups the peer had when it
-// connected.
-bool inPeerGroups(int fd, gid_t group) {
+// connected (else, where SO_PEERGROUPS is not answered, has now).
+bool inPeerGroups(int fd, pid_t pid, gid_t group) {
   std::vector<gid_t> groups(32);
   for (;;) {
     socklen_t len = static_cast<socklen_t>(groups.size() * sizeof(gid_t));
@@ -70,9 +90,10 @@ bool inPeerGroups(int fd, gid_t group) {
       groups.resize(len / sizeof(gid_t));
       return std::find(groups.begin(), groups.end(), group) != groups.end();
     }
-    // ERANGE: len says how much room they take.
+    // ERANGE: len says how much room they take (an emulator may say
+    // ERANGE without it).
     if (errno != ERANGE || len / sizeof(gid_t) <= groups.size())
-      return false;
+      return inProcGroups(pid, group);
     groups.resize(len / sizeof(gid_t));
   }
 }
@@ -178,7 +199,7 @@ std::optional<Control::Access> ControlServer::peerAccess(int fd, std::string* wh
   }
   if (cred.uid == ::geteuid() || cred.uid == 0)
     return Control::Access::change;
-  if (cred.gid == group_ || inPeerGroups(fd, group_))
+  if (cred.gid == group_ || inPeerGroups(fd, cred.pid, group_))
     return Control::Access::look;
   *why = "refused: uid " + std::to_string(cred.uid) + " is neither this host's user (uid " +
          std::to_string(::geteuid()) + ") nor root, nor a member of the socket's group (gid " +
