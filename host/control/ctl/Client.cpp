@@ -119,11 +119,16 @@ Json request(std::string const& socketPath, std::vector<std::string> const& argv
 }
 
 std::string usage() {
+  // As root the default is the service's socket itself: named once.
+  std::string const own = Control::defaultSocketPath();
+  std::string const where =
+      own == Control::kServiceSocketPath
+          ? own
+          : own + "; when there is none, the service's, " + Control::kServiceSocketPath;
   return "Usage: agentctl [--socket PATH] [--json] COMMAND [ARGS...]\n"
          "Looks at and changes the agent in a running agenthost through its control socket\n"
          "(default " +
-         Control::defaultSocketPath() + "; when there is none, the service's, " +
-         Control::kServiceSocketPath +
+         where +
          ").\n"
          "\n"
          "Commands: show status, show agent, get, set, call, list, trace, sim, reload,\n"
