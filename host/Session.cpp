@@ -36,11 +36,6 @@ Session::Session(ApplianceDesc appliance, SessionOptions const& options, Timelin
   status_ = std::make_unique<StatusWatcher>(db_->status(),
                                             [this](std::string const& t) { complain_(t); });
   timelineOut_ = std::make_unique<StatusFollower>([this](StatusChange const& c) {
-    // The interfaces the journal's entries of these lines name.
-    std::vector<JournalLink> links;
-    for (auto const& m : db_->mgmtInterfaces())
-      links.push_back({m.intfId, m.cpuInterface, m.externalPort, m.internalPort});
-    journalLinksIs(std::move(links));
     for (auto const& l : c.lines)
       timeline_.line("status", l);
   });
@@ -169,6 +164,12 @@ Orba::Ptr<Orba::Node> Session::stateMachine() const {
 }
 
 void Session::afterHostChange() {
+  // The interfaces the journal's entries name, from the agent's first
+  // lines on (a register repaired before any link changed included).
+  std::vector<JournalLink> links;
+  for (auto const& m : db_->mgmtInterfaces())
+    links.push_back({m.intfId, m.cpuInterface, m.externalPort, m.internalPort});
+  journalLinksIs(std::move(links));
   if (cpuMode_ == CpuMode::privateNetns) {
     for (auto const& m : db_->mgmtInterfaces()) {
       if (!m.cpuInterface.empty())
