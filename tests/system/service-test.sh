@@ -355,7 +355,8 @@ check "dpkg -P leaves nothing" eval '! agenthosts &&
   [ -z "$(sb systemctl list-unit-files --no-legend agenthost.service)" ] &&
   ! sb sh -c "ls -d /etc/agenthost /etc/systemd/system/*/agenthost.service \
     /lib/systemd/system/agenthost.service /var/lib/systemd/deb-systemd-helper-enabled/agenthost.service \
-    /var/lib/systemd/deb-systemd-helper-enabled/*/agenthost.service 2>/dev/null" | grep -q .'
+    /var/lib/systemd/deb-systemd-helper-enabled/*/agenthost.service \
+    /var/lib/agenthost /var/lib/private/agenthost 2>/dev/null" | grep -q .'
 
 trap - EXIT
 sandbox_end || fail "the sandbox left something behind"
