@@ -63,6 +63,8 @@ Json applianceJson(ApplianceDesc const& a) {
     Json chip = {{"txDisableCoupling", a.txDisableCoupling}};
     if (a.accessTime > 0)
       chip["accessTime"] = a.accessTime;
+    if (a.simDrivesHostNetdevices)
+      chip["drivesHostNetdevices"] = true;
     if (!a.links.empty()) {
       Json links = Json::object();
       for (auto const& [p, up] : a.links)
