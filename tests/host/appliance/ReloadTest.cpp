@@ -52,11 +52,6 @@ std::vector<PlanCase> const kPlans = {
     {"an enabled state",
      [](auto& a) { a.slices[0].interfaces[0].state = IntfEnabledState::disabled; },
      {"slice1: Management1 enabled -> disabled"}},
-    {"a move to other ports",
-     [](auto& a) { a.mgmtInterfaces[1].externalPort = 3; },
-     {"management interface Management2 removed",
-      "management interface Management2 added: external port 3, internal port 6, no CPU "
-      "netdevice"}},
     {"a rename",
      [](auto& a) { a.mgmtInterfaces[0].intfId = "Management7"; },
      {"management interface Management1 removed",

@@ -9,7 +9,6 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include <cstdio>
 #include <filesystem>
 
 #include "host/Session.h"
@@ -28,20 +27,16 @@ using Labels = std::map<std::string, std::string>;
 // cycle.
 class MetricsHost : public ::testing::Test {
  protected:
-  MetricsHost() : timelineFile_(std::fopen("/dev/null", "w")) {
+  MetricsHost() {
     TestSupport::resetLoop();
     Host::SessionOptions o;
     o.cpu = Host::CpuRequest::simulated;
     o.allowHostNetdevs = false;
     o.metrics = true;
     o.metricsTextfile = textfile;
-    session_ = std::make_unique<Host::Session>(HostTest::twoInterfaces(), o, timeline_);
+    session_ = std::make_unique<Host::Session>(HostTest::twoInterfaces(), o, *timeline_);
     session_->start();
     TestSupport::advance(0.5);
-  }
-  ~MetricsHost() override {
-    session_.reset();
-    std::fclose(timelineFile_);
   }
 
   Host::Metrics& metrics() { return *session_->metrics(); }
@@ -57,8 +52,7 @@ class MetricsHost : public ::testing::Test {
   std::string textfile = dir.path() + "/agenthost.prom";
 
  private:
-  std::FILE* timelineFile_;
-  Host::Timeline timeline_{timelineFile_};
+  HostTest::QuietTimeline timeline_;
   std::unique_ptr<Host::Session> session_;
 };
 
