@@ -52,11 +52,6 @@ std::vector<PlanCase> const kPlans = {
     {"an enabled state",
      [](auto& a) { a.slices[0].interfaces[0].state = IntfEnabledState::disabled; },
      {"slice1: Management1 enabled -> disabled"}},
-    {"a move to other ports",
-     [](auto& a) { a.mgmtInterfaces[1].externalPort = 3; },
-     {"management interface Management2 removed",
-      "management interface Management2 added: external port 3, internal port 6, no CPU "
-      "netdevice"}},
     {"a rename",
      [](auto& a) { a.mgmtInterfaces[0].intfId = "Management7"; },
      {"management interface Management1 removed",
@@ -159,29 +154,24 @@ TEST(Reload, WhatNeedsARestartIsRefusedWithNoChangesPlanned) {
   next.accessTime = 0.5;
   next.netdevices = Host::NetdevMode::hostNamespace;
   next.bus = 1;
+  next.txDisableCoupling = false;
+  next.mdio = Host::MdioTransport::miiIoctl;
+  next.mdioNetdev = "eth1";
   Host::StateDb db(running);
   auto plan = Host::planReload(Host::liveConfigOf(db), running, next);
   EXPECT_TRUE(plan.refused());
   EXPECT_TRUE(plan.changes.empty());
   EXPECT_EQ(plan.refusal(),
-            "next.yaml: switch.bus changed (0 -> 1); chip.links changed; chip.accessTime "
-            "changed; netdevices changed (private -> host): that needs a restart; nothing "
-            "from the file was applied");
+            "next.yaml: mdio.transport changed (sim -> mii-ioctl); switch.bus changed (0 -> 1); "
+            "chip.links changed; chip.txDisableCoupling changed; chip.accessTime changed; "
+            "netdevices changed (private -> host): that needs a restart; nothing from the file "
+            "was applied");
   Host::applyPlan(db, plan);
   EXPECT_EQ(db.enabledState("Management1"), IntfEnabledState::enabled);
 
-  auto coupling = running;
-  coupling.txDisableCoupling = false;
-  EXPECT_EQ(Host::restartChanges(running, coupling),
-            std::vector<std::string>{"chip.txDisableCoupling changed"});
-  auto real = running;
-  real.mdio = Host::MdioTransport::miiIoctl;
-  real.mdioNetdev = "eth1";
-  EXPECT_EQ(Host::restartChanges(running, real),
-            std::vector<std::string>{"mdio.transport changed (sim -> mii-ioctl)"});
-  auto other = real;
+  auto other = next;
   other.mdioNetdev = "eth2";
-  EXPECT_EQ(Host::restartChanges(real, other),
+  EXPECT_EQ(Host::restartChanges(next, other),
             std::vector<std::string>{"mdio.netdev changed (eth1 -> eth2)"});
 }
 

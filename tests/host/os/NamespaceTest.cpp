@@ -26,48 +26,44 @@ std::string uniqueName(char const* what) {
   return std::string("aghtest-") + what + "-" + std::to_string(::getpid());
 }
 
-TEST(PrivateNetns, NamedNamespaceIsMadeEnteredAndRemoved) {
+// Removed with the host, or kept with what is in it; a name is never made
+// twice.
+TEST(PrivateNetns, NamedNamespaceIsMadeEnteredAndRemovedOrKept) {
   REQUIRE_NETNS();
-  auto name = uniqueName("rm");
-  {
-    auto ns = Host::PrivateNetns::make(name, {"mgmt1", "mgmt2"}, false);
-    EXPECT_TRUE(ns->named());
-    EXPECT_TRUE(listed(name));
-    // The process is inside it: the macvlans are here, protodown off.
-    std::string why;
-    EXPECT_EQ(ns->protodown("mgmt1", &why), false) << why;
-    Host::ipOrThrow({"link", "set", "mgmt2", "protodown", "on"});
-    EXPECT_EQ(ns->protodown("mgmt2", &why), true);
-    EXPECT_EQ(ns->protodown("mgmt9", &why), std::nullopt);
-    EXPECT_NE(why.find("mgmt9"), std::string::npos) << why;
-    ns->netdevAdd("mgmt3");
-    EXPECT_NE(Host::ipOrThrow({"-n", name, "-d", "link", "show", "mgmt3"}).find("macvlan"),
-              std::string::npos);
-    EXPECT_EQ(ns->inspectCommand(), "ip -n " + name + " -d link show");
-  }
-  EXPECT_FALSE(listed(name));
-  // Back in the original namespace, where no mgmt1 was made.
-  std::string out;
-  EXPECT_NE(Host::runProgram({"ip", "link", "show", "mgmt1"}, &out), 0);
-}
-
-TEST(PrivateNetns, KeptNamespaceOutlivesTheHostAndNamesAreNotReused) {
-  REQUIRE_NETNS();
-  auto name = uniqueName("keep");
-  {
-    auto ns = Host::PrivateNetns::make(name, {"mgmt1"}, true);
-    Host::ipOrThrow({"link", "set", "mgmt1", "protodown", "on"});
-    try {
-      Host::PrivateNetns::make(name, {}, false);
-      ADD_FAILURE() << "a second namespace of the same name was made";
-    } catch (std::runtime_error const& e) {
-      EXPECT_NE(std::string(e.what()).find("exists already"), std::string::npos) << e.what();
+  for (bool keep : {false, true}) {
+    auto name = uniqueName(keep ? "keep" : "rm");
+    {
+      auto ns = Host::PrivateNetns::make(name, {"mgmt1", "mgmt2"}, keep);
+      EXPECT_TRUE(ns->named());
+      EXPECT_TRUE(listed(name));
+      // The process is inside it: the macvlans are here, protodown off.
+      std::string why;
+      EXPECT_EQ(ns->protodown("mgmt1", &why), false) << why;
+      Host::ipOrThrow({"link", "set", "mgmt2", "protodown", "on"});
+      EXPECT_EQ(ns->protodown("mgmt2", &why), true);
+      EXPECT_EQ(ns->protodown("mgmt9", &why), std::nullopt);
+      EXPECT_NE(why.find("mgmt9"), std::string::npos) << why;
+      ns->netdevAdd("mgmt3");
+      EXPECT_NE(Host::ipOrThrow({"-n", name, "-d", "link", "show", "mgmt3"}).find("macvlan"),
+                std::string::npos);
+      EXPECT_EQ(ns->inspectCommand(), "ip -n " + name + " -d link show");
+      try {
+        Host::PrivateNetns::make(name, {}, false);
+        ADD_FAILURE() << "a second namespace of the same name was made";
+      } catch (std::runtime_error const& e) {
+        EXPECT_NE(std::string(e.what()).find("exists already"), std::string::npos) << e.what();
+      }
     }
+    EXPECT_EQ(listed(name), keep);
+    if (keep) {
+      auto shown = Host::ipOrThrow({"-n", name, "-d", "link", "show", "mgmt2"});
+      EXPECT_NE(shown.find("protodown on"), std::string::npos) << shown;
+      Host::ipOrThrow({"netns", "del", name});
+    }
+    // Back in the original namespace, where no mgmt1 was made.
+    std::string out;
+    EXPECT_NE(Host::runProgram({"ip", "link", "show", "mgmt1"}, &out), 0);
   }
-  EXPECT_TRUE(listed(name));
-  auto shown = Host::ipOrThrow({"-n", name, "-d", "link", "show", "mgmt1"});
-  EXPECT_NE(shown.find("protodown on"), std::string::npos) << shown;
-  Host::ipOrThrow({"netns", "del", name});
 }
 
 TEST(PrivateNetns, WithoutRootTheNamespaceLivesInAUserNamespace) {

@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <regex>
@@ -34,41 +33,41 @@ steps:
   - {at: 13.0, link: {port: 2, state: up}}
 )";
 
-// The status and trace lines of a timeline, addresses masked.
-std::string agentLines(std::string const& timeline) {
+// The status and (unless statusOnly) trace lines of a timeline, addresses
+// masked.
+std::string agentLines(std::string const& timeline, bool statusOnly = false) {
   static std::regex const addr("0x[0-9a-f]{8,}");
   std::istringstream in(timeline);
   std::string r;
   for (std::string l; std::getline(in, l);) {
-    if (l.find("  status  ") != std::string::npos || l.find("  trace   ") != std::string::npos)
+    if (l.find("  status  ") != std::string::npos ||
+        (!statusOnly && l.find("  trace   ") != std::string::npos))
       r += std::regex_replace(l, addr, "ADDR") + "\n";
   }
   return r;
 }
 
-// Only the status lines of a timeline.
 std::string statusLines(std::string const& timeline) {
-  std::string r;
-  std::istringstream in(agentLines(timeline));
-  for (std::string l; std::getline(in, l);)
-    r += l.find("  status  ") != std::string::npos ? l + "\n" : "";
-  return r;
+  return agentLines(timeline, true);
 }
 
 // A session in virtual time with the simulated CPU interface manager, its
-// timeline thrown away.
-struct QuietSession {
-  explicit QuietSession(Host::ApplianceDesc a, std::string const& file = "") {
+// timeline thrown away, recording into `record` from its start; five seconds
+// into its run.
+struct RecordingSession {
+  RecordingSession(Host::ApplianceDesc a, std::string const& record, std::string const& file = "",
+                   Orba::Ptr<Hardware::Mdio::Bus> bus = {}) {
     TestSupport::resetLoop();
     Host::SessionOptions o;
     o.cpu = Host::CpuRequest::simulated;
     o.allowHostNetdevs = false;
     o.applianceFile = file;
-    s = std::make_unique<Host::Session>(std::move(a), o, timeline);
+    s = std::make_unique<Host::Session>(std::move(a), o, *timeline, std::move(bus));
+    Host::recordStart(s->db(), s->appliance(), record, 1 << 20, true);
+    s->start();
+    TestSupport::advance(5.0);
   }
-  std::unique_ptr<std::FILE, int (*)(std::FILE*)> devnull{std::fopen("/dev/null", "w"),
-                                                          std::fclose};
-  Host::Timeline timeline{devnull.get(), false};
+  HostTest::QuietTimeline timeline;
   std::unique_ptr<Host::Session> s;
 };
 
@@ -166,10 +165,7 @@ TEST(FieldRecord, ARecordThatStopsShortReplaysQuietlyUpToWhereItStops) {
   if (fs.usable()) {
     auto cut = small.path() + "/cut.jsonl";
     {
-      QuietSession q(HostTest::twoInterfaces());
-      Host::recordStart(q.s->db(), q.s->appliance(), cut, 1 << 20, true);
-      q.s->start();
-      TestSupport::advance(5.0);
+      RecordingSession q(HostTest::twoInterfaces(), cut);
       fs.fill();
       q.s->db().chip().linkIs(1, false);
       TestSupport::advance(5.0);
@@ -187,10 +183,7 @@ TEST(FieldRecord, ARecordThatStopsShortReplaysQuietlyUpToWhereItStops) {
       dir.file("appliance.yaml", HostTest::readFile(std::string(EXAMPLES_DIR) + "/appliance.yaml"));
   auto reloaded = dir.path() + "/reloaded.jsonl";
   {
-    QuietSession q(Host::loadAppliance(app), app);
-    Host::recordStart(q.s->db(), q.s->appliance(), reloaded, 1 << 20, true);
-    q.s->start();
-    TestSupport::advance(5.0);
+    RecordingSession q(Host::loadAppliance(app), reloaded, app);
     auto changed = HostTest::readFile(app);
     changed.replace(changed.find("Management2: enabled"), 20, "Management2: disabled");
     dir.file("appliance.yaml", changed);
@@ -218,19 +211,12 @@ TEST(FieldRecord, ARunOverTheMiiIoctlBusReplays) {
     a.mdio = Host::MdioTransport::miiIoctl;
     a.mdioNetdev = "eth1";
     a.links.clear();
-    Host::SessionOptions o;
-    o.cpu = Host::CpuRequest::simulated;
-    o.allowHostNetdevs = false;
-    HostTest::QuietTimeline timeline;
-    Host::Session s(a, o, *timeline,
-                    Hardware::Mdio::Linux::MiiIoctlBus::MiiIoctlBusIs("eth1", ioctl));
-    Host::recordStart(s.db(), a, record, 1 << 20, true);
-    s.start();
-    TestSupport::advance(5.0);
+    RecordingSession q(a, record, "",
+                       Hardware::Mdio::Linux::MiiIoctlBus::MiiIoctlBusIs("eth1", ioctl));
     chip->linkIs(1, false);
     TestSupport::advance(5.0);
-    s.db().recorder().recordingEnd();
-    s.stop();
+    q.s->db().recorder().recordingEnd();
+    q.s->stop();
   }
   auto r = Host::loadBusRecord(record);
   EXPECT_EQ(r.transport, "MII ioctls on eth1");

@@ -1,6 +1,7 @@
 // Where a record may be written: agenthost in real time with its control
 // socket and status file, asked by agentctl to record into a FIFO, over a
-// file that holds data, and over the run's own status file.
+// file that holds data, over the run's own status file, and under a relative
+// name or in /var/tmp as the service runs it.
 
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -39,8 +40,11 @@ TEST(RecordFiles, ARecordIsOnlyWrittenToANewFileThatIsNoOtherFileOfTheRun) {
   std::string const socket = dir.path() + "/ctl.sock";
   std::string const status = dir.path() + "/status.json";
   std::string const textfile = dir.path() + "/agenthost.prom";
-  HostProcess h(dir, {"--sim-cpu", "--control", socket, "--status", status, "--metrics-textfile",
-                      textfile, std::string(EXAMPLES_DIR) + "/appliance.yaml"});
+  // The test's directory is the state directory the service would give.
+  HostProcess h(dir,
+                {"--sim-cpu", "--control", socket, "--status", status, "--metrics-textfile",
+                 textfile, std::string(EXAMPLES_DIR) + "/appliance.yaml"},
+                [&] { ::setenv("STATE_DIRECTORY", dir.path().c_str(), 1); });
   ASSERT_TRUE(until([&] { return ctl(socket, {"record"}).status == 0; }, 30)) << h.err();
 
   // A FIFO nobody reads: refused at once, and the host goes on answering.
@@ -77,48 +81,32 @@ TEST(RecordFiles, ARecordIsOnlyWrittenToANewFileThatIsNoOtherFileOfTheRun) {
   EXPECT_EQ(r.status, 0) << r.out;
   r = ctl(socket, {"record", "stop"});
   EXPECT_EQ(r.status, 0) << r.out;
+
+  // As under the service (which gives the host $STATE_DIRECTORY), a relative
+  // name lands in the state directory, and the service's own /var/tmp,
+  // removed at its stop, is refused.
+  r = ctl(socket, {"record", "start", "/var/tmp/field.jsonl"});
+  EXPECT_EQ(r.status, 1) << r.out;
+  EXPECT_NE(r.out.find("are its own and are removed when it stops; name a file in " + dir.path()),
+            std::string::npos)
+      << r.out;
+  r = ctl(socket, {"record", "start", "field.jsonl"});
+  EXPECT_EQ(r.out, "recording every MDIO bus access to " + dir.path() +
+                       "/field.jsonl (size limit 4194304 bytes)\n");
   h.signal(SIGTERM);
   EXPECT_EQ(h.wait(), 0) << h.out() << h.err();
   EXPECT_NE(HostTest::readFile(good).find("\"end\":\"stopped\""), std::string::npos);
+  EXPECT_NE(HostTest::readFile(dir.path() + "/field.jsonl").find("\"end\":\"stopped\""),
+            std::string::npos);
 
-  // At the start, on the command line.
-  HostProcess same(dir, {"--sim-cpu", "--no-control", "--status", status, "--record", status,
-                         std::string(EXAMPLES_DIR) + "/appliance.yaml"});
-  EXPECT_EQ(same.wait(), 2);
-  EXPECT_NE(same.err().find("--status and --record name one file"), std::string::npos)
-      << same.err();
-  // A name that is taken is the user's to change: status 2, which the
-  // service does not restart on.
+  // At the start, on the command line (the options' own refusals are
+  // CommandLineTest's), a name that is taken is the user's to change: status
+  // 2, which the service does not restart on.
   HostProcess taken(dir, {"--sim-cpu", "--no-control", "--record", good,
                           std::string(EXAMPLES_DIR) + "/appliance.yaml"});
   EXPECT_EQ(taken.wait(), 2) << taken.err();
   EXPECT_NE(taken.err().find("record " + good + " exists already"), std::string::npos)
       << taken.err();
-}
-
-// Under the service (which gives the host $STATE_DIRECTORY), a relative name
-// lands in the state directory, and the service's own /var/tmp, removed at
-// its stop, is refused.
-TEST(RecordFiles, UnderTheServiceARelativeNameLandsInTheStateDirectory) {
-  TempDir dir;
-  std::string const socket = dir.path() + "/ctl.sock", state = dir.path() + "/state";
-  ASSERT_EQ(::mkdir(state.c_str(), 0700), 0);
-  HostProcess h(dir,
-                {"--sim-cpu", "--control", socket, std::string(EXAMPLES_DIR) + "/appliance.yaml"},
-                [&] { ::setenv("STATE_DIRECTORY", state.c_str(), 1); });
-  ASSERT_TRUE(until([&] { return ctl(socket, {"record"}).status == 0; }, 30)) << h.err();
-  auto r = ctl(socket, {"record", "start", "/var/tmp/field.jsonl"});
-  EXPECT_EQ(r.status, 1) << r.out;
-  EXPECT_NE(r.out.find("are its own and are removed when it stops; name a file in " + state),
-            std::string::npos)
-      << r.out;
-  r = ctl(socket, {"record", "start", "field.jsonl"});
-  EXPECT_EQ(r.out, "recording every MDIO bus access to " + state +
-                       "/field.jsonl (size limit 4194304 bytes)\n");
-  h.signal(SIGTERM);
-  EXPECT_EQ(h.wait(), 0) << h.out() << h.err();
-  EXPECT_NE(HostTest::readFile(state + "/field.jsonl").find("\"end\":\"stopped\""),
-            std::string::npos);
 }
 
 }  // namespace

@@ -49,7 +49,7 @@ steps:
   EXPECT_EQ(sc.steps[4].kind, Host::Step::Kind::note);
 }
 
-TEST(ScenarioFile, BadStepsAreRefusedWithLineAndReason) {
+TEST(ScenarioFile, BadStepsAndAppliancesAreRefusedWithLineAndReason) {
   EXPECT_EQ(scenarioRefusal("  - {at: 2, link: {port: 1, state: up}}\n"
                             "  - {at: 1, link: {port: 1, state: down}}\n"),
             ":4: steps[1] at 1.000000 comes before the step above it; steps are in time order");
@@ -73,11 +73,9 @@ TEST(ScenarioFile, BadStepsAreRefusedWithLineAndReason) {
             "name has at most 15");
   EXPECT_EQ(scenarioRefusal("  - {at: 1, ham: maybe}\n"),
             ":3: steps[0].ham must be present, absent or replaced, not 'maybe'");
-}
 
-// An inline appliance is read (a bad trace spec after it is refused), but
-// not one on a real MDIO bus.
-TEST(ScenarioFile, InlineAppliancesAndTheirRefusals) {
+  // An inline appliance is read (a bad trace spec after it is refused), but
+  // not one on a real MDIO bus.
   EXPECT_EQ(fileRefusal("trace: Bcm53134Agent\nappliance:\n  switch: {managementInterfaces: []}\n"
                         "steps: []\n"),
             ":1: bad trace spec 'Bcm53134Agent' (expected FACILITY/LEVELS, e.g. "

@@ -23,11 +23,10 @@ TEST(TraceOutput, SpecsMessagesAndMasking) {
   // Addresses are masked; register values after 0x are not.
   EXPECT_EQ(Host::maskAddresses("0x55d0c2a8e010::start: page 0x11 val 0x1000 at 0x7ffee1b12520"),
             "ADDR::start: page 0x11 val 0x1000 at ADDR");
-}
 
-TEST(TraceOutput, SpecsAsTheFacilitiesTakeThem) {
-  // "*" goes first for the facilities, whose later words win.
-  auto spec = Host::TraceSpec::parse("HostSpecA/0,1 */8 HostSpecB/0-3,5");
+  // Specs as the facilities take them: "*" goes first for the facilities,
+  // whose later words win.
+  spec = Host::TraceSpec::parse("HostSpecA/0,1 */8 HostSpecB/0-3,5");
   EXPECT_EQ(spec.handleSpec(), "*/8 HostSpecA/0,1 HostSpecB/0-3,5");
   Kiv::TraceHandle a("HostSpecA"), b("HostSpecB"), c("HostSpecC");
   Kiv::TraceHandle::maskSpecIs(spec.handleSpec());
