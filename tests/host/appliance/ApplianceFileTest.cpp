@@ -83,7 +83,9 @@ TEST(ApplianceFile, ItsJsonReadsBackWithTheFilesChecks) {
       dir.file("a.yaml", replaced(kGood, "  bus: 2", "  bus: 2\n  pollPeriod: 0.25")));
   auto mii = Host::loadAppliance(
       dir.file("b.yaml", noChip + "mdio: {transport: mii-ioctl, netdev: eth1}\n"));
-  for (auto const& original : {a, mii}) {
+  auto hostNetdevs = Host::loadAppliance(
+      dir.file("c.yaml", std::string(kGood) + "  drivesHostNetdevices: true\nnetdevices: host\n"));
+  for (auto const& original : {a, mii, hostNetdevs}) {
     auto json = Host::applianceJson(original);
     auto back = Host::applianceFromJson(json, "r.jsonl", 1);
     EXPECT_EQ(back.file, "r.jsonl");
