@@ -53,7 +53,7 @@ class Settled : public ::testing::Test {
 TEST(PartialMount, EachEntityMissingInTurnLeavesTheMachineRunning) {
   for (char const* missing : {"config", "status", "slice"}) {
     SCOPED_TRACE(missing);
-    TestSupport::TraceCapture tc("Bcm53134Agent/0");
+    TestSupport::TraceCapture tc("Bcm53134Agent/0,8");
     TestSupport::SimAppliance app;
     app.mgmtInterfaceIs(0, "Management1", "", 1, 5);
     std::string const path = std::string(missing) == "slice"
@@ -65,6 +65,7 @@ TEST(PartialMount, EachEntityMissingInTurnLeavesTheMachineRunning) {
     TestSupport::advance(20.0);
     if (std::string(missing) == "config") {
       EXPECT_EQ(app.chip->registerAccesses(), 0u);
+      EXPECT_EQ(tc.matching(": ham not yet available").size(), 11u);  // every 2 s
       // Start-up called through the attribute interface only says so.
       Generic::call(app.sm(), "initialize");
       Generic::call(app.sm(), "createRegisterSm");
