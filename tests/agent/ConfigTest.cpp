@@ -32,7 +32,13 @@ class HardwareLater : public ::testing::Test {
   TestSupport::SimAppliance app{false};
 };
 
-TEST_F(HardwareLater, BeforeHamAConfigNotificationOnlyTraces) {
+TEST_F(HardwareLater, BeforeHamPollsAndConfigNotificationsOnlyTrace) {
+  // Every poll period, and nothing else: no register is touched.
+  TestSupport::advance(6.0);
+  EXPECT_EQ(tc.matching(": ham not yet available").size(), 4u);  // at 0, 2, 4 and 6 s
+  EXPECT_EQ(app.chip->registerAccesses(), 0u);
+  EXPECT_EQ(sm().state(), State::idle);
+
   auto const armedFor = sm().clockPoll()->timeMin();
   tc.sink.clear();
   app.config->publisher()->notify(Hardware::Bcm53134::Config::hamAttrId());

@@ -1,11 +1,12 @@
+// The poll cycle: the registers it reads and writes, what it shares between
+// interfaces, a configuration change in the middle of it, and the link pass
+// where the example scenarios do not reach.
 #include <gtest/gtest.h>
 
-#include "platform/kiv/Generic.h"
 #include "tests/support/SimAppliance.h"
 
 using Chip = Hardware::Mdio::Sim::Bcm53134Chip;
 using State = Bcm53134::Agent::Bcm53134Sm::State;
-using Bcm53134::Agent::RegisterId;
 
 // One management interface, external port 1 and internal port 5, with a CPU
 // netdevice managed by the simulated manager.
@@ -54,35 +55,6 @@ TEST(SharedPorts, GiveSixRecordsAndTheSharedRegisterIsReadOnce) {
   EXPECT_EQ(app.sm().externalId(5), 2);
 }
 
-TEST(Hardware, AbsentHamOnlyTracesAndRetriesEveryPollPeriod) {
-  TestSupport::TraceCapture tc("Bcm53134Agent/0,8");
-  TestSupport::SimAppliance app(/*hardware=*/false);
-  app.mgmtInterfaceIs(0, "Management1", "", 1, 5);
-  app.start();
-  TestSupport::advance(6.0);
-  EXPECT_FALSE(app.sm().registerSm());
-  EXPECT_EQ(app.sm().state(), State::idle);
-  EXPECT_EQ(tc.matching(": ham not yet available").size(), 4u);  // at 0, 2, 4 and 6 s
-  EXPECT_EQ(app.chip->registerAccesses(), 0u);
-}
-
-TEST(Hardware, NoConfigEntityAtAllNeverTouchesTheMissingConfig) {
-  TestSupport::TraceCapture tc("Bcm53134Agent/0,8");
-  TestSupport::SimAppliance app;
-  app.em->entityDel(Cell::path("hardware/bcm53134/config", 0));
-  app.start();
-  TestSupport::advance(4.0);
-  EXPECT_FALSE(app.sm().config());
-  EXPECT_EQ(tc.matching(": ham not yet available").size(), 3u);
-  // Start-up called through the attribute interface only says so.
-  Kiv::Generic::call(app.sm(), "initialize");
-  Kiv::Generic::call(app.sm(), "createRegisterSm");
-  EXPECT_FALSE(app.sm().registerSm());
-  EXPECT_FALSE(app.sm().cpuIfMgr());
-  EXPECT_TRUE(tc.has("ADDR::initialize: no hardware config; nothing to initialize"));
-  EXPECT_TRUE(tc.has("ADDR::createRegisterSm: no hardware config; no register state machine"));
-}
-
 TEST_F(OneInterface, ConfigurationChangeDuringAReadAbandonsTheCycleAndDropsTheLateResult) {
   // Results take a second, so a config change lands between a request and
   // its result.
@@ -105,4 +77,48 @@ TEST_F(OneInterface, ConfigurationChangeDuringAReadAbandonsTheCycleAndDropsTheLa
   EXPECT_EQ(app.chip->reads(5, Chip::kAuxCtrl), 1u);
   EXPECT_EQ(app.extCtrl(1), 0x1000);
   EXPECT_EQ(app.auxCtrl(5), 0x430);
+}
+
+// What the link pass does is shown by the example scenarios (link-down-*,
+// admin-disable, register-corruption); here, what they do not reach.
+// Two management interfaces: Management1 on external port 1 and internal
+// port 5 with CPU netdevice mgmt1 (under the simulated manager), Management2
+// on ports 2 and 6 without a CPU netdevice. Both links up; the first two
+// cycles (the writes, then their read-back) have settled.
+class TwoInterfaces : public OneInterface {
+ protected:
+  void SetUp() override {
+    app.mgmtInterfaceIs(1, "Management2", "", 2, 6);
+    OneInterface::SetUp();
+    ASSERT_TRUE(app.runUntilIdleState());
+    ASSERT_TRUE(app.runCycle());
+    tc.clear();
+    app.chip->countersClear();
+  }
+};
+
+TEST_F(TwoInterfaces, ACorruptedAuxiliaryRegisterIsRestoredInTheNextReReadingCycle) {
+  app.chip->regIs(6, Chip::kAuxCtrl, 0);
+  // After a clean cycle the agent does not re-read registers on its own.
+  ASSERT_TRUE(app.runCycle());
+  EXPECT_EQ(app.auxCtrl(6), 0);
+  // A failed transaction forces the re-read.
+  app.sm().repollingNeededIs(true);
+  ASSERT_TRUE(app.runCycle());
+  EXPECT_EQ(app.auxCtrl(6), 0x430);
+  EXPECT_TRUE(
+      tc.has("ADDR::checkAuxCtrlReg: interface Management2, detected a corrupted auxiliary "
+             "register value of 0x0 on the internal port. Configuring back to the expected "
+             "value: 0x430"));
+}
+
+TEST_F(TwoInterfaces, AnInterfaceAddedWhileRecordsExistIsReadBeforeItIsActedOn) {
+  app.mgmtInterfaceIs(2, "Management3", "", 3, 7);
+  app.chip->linkIs(3, false);
+  ASSERT_TRUE(app.runCycle());
+  EXPECT_EQ(app.sm().registerVals().size(), 12u);
+  EXPECT_EQ(app.chip->reads(3, Chip::kExtCtrl), 1u);
+  EXPECT_EQ(app.chip->reads(7, Chip::kAuxCtrl), 1u);
+  EXPECT_EQ(app.extCtrl(7), 0x3000);
+  EXPECT_EQ(app.auxCtrl(3), 0x430);
 }

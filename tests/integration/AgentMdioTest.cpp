@@ -156,10 +156,8 @@ TEST(AgentOnARefusingNetdevice, PublishesTheKernelsReasonAndKeepsPollingForAnHou
     // The read phase stops at the first failure, so no link is ever
     // published as up (none is published at all).
     EXPECT_TRUE(app.status->ports().empty());
-    EXPECT_EQ(app.link(1), Hardware::Bcm53134::LinkStatus::linkDown);
-    // The bus traced the refusal once; the agent, after its start-up, one
-    // line per failed cycle and nothing else.
-    EXPECT_EQ(tc.matching("::access: MDIO read of PHY 1 register 0x10 on v0 failed").size(), 1u);
+    // After its start-up, one line per failed cycle and nothing else (the
+    // bus traces its refusal only once).
     EXPECT_EQ(tc.matching("::handleRegisterResult: XID ").size(), published.size());
     EXPECT_EQ(tc.sink.lines.size() - lines, published.size() - errors);
     app.root = nullptr;

@@ -24,7 +24,7 @@ using Chip = Hardware::Mdio::Sim::Bcm53134Chip;
 TEST(MiiIoctlBusKernel, RefusalsBecomeErrorTextsWithTheKernelsReason) {
   SKIP_UNDER_EMULATION(TestSupport::kMiiIoctlsUntranslated);
   REQUIRE_NETNS();
-  TestSupport::TraceCapture tc("Mdio/0");
+  TestSupport::TraceCapture quiet("Mdio/0");
   int const hostNs = ::open("/proc/self/ns/net", O_RDONLY | O_CLOEXEC);
   ASSERT_GE(hostNs, 0);
   TestSupport::NetNamespace ns;
@@ -49,16 +49,7 @@ TEST(MiiIoctlBusKernel, RefusalsBecomeErrorTextsWithTheKernelsReason) {
   ASSERT_EQ(::setns(testNs, CLONE_NEWNET), 0);
   ::close(testNs);
   ::close(hostNs);
-
-  EXPECT_FALSE(bus->read(1, 1).ok());
-  // Each failing access traced once, however often it failed.
-  EXPECT_EQ(tc.matching("register 0x1 on v0 failed").size(), 1u);
-}
-
-TEST(MiiIoctlBus, RefusesNamesTheKernelCannotTake) {
-  EXPECT_THROW(MiiIoctlBus::MiiIoctlBusIs(""), std::invalid_argument);
-  EXPECT_THROW(MiiIoctlBus::MiiIoctlBusIs("sixteen-bytes-xx"), std::invalid_argument);
-  EXPECT_NO_THROW(MiiIoctlBus::MiiIoctlBusIs("fifteen-bytes-x"));
+  // How often a failing access is traced is the seam's case below.
 }
 
 // The bus over a stand-in for the kernel's ioctl answering from a simulated
@@ -70,7 +61,7 @@ class MiiIoctlBusSeam : public ::testing::Test {
   Orba::Ptr<MiiIoctlBus> bus = MiiIoctlBus::MiiIoctlBusIs("eth1", ioctl);
 };
 
-TEST_F(MiiIoctlBusSeam, CarriesClause22AccessesInTheIoctlRecord) {
+TEST_F(MiiIoctlBusSeam, CarriesClause22AccessesAndRefusesOthersWithoutAskingTheKernel) {
   EXPECT_TRUE(bus->write(1, 0x10, 0x3000).ok());
   EXPECT_EQ(chip->reg(1, 0x10), 0x3000);
   auto r = bus->read(1, 0x10);
@@ -90,6 +81,10 @@ TEST_F(MiiIoctlBusSeam, CarriesClause22AccessesInTheIoctlRecord) {
   EXPECT_EQ(bus->write(1, 32, 0).error,
             "MDIO write of PHY 1 register 0x20 on eth1 failed: Invalid argument");
   EXPECT_EQ(ioctl.calls, calls);
+  // Nor is a name the kernel cannot take.
+  EXPECT_THROW(MiiIoctlBus::MiiIoctlBusIs(""), std::invalid_argument);
+  EXPECT_THROW(MiiIoctlBus::MiiIoctlBusIs("sixteen-bytes-xx"), std::invalid_argument);
+  EXPECT_NO_THROW(MiiIoctlBus::MiiIoctlBusIs("fifteen-bytes-x"));
 }
 
 TEST_F(MiiIoctlBusSeam, AFailingAccessIsTracedWhenItStartsChangesAndEnds) {

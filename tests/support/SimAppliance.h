@@ -89,10 +89,10 @@ class SimAppliance {
         },
         within);
   }
-  // Runs one whole cycle: from the next poll until idle again.
   bool runUntil(std::function<bool()> const& pred, Kiv::Seconds within = 10) {
     return TestSupport::runUntil(pred, within);
   }
+  // Runs one whole cycle: from the next poll until idle again.
   bool runCycle() {
     if (!runUntil([this] { return sm().state() != State::idle; }, sm().pollPeriod() + 1)) {
       return false;
