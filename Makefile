@@ -2,7 +2,7 @@
 # builds and runs every test; `make run` starts the agent on the simulated
 # appliance; `make bench` measures the agent's cost (BENCHMARKS.md); `make soak`
 # and `make fuzz` are the reliability runs (docs/testing.md); `make deb` builds
-# the Debian package and `make install` installs (tests/packaging/README.md,
+# the Debian package and `make install` installs (docs/packaging.md,
 # README "On an appliance").
 
 BUILD ?= build
