@@ -33,9 +33,7 @@ chip:
 )";
 
 bool protodownOn(std::string const& ns, std::string const& dev) {
-  std::string out;
-  ::Host::runProgram({"ip", "-n", ns, "-d", "link", "show", "dev", dev}, &out);
-  return out.find("protodown on") != std::string::npos;
+  return HostTest::ipLink(ns, dev).find("protodown on") != std::string::npos;
 }
 
 bool listed(std::string const& ns) {
