@@ -171,13 +171,12 @@ TEST(ControlVirtualTime, AttributesAreReadAndWrittenThroughTheGenericInterface) 
   auto j = Json::parse(r.out);
   EXPECT_EQ(j["result"]["value"], xid + 1);
   EXPECT_EQ(j["result"]["type"], "U32");
-  r = h.ctl({"--json", "get", "bcm53134Sm", "nosuch"});
+  // A refusal as JSON: text with quotes, control characters and bytes that
+  // are not UTF-8 goes both ways and still makes JSON (the bad bytes
+  // replaced); so does a socket path of that kind that leads nowhere.
+  r = h.ctl({"--json", "get", "bcm53134Sm", "no\"such\x01\xff"});
   EXPECT_EQ(r.status, 1);
   EXPECT_FALSE(Json::parse(r.out)["ok"].get<bool>());
-  // Text with quotes, control characters and bytes that are not UTF-8 goes
-  // both ways and still makes JSON (the bad bytes replaced); so does a
-  // socket path of that kind that leads nowhere.
-  r = h.ctl({"--json", "get", "bcm53134Sm", "no\"such\x01\xff"});
   EXPECT_NE(Json::parse(r.out)["error"].get<std::string>().find("no\"such\x01\uFFFD"),
             std::string::npos)
       << r.out;
