@@ -153,14 +153,11 @@ TEST(ControlVirtualTime, AttributesAreReadAndWrittenThroughTheGenericInterface) 
   // attribute-misuse's; paths that lead nowhere, AttrPathTest's.)
   EXPECT_EQ(h.refused({"set", "bcm53134Sm", "miiStatusRegister", "3"}),
             "agentctl: bcm53134Sm.miiStatusRegister is read-only (constant)\n");
-  EXPECT_EQ(h.refused({"set", "bcm53134Sm", "config", "x"}),
-            "agentctl: bcm53134Sm.config is read-only (handle)\n");
   EXPECT_NE(h.refused({"get", "bcm53134Sm", "pollPeriods"})
                 .find("has no attribute pollPeriods; it has: config, status,"),
             std::string::npos);
   EXPECT_NE(h.refused({"call", "bcm53134Sm", "readRegVals"}).find("cannot be called"),
             std::string::npos);
-  EXPECT_NE(h.refused({"frobnicate"}).find("unknown command 'frobnicate'"), std::string::npos);
   EXPECT_EQ(h.ok({"get", "bcm53134Sm", "pollPeriod"}), "0.25\n");
 
   // Operations, and the JSON answer with numbers as numbers.
@@ -200,7 +197,6 @@ TEST(ControlVirtualTime, ShowAgentAndListGiveTheAgentsTables) {
         "\n  mgmt1      enabled  Bcm53134::Agent::TestCpuInterface  false\n"})
     EXPECT_NE(agent.find(row), std::string::npos) << row << "\nin:\n" << agent;
   auto j = Json::parse(h.ctl({"--json", "show", "agent"}).out)["result"]["stateMachine"];
-  EXPECT_EQ(j["registerVal"].size(), 8u);
   EXPECT_EQ(j["registerVal"][0]["val"], 0x1000);
   EXPECT_EQ(j["intfState"]["Management1"], "enabled");
 
@@ -292,8 +288,8 @@ TEST(ControlVirtualTime, SimulatedLinkDownLeadsToProtodownWithinAPollPeriodAndAC
   h.ok({"sim", "fail", "1", "MDIO", "bus", "timeout"});
   h.ok({"set", "bcm53134Sm", "repollingNeeded", "true"});
   TestSupport::advance(period + cycle);
-  EXPECT_NE(h.ok({"show", "status"}).find("error: XID "), std::string::npos);
-  EXPECT_NE(h.ok({"show", "status"}).find(": MDIO bus timeout\n"), std::string::npos);
+  EXPECT_TRUE(
+      std::regex_search(h.ok({"show", "status"}), std::regex("error: XID .*: MDIO bus timeout\n")));
   EXPECT_NE(h.refused({"sim", "reg", "0x20", "0x30", "0x0"}).find("PAGE must be 0x10 to 0x17"),
             std::string::npos);
   EXPECT_NE(h.refused({"sim", "link", "8", "down"}).find("PORT must be a number from 0 to 7"),
