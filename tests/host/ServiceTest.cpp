@@ -49,14 +49,13 @@ class ServiceTest : public ::testing::Test {
     o.applianceFile = file_;
     o.statusFile = dir_.path() + "/status.json";
     o.metrics = true;
+    auto say = [this](std::string const& t) { said_.push_back(t); };
+    auto complain = [this](std::string const& t) { complained_.push_back(t); };
     session_ = std::make_unique<Host::Session>(Host::loadAppliance(file_), o, *timeline_);
-    session_->reportIs([this](auto const& t) { said_.push_back(t); },
-                       [this](auto const& t) { complained_.push_back(t); });
+    session_->reportIs(say, complain);
     session_->start();
     manager_ = std::make_unique<Host::ServiceManager>();
-    service_ = std::make_unique<Host::Service>(
-        *session_, *manager_, [this](auto const& t) { said_.push_back(t); },
-        [this](auto const& t) { complained_.push_back(t); });
+    service_ = std::make_unique<Host::Service>(*session_, *manager_, say, complain);
   }
   ~ServiceTest() override {
     service_.reset();
