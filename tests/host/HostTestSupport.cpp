@@ -19,6 +19,7 @@
 #include <stdexcept>
 #include <thread>
 
+#include "host/os/Command.h"
 #include "tests/support/Emulation.h"
 
 namespace HostTest {
@@ -32,6 +33,30 @@ Host::ApplianceDesc twoInterfaces() {
                 {"Management2", Interface::IntfEnabledState::disabled}}}};
   a.links = {{1, true}};
   return a;
+}
+
+std::string exampleAppliance() {
+  return readFile(std::string(EXAMPLES_DIR) + "/appliance.yaml");
+}
+
+std::size_t occurrences(std::string const& text, std::string const& what) {
+  std::size_t n = 0;
+  for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
+    ++n;
+  return n;
+}
+
+std::string ipLink(std::string const& ns, std::string const& dev) {
+  std::string out;
+  Host::runProgram({"ip", "-n", ns, "-d", "link", "show", "dev", dev}, &out);
+  return out;
+}
+
+CtlRun agentctl(std::string const& socket, std::vector<std::string> args) {
+  args.insert(args.begin(), {AGENTCTL_BIN, "--socket", socket});
+  CtlRun r;
+  r.status = Host::runProgram(TestSupport::underEmulator(std::move(args)), &r.out);
+  return r;
 }
 
 TempDir::TempDir() {

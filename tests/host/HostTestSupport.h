@@ -38,6 +38,24 @@ chip:
 // (Management2 disabled), port 1 up and ham present on bus 0.
 Host::ApplianceDesc twoInterfaces();
 
+// The example appliance file's text (examples/appliance.yaml).
+std::string exampleAppliance();
+
+// How often `what` occurs in the text.
+std::size_t occurrences(std::string const& text, std::string const& what);
+
+// What `ip -d link show dev DEV` says in the named network namespace (that
+// it does not exist, when it does not).
+std::string ipLink(std::string const& ns, std::string const& dev);
+
+// agentctl run as a program on the socket, as this build runs its programs:
+// its exit status and its output (standard output and error together).
+struct CtlRun {
+  int status;
+  std::string out;
+};
+CtlRun agentctl(std::string const& socket, std::vector<std::string> args);
+
 // A directory of its own for one test, removed with everything in it.
 class TempDir {
  public:

@@ -2,7 +2,6 @@
 // virtual time in this process (the test serves the socket between agent
 // events) and against an agenthost process in real time.
 
-#include <fcntl.h>
 #include <grp.h>
 #include <gtest/gtest.h>
 #include <sys/socket.h>
@@ -11,15 +10,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <chrono>
-#include <csignal>
 #include <fstream>
 #include <future>
 #include <nlohmann/json.hpp>
 #include <regex>
 #include <sstream>
-#include <thread>
 
 #include "host/Session.h"
 #include "host/attr/AttrPath.h"
@@ -27,10 +23,8 @@
 #include "host/control/ControlProtocol.h"
 #include "host/control/ControlServer.h"
 #include "host/control/ctl/Client.h"
-#include "host/os/Command.h"
 #include "host/record/FieldRecord.h"
 #include "tests/host/HostTestSupport.h"
-#include "tests/support/Emulation.h"
 #include "tests/support/Loop.h"
 #include "workbench/control/WorkbenchControl.h"
 #include "workbench/scenario/RecordReplay.h"
@@ -49,15 +43,16 @@ struct Ran {
 // interface manager, the control socket in a directory of the test's own.
 class ControlledHost {
  public:
-  explicit ControlledHost(std::string const& dir) : timeline_(std::fopen("/dev/null", "w")) {
+  explicit ControlledHost(std::string const& dir,
+                          std::string const& text = HostTest::exampleAppliance()) {
     TestSupport::resetLoop();
     Host::workbenchControlInstall();  // the sim command, as agenthost has it
     Host::SessionOptions o;
     o.cpu = Host::CpuRequest::simulated;
     o.allowHostNetdevs = false;
     o.applianceFile = appliance = dir + "/appliance.yaml";
-    std::ofstream(appliance) << HostTest::readFile(std::string(EXAMPLES_DIR) + "/appliance.yaml");
-    session_ = std::make_unique<Host::Session>(Host::loadAppliance(appliance), o, tl_);
+    std::ofstream(appliance) << text;
+    session_ = std::make_unique<Host::Session>(Host::loadAppliance(appliance), o, *timeline_);
     context_ = std::make_unique<Host::ControlContext>(
         Host::ControlContext{*session_, Host::handleTraceLevels, Host::handleTraceLevelsIs});
     path = dir + "/control/agenthost.sock";
@@ -70,7 +65,6 @@ class ControlledHost {
   ~ControlledHost() {
     server.reset();
     session_.reset();
-    std::fclose(timeline_);
   }
 
   // agentctl with these arguments, run on a thread while this thread serves
@@ -101,8 +95,7 @@ class ControlledHost {
   std::unique_ptr<Host::ControlServer> server;
 
  private:
-  std::FILE* timeline_;
-  Host::Timeline tl_{timeline_};
+  HostTest::QuietTimeline timeline_;
   std::unique_ptr<Host::Session> session_;
   std::unique_ptr<Host::ControlContext> context_;
 };
@@ -110,18 +103,27 @@ class ControlledHost {
 constexpr char const* kMgmt1State = "bcm53134Sm.cpuIfMgr.cpuInterface[mgmt1]";
 
 // agentctl reload answers the outcome of the reload it asked for: 0 when
-// the file is in force, 1 when it was refused and nothing changed.
+// the file is in force, 1 when it was refused and nothing changed. The
+// file's switch.pollPeriod reaches the agent's attribute at start and on a
+// reload, also one that finds a period set by hand.
 TEST(ControlVirtualTime, ReloadAnswersItsOutcome) {
   HostTest::TempDir dir;
-  ControlledHost h(dir.path());
+  auto withPeriod = [](std::string text, std::string const& period) {
+    return text.replace(text.find("  bus: 0"), 8, "  bus: 0\n  pollPeriod: " + period);
+  };
+  ControlledHost h(dir.path(), withPeriod(HostTest::exampleAppliance(), "0.5"));
+  EXPECT_EQ(h.ok({"get", "bcm53134Sm", "pollPeriod"}), "0.5\n");
   EXPECT_EQ(h.ok({"reload"}), "reload: nothing changed\n");
-  auto text = HostTest::readFile(h.appliance);
+  h.ok({"set", "bcm53134Sm", "pollPeriod", "1"});
+  auto text = withPeriod(HostTest::exampleAppliance(), "3");
   text.replace(text.find("Management1: enabled"), 20, "Management1: disabled");
   std::ofstream(h.appliance) << text;
   EXPECT_EQ(h.ok({"reload"}),
             "reload: slice1: Management1 enabled -> disabled\n"
-            "reload: 1 change applied\n");
+            "reload: pollPeriod 1 -> 3 s\n"
+            "reload: 2 changes applied\n");
   EXPECT_EQ(h.session().db().enabledState("Management1"), Interface::IntfEnabledState::disabled);
+  EXPECT_EQ(h.ok({"get", "bcm53134Sm", "pollPeriod"}), "3\n");
   std::ofstream(h.appliance) << "switch:\n  bsu: 0\n";
   EXPECT_EQ(h.refused({"reload"}),
             "agentctl: " + h.appliance +
@@ -129,6 +131,7 @@ TEST(ControlVirtualTime, ReloadAnswersItsOutcome) {
                 "managementInterfaces, pollPeriod)\n"
                 "reload refused; the running configuration stays in force\n");
   EXPECT_EQ(h.refused({"reload", "now"}), "agentctl: usage: reload\n");
+  EXPECT_EQ(h.ok({"get", "bcm53134Sm", "pollPeriod"}), "3\n");
 }
 
 TEST(ControlVirtualTime, AttributesAreReadAndWrittenThroughTheGenericInterface) {
@@ -150,14 +153,11 @@ TEST(ControlVirtualTime, AttributesAreReadAndWrittenThroughTheGenericInterface) 
   // attribute-misuse's; paths that lead nowhere, AttrPathTest's.)
   EXPECT_EQ(h.refused({"set", "bcm53134Sm", "miiStatusRegister", "3"}),
             "agentctl: bcm53134Sm.miiStatusRegister is read-only (constant)\n");
-  EXPECT_EQ(h.refused({"set", "bcm53134Sm", "config", "x"}),
-            "agentctl: bcm53134Sm.config is read-only (handle)\n");
   EXPECT_NE(h.refused({"get", "bcm53134Sm", "pollPeriods"})
                 .find("has no attribute pollPeriods; it has: config, status,"),
             std::string::npos);
   EXPECT_NE(h.refused({"call", "bcm53134Sm", "readRegVals"}).find("cannot be called"),
             std::string::npos);
-  EXPECT_NE(h.refused({"frobnicate"}).find("unknown command 'frobnicate'"), std::string::npos);
   EXPECT_EQ(h.ok({"get", "bcm53134Sm", "pollPeriod"}), "0.25\n");
 
   // Operations, and the JSON answer with numbers as numbers.
@@ -168,13 +168,12 @@ TEST(ControlVirtualTime, AttributesAreReadAndWrittenThroughTheGenericInterface) 
   auto j = Json::parse(r.out);
   EXPECT_EQ(j["result"]["value"], xid + 1);
   EXPECT_EQ(j["result"]["type"], "U32");
-  r = h.ctl({"--json", "get", "bcm53134Sm", "nosuch"});
+  // A refusal as JSON: text with quotes, control characters and bytes that
+  // are not UTF-8 goes both ways and still makes JSON (the bad bytes
+  // replaced); so does a socket path of that kind that leads nowhere.
+  r = h.ctl({"--json", "get", "bcm53134Sm", "no\"such\x01\xff"});
   EXPECT_EQ(r.status, 1);
   EXPECT_FALSE(Json::parse(r.out)["ok"].get<bool>());
-  // Text with quotes, control characters and bytes that are not UTF-8 goes
-  // both ways and still makes JSON (the bad bytes replaced); so does a
-  // socket path of that kind that leads nowhere.
-  r = h.ctl({"--json", "get", "bcm53134Sm", "no\"such\x01\xff"});
   EXPECT_NE(Json::parse(r.out)["error"].get<std::string>().find("no\"such\x01\uFFFD"),
             std::string::npos)
       << r.out;
@@ -198,7 +197,6 @@ TEST(ControlVirtualTime, ShowAgentAndListGiveTheAgentsTables) {
         "\n  mgmt1      enabled  Bcm53134::Agent::TestCpuInterface  false\n"})
     EXPECT_NE(agent.find(row), std::string::npos) << row << "\nin:\n" << agent;
   auto j = Json::parse(h.ctl({"--json", "show", "agent"}).out)["result"]["stateMachine"];
-  EXPECT_EQ(j["registerVal"].size(), 8u);
   EXPECT_EQ(j["registerVal"][0]["val"], 0x1000);
   EXPECT_EQ(j["intfState"]["Management1"], "enabled");
 
@@ -290,8 +288,8 @@ TEST(ControlVirtualTime, SimulatedLinkDownLeadsToProtodownWithinAPollPeriodAndAC
   h.ok({"sim", "fail", "1", "MDIO", "bus", "timeout"});
   h.ok({"set", "bcm53134Sm", "repollingNeeded", "true"});
   TestSupport::advance(period + cycle);
-  EXPECT_NE(h.ok({"show", "status"}).find("error: XID "), std::string::npos);
-  EXPECT_NE(h.ok({"show", "status"}).find(": MDIO bus timeout\n"), std::string::npos);
+  EXPECT_TRUE(
+      std::regex_search(h.ok({"show", "status"}), std::regex("error: XID .*: MDIO bus timeout\n")));
   EXPECT_NE(h.refused({"sim", "reg", "0x20", "0x30", "0x0"}).find("PAGE must be 0x10 to 0x17"),
             std::string::npos);
   EXPECT_NE(h.refused({"sim", "link", "8", "down"}).find("PORT must be a number from 0 to 7"),
@@ -319,14 +317,20 @@ TEST(ControlVirtualTime, ABusRecordIsStartedAndStoppedByHand) {
   EXPECT_TRUE(sawDown) << "the link drop is in the record";
 }
 
-// Sends bytes on a new connection and reads until the host closes it or
-// the time is up, serving the socket meanwhile.
-std::string talk(ControlledHost& h, std::string const& bytes) {
+// A new non-blocking connection to the host's socket.
+int connectTo(ControlledHost const& h) {
   int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0);
   sockaddr_un a{};
   a.sun_family = AF_UNIX;
   std::strcpy(a.sun_path, h.path.c_str());
   EXPECT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+  return fd;
+}
+
+// Sends bytes on a new connection and reads until the host closes it or
+// the time is up, serving the socket meanwhile.
+std::string talk(ControlledHost& h, std::string const& bytes) {
+  int fd = connectTo(h);
   std::size_t sent = 0;
   std::string got;
   for (int i = 0; i < 300; ++i) {
@@ -363,11 +367,7 @@ TEST(ControlSocket, OneAnswerPerLineBoundedRequestsAndNoWaitForSlowClients) {
   // A client that asks and asks but never reads: the host stops reading
   // from it, goes on with its own work, and drops it once the answer has
   // waited too long.
-  int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0);
-  sockaddr_un a{};
-  a.sun_family = AF_UNIX;
-  std::strcpy(a.sun_path, h.path.c_str());
-  ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+  int fd = connectTo(h);
   std::string many;
   for (int i = 0; i < 2000; ++i)
     many += "{\"argv\": [\"show\", \"agent\"]}\n";
@@ -517,15 +517,9 @@ TEST(ControlSocket, AnotherUserIsRefusedAndTheGroupOnlyLooks) {
   EXPECT_NE(::access((dir.path() + "/r.jsonl").c_str(), F_OK), 0);
 }
 
+using HostTest::agentctl;
 using HostTest::HostProcess;
 using HostTest::until;
-
-Ran agentctl(std::string const& socket, std::vector<std::string> args) {
-  args.insert(args.begin(), {AGENTCTL_BIN, "--socket", socket});
-  std::string both;
-  int status = Host::runProgram(TestSupport::underEmulator(std::move(args)), &both);
-  return {status, both, both};
-}
 
 // A scenario in real time takes commands too: the trace shown on its
 // timeline changes, and an expectation sees a value set by hand.
@@ -554,55 +548,6 @@ steps:
   EXPECT_NE(out.find("trace   CpuIfMgr/8 "), std::string::npos) << out;
   EXPECT_NE(out.find("expect  bcm53134Sm.pollPeriod = 0.5 ... ok"), std::string::npos) << out;
   EXPECT_NE(out.find("result: 1 passed, 0 failed"), std::string::npos) << out;
-}
-
-// The appliance file's switch.pollPeriod reaches the agent's attribute at
-// start and on a reload, also a reload that changes nothing else and one
-// that finds a period set by hand; a bad one is refused with the file and
-// line, at start and on a reload, and the period in force stays.
-TEST(ControlRealTime, ThePollPeriodOfTheApplianceFileReachesTheAgent) {
-  HostTest::TempDir dir;
-  auto const example = HostTest::readFile(std::string(EXAMPLES_DIR) + "/appliance.yaml");
-  auto withPeriod = [&](std::string const& p) {
-    auto text = example;
-    return text.replace(text.find("  bus: 0"), 8, "  bus: 0\n  pollPeriod: " + p);
-  };
-  int const line = 1 +
-                   static_cast<int>(std::count(example.begin(),
-                                               example.begin() + example.find("  bus: 0"), '\n')) +
-                   1;
-  auto file = dir.file("appliance.yaml", withPeriod("0.5"));
-  std::string sock = dir.path() + "/c.sock";
-  HostProcess host(dir, {"--sim-cpu", "--control", sock, file});
-  auto period = [&] { return agentctl(sock, {"get", "bcm53134Sm", "pollPeriod"}).out; };
-  ASSERT_TRUE(until([&] { return period() == "0.5\n"; }, 10)) << period() << host.err();
-
-  dir.file("appliance.yaml", withPeriod("3"));
-  auto r = agentctl(sock, {"reload"});
-  EXPECT_EQ(r.status, 0) << r.out;
-  EXPECT_NE(r.out.find("reload: pollPeriod 0.5 -> 3 s\nreload: 1 change applied"),
-            std::string::npos)
-      << r.out;
-  EXPECT_EQ(period(), "3\n");
-  EXPECT_EQ(agentctl(sock, {"set", "bcm53134Sm", "pollPeriod", "1"}).status, 0);
-  r = agentctl(sock, {"reload"});
-  EXPECT_NE(r.out.find("reload: pollPeriod 1 -> 3 s"), std::string::npos) << r.out;
-  EXPECT_EQ(period(), "3\n");
-
-  std::string const refusal = file + ":" + std::to_string(line) +
-                              ": switch.pollPeriod must be from 0.001 to 86400 seconds, not '0'";
-  dir.file("appliance.yaml", withPeriod("0"));
-  r = agentctl(sock, {"reload"});
-  EXPECT_EQ(r.status, 1);
-  EXPECT_NE(r.out.find(refusal), std::string::npos) << r.out;
-  EXPECT_EQ(period(), "3\n");
-  host.signal(SIGTERM);
-  EXPECT_EQ(host.wait(), 0) << host.err();
-
-  std::string both;
-  EXPECT_EQ(Host::runProgram(TestSupport::underEmulator({AGENTHOST_BIN, "--check", file}), &both),
-            2);
-  EXPECT_EQ(both, "agenthost: " + refusal + "\n");
 }
 
 }  // namespace

@@ -52,12 +52,6 @@ class StdinTest : public ::testing::Test {
       r.append(buf, n);
     return r;
   }
-  static std::size_t count(std::string const& text, std::string const& what) {
-    std::size_t n = 0;
-    for (auto p = text.find(what); p != std::string::npos; p = text.find(what, p + 1))
-      ++n;
-    return n;
-  }
 
   std::FILE* out_;
   Host::Timeline timeline_;
@@ -70,7 +64,7 @@ TEST_F(StdinTest, ALineThatIsNoStepIsAnsweredAndTheNextIsCarriedOut) {
   type("link: {port: 1, sate: down}\n\n   \nlink: {port: 1, state: down}\n");
   TestSupport::advance(2.5);
   auto out = timeline();
-  EXPECT_EQ(count(out, "  input   stdin:1: "), 1u) << out;
+  EXPECT_EQ(HostTest::occurrences(out, "  input   stdin:1: "), 1u) << out;
   EXPECT_NE(out.find("sate"), std::string::npos) << out;
   EXPECT_NE(out.find("status  port 1 link status 0 (linkDown)"), std::string::npos) << out;
 }
@@ -87,7 +81,7 @@ TEST_F(StdinTest, AnAddedInterfaceOnASharedPortIsAcceptedWithAWarning) {
                      "and Management2, visited last, decides a shared register\n"),
             std::string::npos)
       << out;
-  EXPECT_EQ(count(out, "warning: "), 1u) << out;
+  EXPECT_EQ(HostTest::occurrences(out, "warning: "), 1u) << out;
 }
 
 TEST_F(StdinTest, ManagementInterfacesPastTheMostAreRefusedAndTheAgentRunsOn) {
@@ -100,7 +94,7 @@ TEST_F(StdinTest, ManagementInterfacesPastTheMostAreRefusedAndTheAgentRunsOn) {
   type(lines);
   auto out = timeline();
   // The appliance has two; 253 more fit.
-  EXPECT_EQ(count(out, "is one too many"), 47u);
+  EXPECT_EQ(HostTest::occurrences(out, "is one too many"), 47u);
   EXPECT_NE(out.find("management interface Extra254 is one too many: at most 255 "
                      "management interfaces"),
             std::string::npos);
