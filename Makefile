@@ -40,7 +40,7 @@ PACKAGES := cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbenchm
 FUZZ_PACKAGES := clang libclang-rt-14-dev
 # Debian's Prometheus server, promtool and node_exporter for the monitoring
 # tests, taken out of their packages into the build tree (not installed:
-# tests/monitoring/install-tools.sh says why), and node_exporter's package
+# tools/install-monitoring-tools says why), and node_exporter's package
 # kept there for the service-manager harness to install in its sandbox.
 MONITORING_TOOLS ?= $(BUILD)/monitoring-tools
 
@@ -67,7 +67,7 @@ $(BUILD)/build.ninja: | deps
 	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_INSTALL_PREFIX=$(PREFIX)
 
 build: deps $(BUILD)/build.ninja
-	tests/monitoring/install-tools.sh $(MONITORING_TOOLS)
+	tools/install-monitoring-tools $(MONITORING_TOOLS)
 	ninja -C $(BUILD) -j $(JOBS)
 
 # As root, the package is built first: the service-manager harness
@@ -81,7 +81,7 @@ $(ASAN_BUILD)/build.ninja: | deps
 	  -DCMAKE_INSTALL_PREFIX=$(PREFIX)
 
 sanitize: deps $(ASAN_BUILD)/build.ninja
-	tests/monitoring/install-tools.sh $(MONITORING_TOOLS)
+	tools/install-monitoring-tools $(MONITORING_TOOLS)
 	cmake -S . -B $(ASAN_BUILD) -DMONITORING_TOOLS_DIR=$(abspath $(MONITORING_TOOLS)) >/dev/null
 	ninja -C $(ASAN_BUILD) -j $(JOBS)
 	cd $(ASAN_BUILD) && ASAN_OPTIONS=detect_leaks=1 ctest -j $(JOBS) -LE 'system|packaging' $(CTEST_ARGS)

@@ -1,8 +1,7 @@
-"""agenthost watched by the real clients: Debian's Prometheus server scraping a
+"""agenthost watched by a real client: Debian's Prometheus server scraping a
 real-time host on the simulated chip, firing the shipped link-down alert and
-evaluating every query of the shipped Grafana dashboard, and Debian's
-node_exporter reading the host's textfile through a link while it is
-rewritten.
+evaluating every query of the shipped Grafana dashboard. (Debian's
+node_exporter reads the host's textfile in the service-manager harness.)
 
 Run by ctest with the programs named in the environment (tests/monitoring/
 CMakeLists.txt); a cross build's host and agentctl run under the emulator
@@ -31,7 +30,6 @@ ENV = {k: os.environ.get(k, "") for k in
 TOOLS = ENV["MONITORING_TOOLS"]
 PROMETHEUS = os.path.join(TOOLS, "prometheus")
 PROMTOOL = os.path.join(TOOLS, "promtool")
-NODE_EXPORTER = os.path.join(TOOLS, "prometheus-node-exporter")
 EMULATOR = shlex.split(os.environ.get("EMULATOR", ""))
 PR_SET_PDEATHSIG = 1
 
@@ -117,10 +115,10 @@ class Monitored(unittest.TestCase):
         return ["--sim-cpu"]
 
     def setUp(self):
-        for program in (PROMETHEUS, PROMTOOL, NODE_EXPORTER):
+        for program in (PROMETHEUS, PROMTOOL):
             self.assertTrue(os.access(program, os.X_OK),
                             f"{program} is missing: `make build` installs it "
-                            "(tests/monitoring/install-tools.sh)")
+                            "(tools/install-monitoring-tools)")
         self.tmp = tempfile.mkdtemp(prefix="agenthost-monitoring-")
         self.addCleanup(shutil.rmtree, self.tmp, True)
         self.socket = os.path.join(self.tmp, "control.sock")
@@ -307,54 +305,6 @@ class GrafanaDashboard(WithPrometheus):
         except AssertionError:
             pass
         self.assertEqual(empty(), [], "panel queries without series")
-
-
-class NodeExporterTextfile(Monitored):
-    def host_args(self):
-        # As the shipped drop-in has it: the host writes in a directory of
-        # its own, and node_exporter's directory, where other collectors
-        # write too, has a link to the file.
-        run = os.path.join(self.tmp, "run")
-        self.textfiles = os.path.join(self.tmp, "node-exporter")
-        os.mkdir(run)
-        os.mkdir(self.textfiles)
-        os.symlink(os.path.join(run, "agenthost.prom"),
-                   os.path.join(self.textfiles, "agenthost.prom"))
-        with open(os.path.join(self.textfiles, "apt.prom"), "w") as f:
-            f.write("apt_upgrades_pending 0\n")
-        return ["--sim-cpu", "--metrics-textfile", os.path.join(run, "agenthost.prom")]
-
-    def test_reads_the_agents_samples_through_a_link_while_the_host_rewrites_the_file(self):
-        exporter = self.start("node_exporter", [
-            NODE_EXPORTER, "--web.listen-address=127.0.0.1:0", "--collector.disable-defaults",
-            "--collector.textfile", "--collector.textfile.directory=" + self.textfiles])
-        url = f"http://{self.listening(exporter)}/metrics"
-        port1 = 'interface="Management1",port="1"'
-        scrapes = 0
-
-        def shows(link):
-            # Every scrape, however it falls between the host's renames,
-            # reads a whole file.
-            nonlocal scrapes
-            text = fetch(url)
-            scrapes += 1
-            self.assertEqual(sample(text, "node_textfile_scrape_error"), 0, text)
-            self.assertIsNotNone(sample(text, "agenthost_poll_cycles_completed_total"), text)
-            self.assertIsNotNone(sample(text, "agenthost_error"), text)
-            self.assertEqual(sample(text, "apt_upgrades_pending"), 0, text)
-            return sample(text, "agenthost_port_link_up", port1) == link
-
-        until(lambda: shows(1), 10, "link up through node_exporter")
-        for state, value in (("down", 0), ("up", 1), ("down", 0), ("up", 1)):
-            self.link(state)
-            until(lambda: shows(value), 10, f"link {state} through node_exporter")
-        text = fetch(url)
-        self.assertEqual(sample(text, "agenthost_port_link_transitions_total", port1), 4, text)
-        # No name in the file clashed with node_exporter's own metrics (it
-        # would drop the family and count an error at every scrape).
-        self.assertEqual(sample(text, "promhttp_metric_handler_errors_total", 'cause="gathering"'),
-                         0, exporter.output())
-        self.assertGreater(scrapes, 20)
 
 
 if __name__ == "__main__":

@@ -181,7 +181,7 @@ check "the textfile read by another user" \
 node_exporter_textfile() {
   local deb nx=http://127.0.0.1:9100/metrics dir=/var/lib/prometheus/node-exporter
   deb=$(ls "${MONITORING_TOOLS_DIR:-}"/debs/prometheus-node-exporter_*_"$(dpkg --print-architecture)".deb 2>/dev/null | head -1)
-  [ -n "$deb" ] || { fail "no prometheus-node-exporter package in ${MONITORING_TOOLS_DIR:-MONITORING_TOOLS_DIR}/debs (tests/monitoring/install-tools.sh)"; return 1; }
+  [ -n "$deb" ] || { fail "no prometheus-node-exporter package in ${MONITORING_TOOLS_DIR:-MONITORING_TOOLS_DIR}/debs (tools/install-monitoring-tools)"; return 1; }
   sb sh -c "cat > /tmp/$(basename "$deb")" <"$deb"
   check "dpkg -i $(basename "$deb")" logged "$scratch/node-exporter.log" sb dpkg -i "/tmp/$(basename "$deb")" || return 1
   within 10 active prometheus-node-exporter.service
@@ -195,13 +195,14 @@ node_exporter_textfile() {
     local text
     text=$(sb curl -sf "$nx") || return 1
     grep -q '^node_textfile_scrape_error 0$' <<<"$text" && grep -q '^apt_upgrades_pending 0$' <<<"$text" &&
+      grep -q '^promhttp_metric_handler_errors_total{cause="gathering"} 0$' <<<"$text" &&
       if [ "$1" = yes ]; then grep -q '^agenthost_port_link_up{interface="Management1",port="1"} [01]$' <<<"$text"
       else ! grep -q '^agenthost_' <<<"$text"; fi
   }
   # The service ran before node_exporter came: a reload makes the link.
   check "systemctl reload agenthost" sb systemctl reload agenthost.service
   within 10 nx_served yes
-  check "node_exporter serves agenthost_port_link_up, node_textfile_scrape_error 0" nx_served yes
+  check "node_exporter serves agenthost_port_link_up, no textfile or gathering error" nx_served yes
   check "through a link to the runtime directory's file" \
     test "$(sb readlink $dir/agenthost.prom)" = /run/agenthost/agenthost.prom
   sb systemctl stop agenthost.service
@@ -210,6 +211,11 @@ node_exporter_textfile() {
   sb systemctl start agenthost.service
   within 10 nx_served yes
   check "agenthost started: served again" nx_served yes
+  local down='^agenthost_port_link_up{interface="Management1",port="1"} 0$'
+  sb agentctl sim link 1 down >/dev/null
+  within 10 eval 'sb curl -sf $nx | grep -q "$down"'
+  check "a link change comes through node_exporter" eval 'sb curl -sf $nx | grep -q "$down" && nx_served yes'
+  sb agentctl sim link 1 up >/dev/null
 }
 node_exporter_textfile
 
